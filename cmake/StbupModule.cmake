@@ -1,0 +1,32 @@
+# stbup_module(NAME DIR [DEPS ...]): one static library per module, made of every
+# .cpp in DIR, with the repository root as include root ("image/image_info.h").
+function(stbup_module name)
+  cmake_parse_arguments(M "" "" "DEPS" ${ARGN})
+  file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
+  if(sources)
+    add_library(${name} STATIC ${sources})
+    target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR})
+    target_link_libraries(${name} PUBLIC ${M_DEPS})
+  else()
+    add_library(${name} INTERFACE)
+    target_include_directories(${name} INTERFACE ${PROJECT_SOURCE_DIR})
+    target_link_libraries(${name} INTERFACE ${M_DEPS})
+  endif()
+endfunction()
+
+# stbup_tests(DIR LIBS ...): one GoogleTest executable per *_test.cpp in DIR,
+# registered with CTest one test case at a time.
+function(stbup_tests dir)
+  cmake_parse_arguments(T "" "LABEL" "LIBS" ${ARGN})
+  file(GLOB tests CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/${dir}/*_test.cpp)
+  foreach(test ${tests})
+    get_filename_component(base ${test} NAME_WE)
+    add_executable(${base} ${test})
+    target_link_libraries(${base} PRIVATE ${T_LIBS} stbup_test_support GTest::gtest GTest::gmock GTest::gtest_main)
+    set(label ${dir})
+    if(T_LABEL)
+      set(label ${T_LABEL})
+    endif()
+    gtest_discover_tests(${base} DISCOVERY_TIMEOUT 30 PROPERTIES LABELS ${label} TIMEOUT 120)
+  endforeach()
+endfunction()

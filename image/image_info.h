@@ -1,0 +1,32 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+
+namespace stbup {
+
+// The identification and geometry of the loaded image: one per process,
+// overwritten field by field by each load, read by every protocol handler.
+struct ImageInfo {
+  static constexpr int kHeaderCopySize = 101;
+
+  std::string ImageFileName;
+  std::array<std::uint8_t, kHeaderCopySize> HeaderCopy{};
+  std::array<std::int32_t, 3> HardwareVersion{};
+  std::array<std::int32_t, 3> SoftwareVersion{};
+  std::int32_t StartBlock = 0;
+  std::string TypeName = "NONE";
+  std::string ModelName;
+  std::int32_t SignatureEnabled = 0;
+  std::uint8_t ScrambleEnabled = 0;
+  std::uint8_t ModelCheckWaived = 0;
+  std::uint8_t HardwareCheckWaived = 0;
+  std::int32_t PayloadOffset = 0;
+  std::int32_t PayloadSize = 0;
+  std::int32_t PayloadBytesRead = 0;
+  std::int32_t PaddedSize = 0;
+  std::int32_t BlockCount = 0;
+};
+
+}  // namespace stbup
