@@ -1,0 +1,39 @@
+#include "seams/text_format.h"
+
+#include <cstdio>
+
+namespace stbup {
+
+std::string FormatVersionTriple(const std::array<std::int32_t, 3>& version) {
+  char text[40];
+  std::snprintf(text, sizeof text, "%2.2X.%2.2X.%2.2X", static_cast<unsigned>(version[0]),
+                static_cast<unsigned>(version[1]), static_cast<unsigned>(version[2]));
+  return text;
+}
+
+std::uint32_t ReadHexField(std::string_view text) {
+  if (text.empty() || text.size() > 8) return 0;
+  std::uint32_t value = 0;
+  for (const char c : text) {
+    std::uint32_t digit;
+    if (c >= '0' && c <= '9') {
+      digit = static_cast<std::uint32_t>(c - '0');
+    } else if (c >= 'a' && c <= 'f') {
+      digit = static_cast<std::uint32_t>(c - 'a' + 10);
+    } else if (c >= 'A' && c <= 'F') {
+      digit = static_cast<std::uint32_t>(c - 'A' + 10);
+    } else {
+      return 0;
+    }
+    value = value * 16 + digit;
+  }
+  return value;
+}
+
+std::string FormatBlockNumber(std::int64_t value) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%4.4lld", static_cast<long long>(value));
+  return text;
+}
+
+}  // namespace stbup
