@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <string_view>
 
 #include "image/image_info.h"
@@ -16,6 +17,14 @@ class ConnectionControl {
  public:
   virtual ~ConnectionControl() = default;
   virtual void ResetConnection() = 0;
+};
+
+// Milestones of a run that front ends act on (exit statuses, summaries).
+enum class RunEvent {
+  kAccepted,        // the identification passed the checks ("ack" answered, unless check-only)
+  kRefused,         // "Upgrade Fail"
+  kUpgradeSuccess,  // "UPGRADE_SUCCESS"
+  kNormalStart,     // "NO_ACKNOWLEDGE with PC."
 };
 
 // The upgrade engine: received bytes in, replies out through the Link,
@@ -35,6 +44,12 @@ class Engine {
   // The window going away: close the download source and the upload file.
   void CloseFiles();
 
+  // Called after the engine has shown the milestone.
+  void SetRunEventHandler(std::function<void(RunEvent)> handler) { on_run_event_ = std::move(handler); }
+  // Check-only: every identification step and check runs and is shown, but an
+  // accepted box is not answered "ack", so no data moves.
+  void SetCheckOnly(bool check_only) { check_only_ = check_only; }
+
   ExchangeState& State() { return state_; }
   const ExchangeState& State() const { return state_; }
 
@@ -45,6 +60,8 @@ class Engine {
   PollTimer& timer_;
   ConnectionControl& window_;
   ExchangeState state_;
+  std::function<void(RunEvent)> on_run_event_;
+  bool check_only_ = false;
 };
 
 }  // namespace stbup
