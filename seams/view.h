@@ -23,6 +23,8 @@ class View {
 
   // Memo2: every step of an exchange adds exactly one line.
   virtual void AddMemoLine(std::string_view line) = 0;
+  // Empties Memo2; a background-picture image starts the log afresh.
+  virtual void ClearMemo() = 0;
   virtual void SetMemoColour(Colour colour) = 0;
 
   // Label3: the growing one-line description of the connected box.
