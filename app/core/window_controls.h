@@ -1,0 +1,45 @@
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace stbup {
+
+// OD1, the open dialog: returns the chosen path, or nothing when cancelled.
+class FileDialog {
+ public:
+  virtual ~FileDialog() = default;
+  // filter "*.bin (Binary File)|*.bin" (description|pattern), default
+  // extension "*.bin"; the front end renders them as its toolkit expects.
+  virtual std::optional<std::string> Execute(std::string_view initial_directory,
+                                             std::string_view filter,
+                                             std::string_view default_extension) = 0;
+};
+
+// What only the window itself has, beyond the View: the port selector's
+// selection, the caption, the window's place, closing it, and the process's
+// current directory (kept here so tests need not change it).
+class WindowControls {
+ public:
+  virtual ~WindowControls() = default;
+
+  // cbPort: select an index programmatically. This must not raise
+  // cbPortChange (only the operator's choice does). An index outside
+  // 0..9 leaves nothing selected.
+  virtual void SelectPort(int index) = 0;
+  virtual void SetCaption(std::string_view caption) = 0;
+  virtual void SetPosition(int left, int top) = 0;
+
+  // Closes the window; the front end runs FormClose from its close event and
+  // keeps the window open when FormClose returns false.
+  virtual void CloseWindow() = 0;
+  // Asks the application to end its message loop.
+  virtual void Terminate() = 0;
+
+  virtual std::string CurrentDirectory() const = 0;
+  // Returns false when the directory cannot be entered.
+  virtual bool SetCurrentDirectory(std::string_view directory) = 0;
+};
+
+}  // namespace stbup
