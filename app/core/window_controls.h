@@ -32,8 +32,8 @@ class WindowControls {
   virtual void SetPosition(int left, int top) = 0;
 
   // Closes the window; the front end runs FormClose from its close event and
-  // keeps the window open when FormClose returns false.
-  virtual void CloseWindow() = 0;
+  // keeps the window open when FormClose returns false. True when it closed.
+  virtual bool CloseWindow() = 0;
   // Asks the application to end its message loop.
   virtual void Terminate() = 0;
 
