@@ -1,0 +1,99 @@
+#include "image/image_loader.h"
+
+#include "image/image_file.h"
+#include "image/image_parser.h"
+#include "seams/errors.h"
+#include "seams/text_format.h"
+
+namespace stbup {
+
+namespace {
+
+void ForgetFileName(ImageInfo& info, View& view) {
+  view.SetEdit(Edit::kFileName, "");
+  info.ImageFileName.clear();
+}
+
+bool Refuse(ImageInfo& info, View& view) {
+  view.AddMemoLine(kRefusedLine);
+  info.TypeName = "NONE";
+  info.ModelName = " ";
+  info.HardwareVersion = {};
+  info.SoftwareVersion = {};
+  view.SetEdit(Edit::kModelName, "");
+  view.SetEdit(Edit::kHV, "");
+  view.SetEdit(Edit::kSV, "");
+  view.SetEdit(Edit::kStartBlock, "");
+  view.SetEdit(Edit::kType, "NONE");
+  ForgetFileName(info, view);
+  return false;
+}
+
+// The fields and edits every accepted image sets, in the order the window
+// shows them.
+void ShowAccepted(const ParsedImage& image, ImageInfo& info, View& view) {
+  info.StartBlock = *image.StartBlock;
+  info.ModelName = image.ModelName;
+  info.TypeName = image.TypeName;
+  info.SignatureEnabled = image.SignatureEnabled;
+  info.ScrambleEnabled = image.ScrambleEnabled;
+  if (image.waive_model_check) info.ModelCheckWaived = 1;
+  if (image.waive_hardware_check) info.HardwareCheckWaived = 1;
+  info.PayloadOffset = image.PayloadOffset;
+  const bool background = image.format != ImageFormat::kFirmware;
+  view.SetEdit(Edit::kModelName, background ? "?" : image.ModelName);
+  view.SetEdit(Edit::kHV, background ? "?" : FormatVersionTriple(image.HardwareVersion));
+  view.SetEdit(Edit::kSV, background ? "?" : FormatVersionTriple(image.SoftwareVersion));
+  view.SetEdit(Edit::kType, image.TypeName);
+  view.SetEdit(Edit::kStartBlock, image.start_block_edit);
+  if (image.PayloadSize) {
+    info.PayloadSize = *image.PayloadSize;
+    info.PayloadBytesRead = 0;
+  }
+  info.PaddedSize = image.geometry.PaddedSize;
+  info.BlockCount = image.geometry.BlockCount;
+  view.SetEdit(Edit::kStartBlock, image.start_block_edit + image.size_text);
+}
+
+}  // namespace
+
+bool LoadImage(ImageInfo& info, View& view, const LoaderContext& ctx) {
+  if (!CanOpenImageFile(info.ImageFileName) && !CanOpenImageFile(info.ImageFileName)) {
+    view.SetMemoColour(colours::kRed);
+    view.AddMemoLine("\"" + info.ImageFileName + "\"");
+    view.AddMemoLine(kOpenErrorLine);
+    ForgetFileName(info, view);
+    return false;
+  }
+
+  const ImageFileHead head = ReadImageFileHead(info.ImageFileName);
+  const ParsedImage image = ParseImage(head.bytes, head.size, ctx.image_check_code);
+  info.HeaderCopy = image.HeaderCopy;
+
+  switch (image.format) {
+    case ImageFormat::kRefused:
+      return Refuse(info, view);
+    case ImageFormat::kAudioBackground:
+    case ImageFormat::kRadioBackground:
+      view.ClearMemo();
+      for (const std::string& line : image.log_lines) view.AddMemoLine(line);
+      info.HardwareVersion = {};
+      info.SoftwareVersion = {};
+      ShowAccepted(image, info, view);
+      return true;
+    case ImageFormat::kFirmware:
+      break;
+  }
+
+  view.AddMemoLine("");
+  view.AddMemoLine(ctx.caption);
+  view.AddMemoLine(kOpenOkLine);
+  info.HardwareVersion = image.HardwareVersion;
+  info.SoftwareVersion = image.SoftwareVersion;
+  if (!image.StartBlock) throw EConvertError::NotAnInteger(image.start_block_text);
+  for (const std::string& line : image.log_lines) view.AddMemoLine(line);
+  ShowAccepted(image, info, view);
+  return true;
+}
+
+}  // namespace stbup
