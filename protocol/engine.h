@@ -1,10 +1,14 @@
 #pragma once
 
+#include <array>
+#include <cstdint>
 #include <functional>
+#include <string>
 #include <string_view>
 
 #include "image/image_info.h"
 #include "protocol/exchange_state.h"
+#include "protocol/message.h"
 #include "seams/link.h"
 #include "seams/poll_timer.h"
 #include "seams/view.h"
@@ -45,7 +49,9 @@ class Engine {
   void CloseFiles();
 
   // Called after the engine has shown the milestone.
-  void SetRunEventHandler(std::function<void(RunEvent)> handler) { on_run_event_ = std::move(handler); }
+  void SetRunEventHandler(std::function<void(RunEvent)> handler) {
+    on_run_event_ = std::move(handler);
+  }
   // Check-only: every identification step and check runs and is shown, but an
   // accepted box is not answered "ack", so no data moves.
   void SetCheckOnly(bool check_only) { check_only_ = check_only; }
@@ -54,6 +60,85 @@ class Engine {
   const ExchangeState& State() const { return state_; }
 
  private:
+  // The dispatcher: normalisation of the loader forms, then the ordered table.
+  void HandleMessage(Message message);
+  void DispatchLine();
+
+  // Identification (announcements, echoes, "REQUEST_VERSION").
+  void FlashWriteError(const Message& message);
+  void TargetInfoLine(const Message& message);
+  void LoaderSentence(const Message& message);
+  void RequestMode(const Message& message);
+  void RequestV(const Message& message);
+  void RequestL(const Message& message);
+  void AnnounceVersionedLoader(const Message& message);
+  void RequestVersion(const Message& message);
+  void Accept();
+  void Refuse();
+
+  // Image-type negotiation.
+  void BlInfoEnd(const Message& message);
+  void BlFlashEnd(const Message& message);
+
+  // Compatibility checks; each writes CheckStatus.
+  void ModelCheck(std::string_view image_model, std::string_view box_model);
+  void ModelFamilyCheck(std::string_view image_model, std::string_view box_model);
+  void HardwareCheck(const std::array<std::int32_t, 3>& image_hw,
+                     const std::array<std::int32_t, 3>& box_hw);
+  void SoftwareCheck(const std::array<std::int32_t, 3>& image_sw,
+                     const std::array<std::int32_t, 3>& box_sw);
+
+  // Flash report and size guard.
+  void BlFlashInfo(const Message& message);
+  void FlashReport(const Message& message);
+  void SizeGuard();
+
+  // Block download.
+  void Ack(const Message& message);
+  void RequestStartBlock(const Message& message);
+  void RequestBlock(const Message& message);
+  void ReqdataBlock(const Message& message);
+  void RequestDownload(const Message& message);
+  void Request1024Down(const Message& message);
+  void Down1024Err(const Message& message);
+  void Down1024Success(const Message& message);
+  void PrepareFirstBlock();
+  void SendBlock();
+  void AdvanceBlock();
+  void SubtractKey(int count);
+  void PadBlock();
+  void BuildSignatureBlock();
+  // Adds count signature bytes from signature_from onto the block from block_from.
+  void AddSignature(int signature_from, int block_from, int count);
+
+  // Verification and flash write.
+  void RequestTotalCrc(const Message& message);
+  void DownSuccess(const Message& message);
+  void RamCrcSuccess(const Message& message);
+  void SendDecodeSize(const Message& message);
+  void FlashCrcSuccess(const Message& message);
+  void BadFlashCrc(const Message& message);
+  void FlashWrite(const Message& message);
+  void FlashWrite4096(const Message& message);
+  void UpgradeSuccess(const Message& message);
+  void ResponseDownloadFail(const Message& message);
+  void NormalStart(const Message& message);
+  void LogPortOff(const std::string& device);
+
+  // Database upload.
+  void StartDatabaseUpload(const Message& message);
+  void SetUploadGeometry();
+  void SyncUploadStartBlock();
+
+  // Label3 is a growing description; the engine remembers the colour it set.
+  void SetLabel3(std::string_view caption);
+  void AppendLabel3(std::string_view suffix);
+  void Memo(std::string_view line) { view_.AddMemoLine(line); }
+  void Reply(std::string_view text) { link_.WriteText(text); }
+  void Notify(RunEvent event) {
+    if (on_run_event_) on_run_event_(event);
+  }
+
   ImageInfo& image_;
   View& view_;
   Link& link_;
@@ -62,6 +147,17 @@ class Engine {
   ExchangeState state_;
   std::function<void(RunEvent)> on_run_event_;
   bool check_only_ = false;
+  Colour label3_colour_ = colours::kBlack;
+  // The line being dispatched; swapped with LineText so that a handler's
+  // error never leaves a half line glued to the next one.
+  std::string dispatch_line_;
 };
+
+// Half to even, as every progress figure is rounded.
+double RoundHalfEven(double value);
+
+// The file that receives a database upload: the image's folder and base name
+// with ".tdf", or "~temp_db.tdf" when no image is named.
+std::string UploadFileNameFor(std::string_view image_file_name);
 
 }  // namespace stbup
