@@ -1,0 +1,14 @@
+#include <iostream>
+
+#include "cli/command_registry.h"
+#include "cli/info_command.h"
+#include "cli/mkimage_command.h"
+
+int main(int argc, char** argv) {
+  stbup::CommandRegistry registry(
+      "stbup: firmware upgrades of set-top boxes over a serial line, and image tools");
+  // One line per sub-command; each lives in its own cli/<name>_command.* file.
+  stbup::AddInfoCommand(registry);
+  stbup::AddMkimageCommand(registry);
+  return registry.Execute(argc, argv, std::cout, std::cerr);
+}
