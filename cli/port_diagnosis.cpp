@@ -1,0 +1,89 @@
+#include "cli/port_diagnosis.h"
+
+#include <fcntl.h>
+#include <grp.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <fstream>
+#include <system_error>
+
+namespace stbup {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string GroupName(gid_t gid) {
+  if (const group* entry = ::getgrgid(gid)) return entry->gr_name;
+  return std::to_string(gid);
+}
+
+std::string ProcessName(const fs::path& process_dir) {
+  std::ifstream in(process_dir / "comm");
+  std::string name;
+  std::getline(in, name);
+  return name.empty() ? "?" : name;
+}
+
+}  // namespace
+
+std::string FindHolders(const std::string& device_path, const fs::path& proc_root) {
+  std::error_code error;
+  fs::path device = fs::canonical(device_path, error);
+  if (error) return {};
+  std::string holders;
+  for (const auto& process : fs::directory_iterator(proc_root, error)) {
+    std::string pid = process.path().filename().string();
+    if (pid.empty() || pid.find_first_not_of("0123456789") != std::string::npos) continue;
+    std::error_code fd_error;
+    for (const auto& fd : fs::directory_iterator(process.path() / "fd", fd_error)) {
+      std::error_code link_error;
+      fs::path target = fs::read_symlink(fd.path(), link_error);
+      if (!link_error && target == device) {
+        if (!holders.empty()) holders += ", ";
+        holders += ProcessName(process.path()) + " (pid " + pid + ")";
+        break;
+      }
+    }
+  }
+  return holders;
+}
+
+std::string DiagnosePort(const std::string& device_path, const fs::path& proc_root) {
+  int fd = ::open(device_path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) {
+    int open_error = errno;
+    if (open_error == ENOENT || open_error == ENXIO || open_error == ENODEV) {
+      return device_path +
+             " does not exist: check the cable or adapter and the name given to "
+             "--port (stbup ports lists the serial devices found)";
+    }
+    if (open_error == EACCES || open_error == EPERM) {
+      struct stat info {};
+      if (::stat(device_path.c_str(), &info) == 0) {
+        std::string group = GroupName(info.st_gid);
+        return "permission denied on " + device_path + ": it belongs to the group " + group +
+               "; add yourself to it (sudo adduser $USER " + group + ") and log in again";
+      }
+      return "permission denied on " + device_path;
+    }
+    if (open_error == EBUSY) {
+      std::string holders = FindHolders(device_path, proc_root);
+      return device_path + " is busy" + (holders.empty() ? "" : ": held by " + holders);
+    }
+    return device_path + ": " + std::strerror(open_error);
+  }
+  int lock = ::flock(fd, LOCK_EX | LOCK_NB);
+  int lock_error = errno;
+  ::close(fd);
+  if (lock != 0 && lock_error == EWOULDBLOCK) {
+    std::string holders = FindHolders(device_path, proc_root);
+    return device_path + " is in use by another program" + (holders.empty() ? "" : ": " + holders);
+  }
+  return {};
+}
+
+}  // namespace stbup

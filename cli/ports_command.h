@@ -1,0 +1,22 @@
+#pragma once
+
+#include <filesystem>
+#include <ostream>
+#include <string>
+
+#include "cli/command_registry.h"
+
+namespace stbup {
+
+struct PortsOptions {
+  std::filesystem::path sysfs_root = "/sys";
+  std::filesystem::path dev_root = "/dev";
+  std::string settings_file;  // empty: the window's settings file
+};
+
+// Lists the serial devices found and the COMn map in force. Always 0.
+int RunPorts(const PortsOptions& options, std::ostream& out);
+
+void AddPortsCommand(CommandRegistry& registry);
+
+}  // namespace stbup
