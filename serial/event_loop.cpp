@@ -1,0 +1,168 @@
+#include "serial/event_loop.h"
+
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <sys/timerfd.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdint>
+#include <stdexcept>
+#include <system_error>
+#include <vector>
+
+namespace stbup {
+
+namespace {
+
+int CreateWakeFd() {
+  const int fd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+  if (fd < 0) throw std::system_error(errno, std::generic_category(), "eventfd");
+  return fd;
+}
+
+void Drain(int fd) {
+  std::uint64_t value = 0;
+  while (::read(fd, &value, sizeof value) < 0 && errno == EINTR) {
+  }
+}
+
+void Arm(int fd, int interval_ms) {
+  itimerspec spec{};
+  if (interval_ms > 0) {
+    spec.it_interval.tv_sec = interval_ms / 1000;
+    spec.it_interval.tv_nsec = static_cast<long>(interval_ms % 1000) * 1'000'000;
+    spec.it_value = spec.it_interval;
+  }
+  ::timerfd_settime(fd, 0, &spec, nullptr);
+}
+
+}  // namespace
+
+EventLoop::EventLoop() : main_thread_(std::this_thread::get_id()), wake_fd_(CreateWakeFd()) {}
+
+EventLoop::~EventLoop() {
+  {
+    std::unique_lock lock(mutex_);
+    closing_ = true;
+    for (Call* call : queue_) call->abandoned = true;
+    queue_.clear();
+    finished_.notify_all();
+    finished_.wait(lock, [this] { return waiting_callers_ == 0; });
+  }
+  for (const auto& [id, timer] : timers_) ::close(timer.fd);
+  ::close(wake_fd_);
+}
+
+void EventLoop::RunOnMainThread(const std::function<void()>& call) {
+  if (std::this_thread::get_id() == main_thread_) {
+    call();
+    return;
+  }
+  Call entry{&call, false, false, nullptr};
+  {
+    std::unique_lock lock(mutex_);
+    if (closing_) throw std::runtime_error("The main loop has ended");
+    queue_.push_back(&entry);
+    ++waiting_callers_;
+    const std::uint64_t one = 1;
+    while (::write(wake_fd_, &one, sizeof one) < 0 && errno == EINTR) {
+    }
+    finished_.wait(lock, [&entry] { return entry.done || entry.abandoned; });
+    --waiting_callers_;
+    // The destructor may be waiting for the last caller to leave.
+    if (closing_) finished_.notify_all();
+  }
+  if (entry.error) std::rethrow_exception(entry.error);
+  if (!entry.done) throw std::runtime_error("The main loop has ended");
+}
+
+void EventLoop::RunQueuedCalls() {
+  Drain(wake_fd_);
+  for (;;) {
+    Call* call;
+    {
+      std::lock_guard lock(mutex_);
+      if (queue_.empty()) return;
+      call = queue_.front();
+      queue_.pop_front();
+    }
+    std::exception_ptr error;
+    try {
+      (*call->function)();
+    } catch (...) {
+      error = std::current_exception();
+    }
+    {
+      std::lock_guard lock(mutex_);
+      call->error = error;
+      call->done = true;
+    }
+    finished_.notify_all();
+  }
+}
+
+int EventLoop::AddTimer(int interval_ms, std::function<void()> callback) {
+  const int fd = ::timerfd_create(CLOCK_MONOTONIC, TFD_CLOEXEC | TFD_NONBLOCK);
+  if (fd < 0) throw std::system_error(errno, std::generic_category(), "timerfd_create");
+  Arm(fd, interval_ms);
+  const int id = next_timer_id_++;
+  timers_.emplace(id, Timer{fd, std::move(callback)});
+  return id;
+}
+
+void EventLoop::SetTimerInterval(int id, int interval_ms) {
+  if (const auto it = timers_.find(id); it != timers_.end()) Arm(it->second.fd, interval_ms);
+}
+
+void EventLoop::CancelTimer(int id) {
+  const auto it = timers_.find(id);
+  if (it == timers_.end()) return;
+  ::close(it->second.fd);
+  timers_.erase(it);
+}
+
+void EventLoop::FireTimer(int id) {
+  const auto it = timers_.find(id);
+  if (it == timers_.end()) return;  // cancelled by an earlier callback of this pass
+  std::uint64_t expirations = 0;
+  if (::read(it->second.fd, &expirations, sizeof expirations) <= 0) return;
+  // A copy: the callback may cancel its own timer.
+  const std::function<void()> callback = it->second.callback;
+  if (callback) callback();
+}
+
+void EventLoop::RunOnce(int timeout_ms) {
+  std::vector<pollfd> entries;
+  std::vector<int> ids;
+  entries.push_back({wake_fd_, POLLIN, 0});
+  for (const auto& [id, timer] : timers_) {
+    entries.push_back({timer.fd, POLLIN, 0});
+    ids.push_back(id);
+  }
+  const int ready = ::poll(entries.data(), entries.size(), timeout_ms);
+  if (ready <= 0) return;
+  if (entries[0].revents & POLLIN) RunQueuedCalls();
+  for (std::size_t i = 1; i < entries.size(); ++i) {
+    if (entries[i].revents & POLLIN) FireTimer(ids[i - 1]);
+  }
+}
+
+void EventLoop::Run() {
+  while (!quit_) RunOnce(-1);
+  quit_ = false;
+}
+
+bool EventLoop::RunUntil(const std::function<bool()>& predicate,
+                         std::chrono::milliseconds timeout) {
+  const auto deadline = Clock::now() + timeout;
+  for (;;) {
+    if (predicate()) return true;
+    if (quit_) return false;
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
+    if (left.count() <= 0) return false;
+    RunOnce(static_cast<int>(left.count()));
+  }
+}
+
+}  // namespace stbup

@@ -1,0 +1,80 @@
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <deque>
+#include <exception>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <thread>
+
+#include "serial/main_thread_queue.h"
+
+namespace stbup {
+
+// A small main loop on poll(2): calls queued by other threads (eventfd) and
+// repeating timers (one timerfd each). Every wait, nested ones included, runs
+// the queued calls, so a caller waiting for a condition, or a modal message on
+// the command line, keeps serving the serial threads. The thread that creates
+// the loop is its main thread.
+class EventLoop : public MainThreadQueue {
+ public:
+  using Clock = std::chrono::steady_clock;
+
+  EventLoop();
+  EventLoop(const EventLoop&) = delete;
+  EventLoop& operator=(const EventLoop&) = delete;
+  // Callers still waiting in RunOnMainThread are released with an exception
+  // and waited for.
+  ~EventLoop() override;
+
+  // From another thread: queued, the loop woken, returns when it has run (an
+  // exception it raised is rethrown here). On the main thread: runs at once.
+  void RunOnMainThread(const std::function<void()>& call) override;
+
+  // A timer that fires every interval_ms on the main thread; returns its id.
+  int AddTimer(int interval_ms, std::function<void()> callback);
+  // A new interval, counted from now; 0 or less pauses the timer.
+  void SetTimerInterval(int id, int interval_ms);
+  void CancelTimer(int id);
+
+  // Runs until Quit.
+  void Run();
+  void Quit() { quit_ = true; }
+  // Runs until predicate holds (true), the time-out passes or Quit (false).
+  // May be called from inside a callback.
+  bool RunUntil(const std::function<bool()>& predicate, std::chrono::milliseconds timeout);
+  // One pass: waits at most timeout_ms (-1: no limit) for something to do,
+  // then does it.
+  void RunOnce(int timeout_ms);
+
+ private:
+  struct Call {
+    const std::function<void()>* function;
+    bool done = false;
+    bool abandoned = false;
+    std::exception_ptr error;
+  };
+  struct Timer {
+    int fd;
+    std::function<void()> callback;
+  };
+
+  void RunQueuedCalls();
+  void FireTimer(int id);
+
+  const std::thread::id main_thread_;
+  const int wake_fd_;
+  std::mutex mutex_;
+  std::condition_variable finished_;
+  std::deque<Call*> queue_;
+  int waiting_callers_ = 0;
+  bool closing_ = false;
+
+  std::map<int, Timer> timers_;
+  int next_timer_id_ = 1;
+  bool quit_ = false;
+};
+
+}  // namespace stbup

@@ -1,0 +1,364 @@
+#include "serial/va_comm.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <mutex>
+
+#include "serial/va_comm_event_thread.h"
+#include "serial/va_comm_write_thread.h"
+
+namespace stbup {
+
+namespace {
+
+constexpr std::string_view kPortOpen = "Can't perform this operation while port is open";
+
+// "COMn" with n from 1: the n, else 0.
+int ComPortNumber(std::string_view name) {
+  if (name.size() < 4 || name.substr(0, 3) != "COM") return 0;
+  long long number = 0;
+  for (const char c : name.substr(3)) {
+    if (c < '0' || c > '9') return 0;
+    number = number * 10 + (c - '0');
+    if (number > 1'000'000) return 0;
+  }
+  return static_cast<int>(number);
+}
+
+}  // namespace
+
+int BaudrateValue(TVaBaudrate rate) {
+  static constexpr int kValues[] = {0,     110,   300,   600,   1200,  2400,   4800,   9600,
+                                    14400, 19200, 38400, 56000, 57600, 115200, 128000, 256000};
+  return kValues[static_cast<int>(rate)];
+}
+
+int ThreadNiceValue(TThreadPriority priority) {
+  static constexpr int kNice[] = {19, 2, 1, 0, -1, -2, -15};
+  return kNice[static_cast<int>(priority)];
+}
+
+TVaCustomComm::TVaCustomComm(MainThreadQueue& queue)
+    : queue_(queue),
+      alive_(std::make_shared<TVaCustomComm*>(this)),
+      WriteLock(std::make_shared<TVaCriticalSection>()),
+      ReadLock(std::make_shared<TVaCriticalSection>()),
+      event_chars_(std::make_unique<TVaEventChars>()),
+      flow_control_(std::make_unique<TVaFlowControl>()),
+      buffers_(std::make_unique<TVaBuffers>()) {
+  const auto changed = [this](TVaPersistent& sender) { SubObjectChanged(sender); };
+  event_chars_->OnChange = changed;
+  flow_control_->OnChange = changed;
+  buffers_->OnChange = changed;
+}
+
+TVaCustomComm::~TVaCustomComm() {
+  destroying_ = true;
+  Close();
+  *alive_ = nullptr;
+  for (const auto& stopped : stopped_threads_) {
+    if (const auto thread = stopped.lock()) thread->WaitUntilQuiet();
+  }
+}
+
+TVaComm& TVaCustomComm::Self() { return static_cast<TVaComm&>(*this); }
+
+void TVaCustomComm::CheckClosed() const {
+  if (Active()) throw EVaCommError(std::string(kPortOpen));
+}
+
+std::string TVaCustomComm::DeviceText() const {
+  std::string text;
+  bool placed = false;
+  for (std::size_t i = 0; i < device_name_.size(); ++i) {
+    const char c = device_name_[i];
+    if (c == '%' && i + 1 < device_name_.size()) {
+      const char next = device_name_[i + 1];
+      if (next == '%') {
+        text += '%';
+        ++i;
+        continue;
+      }
+      if (next == 'd' && !placed) {
+        text += std::to_string(port_num_);
+        placed = true;
+        ++i;
+        continue;
+      }
+    }
+    text += c;
+  }
+  return text;
+}
+
+std::string TVaCustomComm::DevicePath() const {
+  std::string name = DeviceText();
+  if (!name.empty() && name.front() == '/') return name;
+  // The default name carries the prefix of another platform's device space.
+  constexpr std::string_view kDevicePrefix = "\\\\.\\";
+  if (name.starts_with(kDevicePrefix)) name.erase(0, kDevicePrefix.size());
+  if (const int number = ComPortNumber(name); number > 0) {
+    if (port_resolver_) {
+      if (auto path = port_resolver_(name); path && !path->empty()) return *path;
+    }
+    return "/dev/ttyS" + std::to_string(number - 1);
+  }
+  return name;
+}
+
+bool TVaCustomComm::DeviceLost() const { return session_ && session_->device_lost; }
+
+// --- Published properties ---
+
+void TVaCustomComm::SetBaudrate(TVaBaudrate value) {
+  if (value == baudrate_) return;
+  baudrate_ = value;
+  if (value != TVaBaudrate::brUser) user_baudrate_ = 0;
+  ApplyDCB();
+}
+
+void TVaCustomComm::SetUserBaudrate(std::int32_t value) {
+  if (value == user_baudrate_) return;
+  user_baudrate_ = value;
+  baudrate_ = TVaBaudrate::brUser;
+  ApplyDCB();
+}
+
+void TVaCustomComm::SetParity(TVaParity value) {
+  if (value == parity_) return;
+  parity_ = value;
+  ApplyDCB();
+}
+
+void TVaCustomComm::SetDatabits(TVaDatabits value) {
+  if (value == databits_) return;
+  databits_ = value;
+  ApplyDCB();
+}
+
+void TVaCustomComm::SetStopbits(TVaStopbits value) {
+  if (value == stopbits_) return;
+  stopbits_ = value;
+  ApplyDCB();
+}
+
+void TVaCustomComm::SetOptions(TVaCommOptions value) {
+  if (value == options_) return;
+  options_ = value;
+  ApplyDCB();
+}
+
+void TVaCustomComm::SetPortNum(std::int32_t value) {
+  CheckClosed();
+  port_num_ = value < 0 ? 0 : value;
+}
+
+void TVaCustomComm::SetDeviceName(std::string_view value) {
+  CheckClosed();
+  device_name_ = value;
+}
+
+void TVaCustomComm::SetMonitorEvents(TVaCommEvents value) {
+  CheckClosed();
+  monitor_events_ = value;
+}
+
+void TVaCustomComm::SetBuffers(const TVaBuffers& value) {
+  CheckClosed();
+  buffers_->Assign(value);
+}
+
+void TVaCustomComm::SetEventPriority(TThreadPriority value) {
+  if (value == event_priority_) return;
+  event_priority_ = value;
+  if (event_thread_) event_thread_->SetPriority(value);
+}
+
+void TVaCustomComm::SetWritePriority(TThreadPriority value) {
+  if (value == write_priority_) return;
+  write_priority_ = value;
+  if (write_thread_) write_thread_->SetPriority(value);
+}
+
+void TVaCustomComm::SetDirectWrite(bool value) {
+  CheckClosed();
+  direct_write_ = value;
+}
+
+void TVaCustomComm::SetUpdateDCB(bool value) {
+  CheckClosed();
+  update_dcb_ = value;
+}
+
+void TVaCustomComm::SubObjectChanged(TVaPersistent& sender) {
+  if (&sender == buffers_.get()) {
+    CheckClosed();
+    ApplyBufferSizes();
+  }
+  ApplyDCB();
+}
+
+void TVaCustomComm::Loaded() {
+  if (auto_open_) Open();
+}
+
+// --- Open and close ---
+
+void TVaCustomComm::OpenDevice() {
+  const int fd = OpenDeviceExclusive(DevicePath());
+  if (fd < 0) {
+    const int error = -fd;
+    const std::string device = EscapePattern(DeviceText());
+    if (error == ENOENT) RaiseCommError("Specified device not found (" + device + ").", error);
+    RaiseCommError("Can't open specified device " + device + " (Error %d, %s)", error);
+  }
+  session_ = std::make_shared<TVaCommSession>(fd, queue_, alive_);
+  handle_ = fd;
+}
+
+void TVaCustomComm::ApplyDCB() {
+  if (!Active() || !update_dcb_) return;
+  TVaLineSettings line;
+  line.baudrate = baudrate_ == TVaBaudrate::brUser ? user_baudrate_ : BaudrateValue(baudrate_);
+  line.parity = parity_;
+  line.databits = databits_;
+  line.stopbits = stopbits_;
+  line.parity_check = options_.Contains(TVaCommOption::coParityCheck);
+  line.rts_cts_flow =
+      flow_control_->OutCtsFlow() || flow_control_->ControlRts() == TVaControlRts::rtsHandshake;
+  line.xon_xoff_out = flow_control_->XonXoffOut();
+  line.xon_xoff_in = flow_control_->XonXoffIn();
+  line.xon_char = event_chars_->XonChar();
+  line.xoff_char = event_chars_->XoffChar();
+  line.dtr = flow_control_->ControlDtr();
+  line.rts = flow_control_->ControlRts();
+  if (const int error = ApplyLineSettings(handle_, line)) {
+    RaiseCommError("Error writing dcb (%d), %s", error);
+  }
+}
+
+// The driver has no queue-size call: ReadSize stays a value, and WriteSize
+// sizes the write queue when the write thread is created.
+void TVaCustomComm::ApplyBufferSizes() {}
+
+// Reads never wait on this platform (the device is non-blocking), which is
+// what the zero time-outs ask for; there is nothing to give the device.
+void TVaCustomComm::ApplyTimeouts() {}
+
+void TVaCustomComm::ApplyEventMask() {
+  std::uint32_t mask = 0;
+  for (int event = 0; event <= static_cast<int>(TVaCommEvent::ceEvent2); ++event) {
+    if (monitor_events_.Contains(static_cast<TVaCommEvent>(event))) mask |= kEventBits[event];
+  }
+  // The write thread reports a drained queue itself.
+  if (!direct_write_) mask &= ~EV_TXEMPTY;
+  event_mask_ = mask;
+}
+
+std::shared_ptr<TVaCommWriteThread> TVaCustomComm::CreateWriteThread() {
+  return std::make_shared<TVaCommWriteThread>(session_, WriteLock, buffers_->WriteSize());
+}
+
+void TVaCustomComm::StartThreads() {
+  if (event_mask_ != 0) {
+    event_thread_ =
+        std::make_shared<TVaCommEventThread>(session_, event_mask_, buffers_->ReadSize());
+    event_thread_->Start(event_priority_);
+  }
+  if (!direct_write_) {
+    try {
+      write_thread_ = CreateWriteThread();
+      write_thread_->Start(write_priority_);
+    } catch (...) {
+      StopThreads();
+      throw;
+    }
+  }
+}
+
+void TVaCustomComm::Open() {
+  CheckClosed();
+  OpenDevice();
+  try {
+    status_baseline_ = ReadLineCounters(handle_);
+    ApplyDCB();
+    ApplyBufferSizes();
+    ApplyTimeouts();
+    ApplyEventMask();
+    StartThreads();
+  } catch (...) {
+    StopThreads();
+    CloseDevice();
+    throw;
+  }
+  DoOpen();
+}
+
+void TVaCustomComm::DoOpen() {
+  if (!OnOpen) return;
+  try {
+    OnOpen(Self());
+  } catch (const std::exception& error) {
+    HandleException(error);
+  }
+}
+
+void TVaCustomComm::StopThreads() {
+  std::erase_if(stopped_threads_, [](const auto& thread) { return thread.expired(); });
+  if (event_thread_) {
+    event_thread_->Stop();
+    stopped_threads_.push_back(event_thread_);
+    event_thread_.reset();
+  }
+  if (write_thread_) {
+    write_thread_->Stop();
+    stopped_threads_.push_back(write_thread_);
+    write_thread_.reset();
+  }
+}
+
+void TVaCustomComm::CloseDevice() {
+  if (handle_ < 0) return;
+  ReleaseDevice(handle_);
+  handle_ = -1;
+  // The descriptor itself closes when the ending threads let go of it.
+  session_.reset();
+}
+
+void TVaCustomComm::Close() {
+  if (!Active()) return;
+  {
+    std::lock_guard lock(*ReadLock);
+    StopThreads();
+  }
+  CloseDevice();
+  DoClose();
+}
+
+void TVaCustomComm::DoClose() {
+  if (destroying_ || !OnClose) return;
+  try {
+    OnClose(Self());
+  } catch (const std::exception& error) {
+    HandleException(error);
+  }
+}
+
+void TVaCustomComm::HandleException(const std::exception& error) {
+  if (OnException) {
+    OnException(error);
+  } else {
+    std::fprintf(stderr, "%s\n", error.what());
+  }
+}
+
+void TVaCustomComm::DoDeviceLost(const TVaCommSession* session) {
+  if (session == nullptr || session != session_.get() || !OnDeviceLost) return;
+  try {
+    OnDeviceLost(Self());
+  } catch (const std::exception& error) {
+    HandleException(error);
+  }
+}
+
+}  // namespace stbup

@@ -1,0 +1,216 @@
+#pragma once
+
+#include <cstdint>
+#include <exception>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "seams/link.h"
+#include "serial/main_thread_queue.h"
+#include "serial/va_classes.h"
+#include "serial/va_comm_error.h"
+#include "serial/va_comm_types.h"
+#include "serial/va_critical_section.h"
+#include "serial/va_device.h"
+#include "serial/va_prst.h"
+
+namespace stbup {
+
+class TVaComm;
+class TVaCommThread;
+class TVaCommEventThread;
+class TVaCommWriteThread;
+struct TVaCommSession;
+
+using TNotifyEvent = std::function<void(TVaComm& sender)>;
+using TVaCommErrorEvent = std::function<void(TVaComm& sender, int errors)>;
+using TVaCommRxCharEvent = std::function<void(TVaComm& sender, int count)>;
+// Maps a port name such as "COM3" to a device path; empty when not mapped.
+using TVaPortResolver = std::function<std::optional<std::string>(std::string_view name)>;
+// The application's standard error report, for exceptions that escape
+// handlers run by the component.
+using TVaExceptionHandler = std::function<void(const std::exception& error)>;
+
+// What a status query returns: the line-error bits (cleared in the device by
+// the query) and the device's status block.
+struct TVaCommStatus {
+  std::uint32_t Errors = 0;
+  std::uint32_t Flags = 0;
+  std::uint32_t cbInQue = 0;
+  std::uint32_t cbOutQue = 0;
+};
+
+// The serial port. Every operation runs on the main thread; the event thread
+// and the write thread run while the port is open and reach the main thread
+// through the MainThreadQueue. Only TVaComm is created.
+class TVaCustomComm : public TVaComponent {
+ public:
+  TVaCustomComm(const TVaCustomComm&) = delete;
+  TVaCustomComm& operator=(const TVaCustomComm&) = delete;
+  ~TVaCustomComm() override;
+
+  void Open();
+  void Close();
+  bool Active() const { return handle_ >= 0; }
+  // The open device's descriptor, -1 while closed.
+  int Handle() const { return handle_; }
+
+  int WriteBuf(const void* data, int count);
+  bool WriteText(std::string_view text);
+  bool WriteChar(std::uint8_t byte);
+  int ReadBuf(void* buffer, int count);
+  std::string ReadText();
+  int ReadBufUsed();
+  TVaCommStatus ReadStatus();
+
+  // The device name with PortNum put in its placeholder ("COM%d", 3: "COM3").
+  std::string DeviceText() const;
+  // What is opened: a name beginning with "/" as it is, "COMn" through the
+  // port resolver, else /dev/ttyS<n-1>; anything else as DeviceText.
+  std::string DevicePath() const;
+
+  // True once the device of the current opening has gone away (unplugged,
+  // far end hung up); cleared by Open.
+  bool DeviceLost() const;
+
+  // Published properties (setters follow the rules of each: stored, applied
+  // at once, or refused while open).
+  bool AutoOpen() const { return auto_open_; }
+  void SetAutoOpen(bool value) { auto_open_ = value; }
+  TVaBaudrate Baudrate() const { return baudrate_; }
+  void SetBaudrate(TVaBaudrate value);
+  TVaParity Parity() const { return parity_; }
+  void SetParity(TVaParity value);
+  TVaDatabits Databits() const { return databits_; }
+  void SetDatabits(TVaDatabits value);
+  TVaStopbits Stopbits() const { return stopbits_; }
+  void SetStopbits(TVaStopbits value);
+  TVaEventChars& EventChars() { return *event_chars_; }
+  void SetEventChars(const TVaEventChars& value) { event_chars_->Assign(value); }
+  TVaFlowControl& FlowControl() { return *flow_control_; }
+  void SetFlowControl(const TVaFlowControl& value) { flow_control_->Assign(value); }
+  TVaCommOptions Options() const { return options_; }
+  void SetOptions(TVaCommOptions value);
+  std::int32_t PortNum() const { return port_num_; }
+  void SetPortNum(std::int32_t value);
+  const std::string& DeviceNamePattern() const { return device_name_; }
+  void SetDeviceName(std::string_view value);
+  TVaCommEvents MonitorEvents() const { return monitor_events_; }
+  void SetMonitorEvents(TVaCommEvents value);
+  TVaBuffers& Buffers() { return *buffers_; }
+  void SetBuffers(const TVaBuffers& value);
+  TThreadPriority EventPriority() const { return event_priority_; }
+  void SetEventPriority(TThreadPriority value);
+  TThreadPriority WritePriority() const { return write_priority_; }
+  void SetWritePriority(TThreadPriority value);
+  bool DirectWrite() const { return direct_write_; }
+  void SetDirectWrite(bool value);
+  bool UpdateDCB() const { return update_dcb_; }
+  void SetUpdateDCB(bool value);
+  std::int32_t UserBaudrate() const { return user_baudrate_; }
+  void SetUserBaudrate(std::int32_t value);
+
+  void SetPortResolver(TVaPortResolver resolver) { port_resolver_ = std::move(resolver); }
+  std::uint32_t EventMask() const { return event_mask_; }
+
+  TNotifyEvent OnOpen, OnClose, OnCts, OnDsr, OnRlsd, OnRing, OnBreak;
+  TVaCommErrorEvent OnError;
+  TVaCommRxCharEvent OnRxChar;
+  TNotifyEvent OnRxFlag, OnTxEmpty, OnPErr, OnRx80Full, OnEvent1, OnEvent2;
+  // Raised once per opening, on the main thread, when the device has gone.
+  TNotifyEvent OnDeviceLost;
+  TVaExceptionHandler OnException;
+
+  // Received data and line events (main thread; normally run by a batch of
+  // the event thread).
+  virtual void DoRxChar();
+  virtual void DoEvent(std::uint32_t mask);
+  bool DoError();
+  void HandleException(const std::exception& error);
+  void DoDeviceLost(const TVaCommSession* session);
+
+  void Loaded() override;
+
+ protected:
+  explicit TVaCustomComm(MainThreadQueue& queue);
+
+  virtual void OpenDevice();
+  virtual void StartThreads();
+  // The write thread StartThreads starts; a separate step so that its failure
+  // can be shown to stop the event thread too.
+  virtual std::shared_ptr<TVaCommWriteThread> CreateWriteThread();
+
+ private:
+  TVaComm& Self();
+  void CheckClosed() const;
+  void ApplyDCB();
+  void ApplyBufferSizes();
+  void ApplyTimeouts();
+  void ApplyEventMask();
+  void StopThreads();
+  void CloseDevice();
+  void DoOpen();
+  void DoClose();
+  void SubObjectChanged(TVaPersistent& sender);
+  int DirectWriteBuf(const void* data, int count);
+
+  MainThreadQueue& queue_;
+  const std::shared_ptr<TVaCustomComm*> alive_;
+  int handle_ = -1;
+  std::shared_ptr<TVaCommSession> session_;
+  std::shared_ptr<TVaCommEventThread> event_thread_;
+  std::shared_ptr<TVaCommWriteThread> write_thread_;
+  // Threads stopped by Close that may still be ending; the destructor waits
+  // until none of them can reach the main-thread queue anew.
+  std::vector<std::weak_ptr<TVaCommThread>> stopped_threads_;
+  bool destroying_ = false;
+
+  const std::shared_ptr<TVaCriticalSection> WriteLock;
+  const std::shared_ptr<TVaCriticalSection> ReadLock;
+  std::uint32_t event_mask_ = 0;
+  TVaPortResolver port_resolver_;
+
+  bool auto_open_ = false;
+  TVaBaudrate baudrate_ = TVaBaudrate::br1200;
+  TVaParity parity_ = TVaParity::paNone;
+  TVaDatabits databits_ = TVaDatabits::db8;
+  TVaStopbits stopbits_ = TVaStopbits::sb1;
+  std::unique_ptr<TVaEventChars> event_chars_;
+  std::unique_ptr<TVaFlowControl> flow_control_;
+  TVaCommOptions options_;
+  std::int32_t port_num_ = 0;
+  std::string device_name_ = "\\\\.\\COM%d";
+  TVaCommEvents monitor_events_{TVaCommEvent::ceError, TVaCommEvent::ceRxChar,
+                                TVaCommEvent::ceTxEmpty};
+  std::unique_ptr<TVaBuffers> buffers_;
+  TThreadPriority event_priority_ = TThreadPriority::tpNormal;
+  TThreadPriority write_priority_ = TThreadPriority::tpHighest;
+  bool direct_write_ = false;
+  bool update_dcb_ = true;
+  std::int32_t user_baudrate_ = 0;
+  TVaLineCounters status_baseline_;  // line counters at the last status query
+};
+
+// The port as the window places it: the published component, and the Link
+// the upgrade engine talks through.
+class TVaComm : public TVaCustomComm, public Link {
+ public:
+  explicit TVaComm(MainThreadQueue& queue) : TVaCustomComm(queue) {}
+
+  bool WriteText(std::string_view text) override { return TVaCustomComm::WriteText(text); }
+  bool WriteChar(std::uint8_t byte) override { return TVaCustomComm::WriteChar(byte); }
+  int WriteBuf(const void* data, int count) override {
+    return TVaCustomComm::WriteBuf(data, count);
+  }
+  std::string ReadText() override { return TVaCustomComm::ReadText(); }
+  void Close() override { TVaCustomComm::Close(); }
+  bool Active() const override { return TVaCustomComm::Active(); }
+  // The name as the operator gave it ("COM1", "/dev/pts/3").
+  std::string DeviceName() const override { return DeviceNamePattern(); }
+};
+
+}  // namespace stbup

@@ -1,0 +1,118 @@
+#include "serial/va_comm_event_thread.h"
+
+#include <poll.h>
+
+#include <cerrno>
+#include <exception>
+
+#include "serial/va_comm.h"
+#include "serial/va_device.h"
+
+namespace stbup {
+
+namespace {
+
+// While bytes sit unread, or a direct write awaits its transmit-empty event,
+// the device is looked at this often instead of being waited on (a level-
+// triggered poll would report the same bytes without end).
+constexpr int kRecheckMs = 10;
+// A device that has gone away is looked at again after this pause.
+constexpr int kLostPauseMs = 100;
+
+}  // namespace
+
+TVaCommEventThread::TVaCommEventThread(std::shared_ptr<TVaCommSession> session,
+                                       std::uint32_t event_mask, int read_size)
+    : TVaCommThread(std::move(session)), event_mask_(event_mask), read_size_(read_size) {}
+
+void TVaCommEventThread::DispatchEvents(TVaCustomComm& owner, std::uint32_t reported_mask) {
+  try {
+    if (reported_mask & EV_RXCHAR) {
+      owner.DoRxChar();
+      reported_mask &= ~EV_RXCHAR;
+    }
+    if (reported_mask != 0) owner.DoEvent(reported_mask);
+  } catch (const std::exception& error) {
+    owner.HandleException(error);
+  } catch (...) {
+    owner.HandleException(EVaCommError("Unknown exception in a serial event handler"));
+  }
+}
+
+void TVaCommEventThread::Execute() {
+  const int fd = session_->fd;
+  std::uint64_t last_total = 0;  // bytes ever received, as last seen
+  int last_unread = 0;
+  bool more = false;  // new bytes came while the last batch was handled
+  TVaLineCounters counters = ReadLineCounters(fd);
+
+  while (!Terminated()) {
+    const bool tx_watch = (event_mask_ & EV_TXEMPTY) && session_->tx_pending;
+    const bool recheck = last_unread > 0 || tx_watch;
+    pollfd entries[3] = {{WaitEvent.Handle(), POLLIN, 0},
+                         {fd, static_cast<short>(last_unread > 0 ? 0 : POLLIN), 0},
+                         {KickEvent.Handle(), POLLIN, 0}};
+    const int ready = ::poll(entries, 3, more ? 0 : recheck ? kRecheckMs : -1);
+    if (ready < 0) {
+      if (errno == EINTR) continue;
+      if (!Pause(kLostPauseMs)) break;
+      continue;
+    }
+    if (Terminated() || (entries[0].revents & POLLIN)) break;
+    if (entries[2].revents & POLLIN) KickEvent.ResetSignal();
+
+    const bool gone = (entries[1].revents & (POLLHUP | POLLERR | POLLNVAL)) != 0;
+    std::uint32_t found = 0;
+
+    // Read the component's count first: a read between the two looks like
+    // less input, never like more, and the next look puts it right.
+    const std::uint64_t read_so_far = session_->bytes_read;
+    const int waiting = BytesWaiting(fd);
+    if (waiting > 0 && read_so_far + static_cast<std::uint64_t>(waiting) > last_total) {
+      found |= EV_RXCHAR;
+      if (read_size_ > 0 && waiting >= read_size_ / 10 * 8) found |= EV_RX80FULL;
+    }
+
+    const TVaLineCounters now = ReadLineCounters(fd);
+    if (now != counters) {
+      const std::uint32_t errors = LineErrorBits(counters, now);
+      if (errors & ~CE_BREAK) found |= EV_ERR;
+      if (errors & CE_BREAK) found |= EV_BREAK;
+      counters = now;
+    }
+
+    if (tx_watch && BytesQueuedOut(fd) == 0) {
+      session_->tx_pending = false;
+      found |= EV_TXEMPTY;
+    }
+
+    found &= event_mask_;
+    try {
+      if (gone) ReportDeviceLost();
+      if (found != 0 &&
+          !RunOnOwner([found](TVaCustomComm& owner) { DispatchEvents(owner, found); })) {
+        break;
+      }
+    } catch (...) {
+      // The main-thread queue itself has failed (it is shutting down).
+      break;
+    }
+
+    // What was waiting before the batch counts as reported; bytes that came
+    // during the handler and are still there are new for the next pass.
+    if (waiting >= 0) last_total = read_so_far + static_cast<std::uint64_t>(waiting);
+    const int left = BytesWaiting(fd);
+    last_unread = left > 0 ? left : 0;
+    more = last_unread > 0 &&
+           session_->bytes_read + static_cast<std::uint64_t>(last_unread) > last_total;
+
+    if (gone) {
+      if (!Pause(kLostPauseMs)) break;
+    } else if (found == 0 && (entries[1].revents & POLLIN) && waiting <= 0) {
+      // Readable with nothing to read: do not let it turn into a busy loop.
+      if (!Pause(kRecheckMs)) break;
+    }
+  }
+}
+
+}  // namespace stbup

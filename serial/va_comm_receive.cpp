@@ -1,0 +1,98 @@
+// The receive path of the port: status, reads and the events a batch raises.
+#include <unistd.h>
+
+#include <cerrno>
+#include <mutex>
+
+#include "serial/va_comm.h"
+#include "serial/va_comm_thread.h"
+
+namespace stbup {
+
+TVaCommStatus TVaCustomComm::ReadStatus() {
+  std::lock_guard lock(*ReadLock);
+  TVaCommStatus status;
+  if (!Active()) return status;
+  const int waiting = BytesWaiting(handle_);
+  if (waiting < 0) RaiseCommError("Error retrieving statistics (%d), %s", errno);
+  const int queued_out = BytesQueuedOut(handle_);
+  const TVaLineCounters counters = ReadLineCounters(handle_);
+  // Each query reports the errors since the previous one, and so clears them.
+  status.Errors = LineErrorBits(status_baseline_, counters);
+  status_baseline_ = counters;
+  status.cbInQue = static_cast<std::uint32_t>(waiting);
+  status.cbOutQue = static_cast<std::uint32_t>(queued_out > 0 ? queued_out : 0);
+  return status;
+}
+
+int TVaCustomComm::ReadBufUsed() {
+  if (!Active()) return 0;
+  return static_cast<int>(ReadStatus().cbInQue);
+}
+
+int TVaCustomComm::ReadBuf(void* buffer, int count) {
+  if (!Active() || count <= 0) return 0;
+  std::lock_guard lock(*ReadLock);
+  for (;;) {
+    const ssize_t got = ::read(handle_, buffer, static_cast<std::size_t>(count));
+    if (got > 0) {
+      session_->bytes_read += static_cast<std::uint64_t>(got);
+      return static_cast<int>(got);
+    }
+    if (got == 0) {
+      // End of file on a terminal: the far end has hung up.
+      session_->device_lost = true;
+      return 0;
+    }
+    if (errno == EINTR) continue;
+    if (errno == EAGAIN || errno == EWOULDBLOCK) return 0;
+    if (errno == EIO) session_->device_lost = true;
+    RaiseCommError("Read error (%d), %s", errno);
+  }
+}
+
+std::string TVaCustomComm::ReadText() {
+  const int waiting = ReadBufUsed();
+  if (waiting <= 0) return {};
+  std::string text(static_cast<std::size_t>(waiting), '\0');
+  text.resize(static_cast<std::size_t>(ReadBuf(text.data(), waiting)));
+  return text;
+}
+
+void TVaCustomComm::DoRxChar() {
+  const int count = ReadBufUsed();
+  if (count <= 0) return;
+  if (OnRxChar) OnRxChar(Self(), count);
+}
+
+void TVaCustomComm::DoEvent(std::uint32_t mask) {
+  const auto raise = [this, mask](std::uint32_t bit, const TNotifyEvent& handler) {
+    if ((mask & bit) && handler) handler(Self());
+  };
+  if (mask & EV_ERR) DoError();
+  raise(EV_RXFLAG, OnRxFlag);
+  raise(EV_CTS, OnCts);
+  raise(EV_DSR, OnDsr);
+  raise(EV_RING, OnRing);
+  raise(EV_RLSD, OnRlsd);
+  raise(EV_TXEMPTY, OnTxEmpty);
+  raise(EV_BREAK, OnBreak);
+  raise(EV_PERR, OnPErr);
+  raise(EV_RX80FULL, OnRx80Full);
+  raise(EV_EVENT1, OnEvent1);
+  raise(EV_EVENT2, OnEvent2);
+}
+
+bool TVaCustomComm::DoError() {
+  const std::uint32_t errors = ReadStatus().Errors;
+  if (errors != 0 && OnError) {
+    try {
+      OnError(Self(), static_cast<int>(errors));
+    } catch (const std::exception& error) {
+      HandleException(error);
+    }
+  }
+  return errors != 0;
+}
+
+}  // namespace stbup

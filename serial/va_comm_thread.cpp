@@ -1,0 +1,110 @@
+#include "serial/va_comm_thread.h"
+
+#include <unistd.h>
+
+#include <thread>
+
+#include "serial/va_comm.h"
+#include "serial/va_device.h"
+
+namespace stbup {
+
+namespace {
+std::atomic<int> live_threads{0};
+}  // namespace
+
+TVaCommSession::TVaCommSession(int device, MainThreadQueue& main_queue,
+                               std::shared_ptr<TVaCustomComm*> alive)
+    : fd(device), queue(main_queue), owner(std::move(alive)) {}
+
+TVaCommSession::~TVaCommSession() {
+  if (fd >= 0) ::close(fd);
+}
+
+TVaCommThread::TVaCommThread(std::shared_ptr<TVaCommSession> session)
+    : session_(std::move(session)) {}
+
+void TVaCommThread::Start(TThreadPriority priority) {
+  priority_ = priority;
+  ++live_threads;
+  try {
+    std::thread([self = shared_from_this()]() mutable {
+      self->thread_id_ = ::gettid();
+      SetThreadNice(self->thread_id_, self->priority_);
+      try {
+        self->Execute();
+      } catch (...) {
+        // Execute reports what it can; nothing may escape a thread.
+      }
+      {
+        std::lock_guard lock(self->mutex_);
+        self->ended_ = true;
+      }
+      self->quiet_.notify_all();
+      self.reset();
+      --live_threads;
+    }).detach();
+  } catch (...) {
+    --live_threads;
+    throw;
+  }
+}
+
+void TVaCommThread::Stop() {
+  {
+    std::lock_guard lock(mutex_);
+    terminated_ = true;
+  }
+  StopEvent().SetSignal();
+}
+
+void TVaCommThread::SetPriority(TThreadPriority priority) {
+  priority_ = priority;
+  SetThreadNice(thread_id_, priority);
+}
+
+bool TVaCommThread::Terminated() const {
+  std::lock_guard lock(mutex_);
+  return terminated_;
+}
+
+void TVaCommThread::WaitUntilQuiet() {
+  std::unique_lock lock(mutex_);
+  quiet_.wait(lock, [this] { return ended_ || dispatching_; });
+}
+
+int TVaCommThread::LiveCount() { return live_threads; }
+
+bool TVaCommThread::RunOnOwner(const std::function<void(TVaCustomComm&)>& call) {
+  {
+    std::lock_guard lock(mutex_);
+    if (terminated_) return false;
+    dispatching_ = true;
+  }
+  quiet_.notify_all();
+  struct Done {
+    TVaCommThread& thread;
+    ~Done() {
+      std::lock_guard lock(thread.mutex_);
+      thread.dispatching_ = false;
+    }
+  } done{*this};
+  const auto& session = session_;
+  session->queue.RunOnMainThread([&session, &call] {
+    if (TVaCustomComm* owner = *session->owner) call(*owner);
+  });
+  return true;
+}
+
+bool TVaCommThread::Pause(int ms) {
+  return StopEvent().WaitFor(static_cast<std::uint32_t>(ms)) != TVaWaitResult::Signaled;
+}
+
+void TVaCommThread::ReportDeviceLost() {
+  session_->device_lost = true;
+  if (session_->lost_reported.exchange(true)) return;
+  const TVaCommSession* session = session_.get();
+  RunOnOwner([session](TVaCustomComm& owner) { owner.DoDeviceLost(session); });
+}
+
+}  // namespace stbup

@@ -1,0 +1,88 @@
+#pragma once
+
+#include <sys/types.h>
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+
+#include "serial/main_thread_queue.h"
+#include "serial/va_comm_types.h"
+#include "serial/va_handle_object.h"
+
+namespace stbup {
+
+class TVaCustomComm;
+
+// What one opening of the port shares with its worker threads. Close does not
+// wait for the threads, so they may outlive it (briefly) and even the
+// component; the descriptor closes when the last of them lets go.
+struct TVaCommSession {
+  TVaCommSession(int device, MainThreadQueue& main_queue, std::shared_ptr<TVaCustomComm*> alive);
+  TVaCommSession(const TVaCommSession&) = delete;
+  TVaCommSession& operator=(const TVaCommSession&) = delete;
+  ~TVaCommSession();
+
+  const int fd;
+  MainThreadQueue& queue;
+  // The component, or null once it has been destroyed. Read and written on
+  // the main thread only, so a queued call checks it where it runs.
+  const std::shared_ptr<TVaCustomComm*> owner;
+
+  std::atomic<std::uint64_t> bytes_read{0};  // by ReadBuf, to tell new input from old
+  std::atomic<bool> tx_pending{false};       // a direct write awaits its transmit-empty event
+  std::atomic<bool> device_lost{false};
+  std::atomic<bool> lost_reported{false};
+};
+
+// A worker thread of the port: started once, stopped without being waited
+// for, and owned jointly by the component and the running thread itself.
+class TVaCommThread : public std::enable_shared_from_this<TVaCommThread> {
+ public:
+  TVaCommThread(const TVaCommThread&) = delete;
+  TVaCommThread& operator=(const TVaCommThread&) = delete;
+  virtual ~TVaCommThread() = default;
+
+  void Start(TThreadPriority priority);
+  // Marks the thread terminated and wakes it; does not wait.
+  void Stop();
+  void SetPriority(TThreadPriority priority);
+  bool Terminated() const;
+  // Returns once the thread has ended or is waiting for the main thread (it
+  // then touches nothing but its queue and its own state until it ends).
+  void WaitUntilQuiet();
+
+  // Worker threads of any port that have not yet ended.
+  static int LiveCount();
+
+ protected:
+  explicit TVaCommThread(std::shared_ptr<TVaCommSession> session);
+
+  virtual void Execute() = 0;
+  virtual TVaWaitEvent& StopEvent() = 0;
+
+  // Runs call against the component on the main thread and waits for it.
+  // False, without running it, once the thread is terminated. An exception
+  // escaping call is rethrown here.
+  bool RunOnOwner(const std::function<void(TVaCustomComm&)>& call);
+  // Waits ms milliseconds or until stopped; false when stopped.
+  bool Pause(int ms);
+  // Marks the device gone and tells the component once per opening.
+  void ReportDeviceLost();
+
+  const std::shared_ptr<TVaCommSession> session_;
+
+ private:
+  mutable std::mutex mutex_;
+  std::condition_variable quiet_;
+  bool terminated_ = false;
+  bool dispatching_ = false;
+  bool ended_ = false;
+  std::atomic<pid_t> thread_id_{0};
+  std::atomic<TThreadPriority> priority_{TThreadPriority::tpNormal};
+};
+
+}  // namespace stbup

@@ -1,0 +1,129 @@
+#include "serial/va_comm_write_thread.h"
+
+#include <poll.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <exception>
+#include <mutex>
+
+#include "serial/va_comm.h"
+
+namespace stbup {
+
+namespace {
+// A transfer that failed is tried again after this pause.
+constexpr int kRetryPauseMs = 100;
+}  // namespace
+
+TVaCommWriteThread::TVaCommWriteThread(std::shared_ptr<TVaCommSession> session,
+                                       std::shared_ptr<TVaCriticalSection> write_lock,
+                                       std::int32_t capacity)
+    : TVaCommThread(std::move(session)), WriteLock(std::move(write_lock)), Queue(capacity) {}
+
+bool TVaCommWriteThread::Enqueue(const void* data, std::int32_t count, std::int32_t timeout_ms) {
+  if (count < 0) return false;
+  std::unique_lock lock(*WriteLock);
+  const auto fits = [&] {
+    return static_cast<std::int64_t>(Queue.Size()) + count <= Queue.Capacity();
+  };
+  if (!fits()) {
+    // Sleeps until the thread has consumed enough; the main thread waits
+    // here and nowhere else, at most the time-out.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
+    if (!room_.wait_until(lock, deadline, fits)) return false;
+  }
+  Queue.Append(data, count);
+  DataEvent.SetSignal();
+  return true;
+}
+
+std::int32_t TVaCommWriteThread::QueuedBytes() {
+  std::lock_guard lock(*WriteLock);
+  return Queue.Size();
+}
+
+void TVaCommWriteThread::Execute() {
+  const int fd = session_->fd;
+  try {
+    for (;;) {
+      pollfd entries[2] = {{CloseEvent.Handle(), POLLIN, 0}, {DataEvent.Handle(), POLLIN, 0}};
+      if (::poll(entries, 2, -1) < 0) {
+        if (errno == EINTR) continue;
+        if (!Pause(kRetryPauseMs)) return;
+        continue;
+      }
+      if ((entries[0].revents & POLLIN) || Terminated()) return;
+      if (!(entries[1].revents & POLLIN)) continue;
+
+      const std::uint8_t* start;
+      std::int32_t n;
+      {
+        // Appends only add bytes after the first n, and nothing moves until
+        // TransferDone, so the transfer may read them without the lock.
+        std::lock_guard lock(*WriteLock);
+        start = Queue.Data();
+        n = Queue.Size();
+      }
+      if (n <= 0) {
+        TransferDone(0);
+        continue;
+      }
+      const ssize_t written = ::write(fd, start, static_cast<std::size_t>(n));
+      if (written > 0) {
+        TransferDone(static_cast<std::int32_t>(written));
+        continue;
+      }
+      if (written < 0 && errno == EINTR) continue;
+      if (written < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+        pollfd wait[2] = {{CloseEvent.Handle(), POLLIN, 0}, {fd, POLLOUT, 0}};
+        while (::poll(wait, 2, -1) < 0 && errno == EINTR) {
+        }
+        if ((wait[0].revents & POLLIN) || Terminated()) return;
+        if (!(wait[1].revents & (POLLHUP | POLLERR | POLLNVAL))) continue;
+        ReportDeviceLost();
+      } else if (written == 0 || errno == EIO || errno == ENXIO) {
+        ReportDeviceLost();
+      }
+      // The queue keeps its bytes; the next pass writes it again.
+      NotifyError();
+      if (!Pause(kRetryPauseMs)) return;
+    }
+  } catch (const std::exception& error) {
+    // An exception from a notification ends the thread: nothing more is sent,
+    // and further writes fail once the queue is full. Say why, once.
+    try {
+      const std::string message = error.what();
+      RunOnOwner(
+          [&message](TVaCustomComm& owner) { owner.HandleException(EVaCommError(message)); });
+    } catch (...) {
+    }
+  }
+}
+
+void TVaCommWriteThread::TransferDone(std::int32_t written) {
+  bool empty;
+  {
+    std::lock_guard lock(*WriteLock);
+    Queue.Consume(written);
+    empty = Queue.Size() <= 0;
+    if (empty) DataEvent.ResetSignal();
+  }
+  room_.notify_all();
+  if (empty) {
+    NotifyTxEmpty();
+  } else {
+    DataEvent.SetSignal();
+  }
+}
+
+void TVaCommWriteThread::NotifyTxEmpty() {
+  RunOnOwner([](TVaCustomComm& owner) { owner.DoEvent(EV_TXEMPTY); });
+}
+
+void TVaCommWriteThread::NotifyError() {
+  RunOnOwner([](TVaCustomComm& owner) { owner.DoEvent(EV_ERR); });
+}
+
+}  // namespace stbup

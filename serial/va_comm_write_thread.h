@@ -1,0 +1,44 @@
+#pragma once
+
+#include <condition_variable>
+#include <cstdint>
+#include <memory>
+
+#include "serial/va_comm_buffer.h"
+#include "serial/va_comm_thread.h"
+#include "serial/va_critical_section.h"
+#include "serial/va_handle_object.h"
+
+namespace stbup {
+
+// Drains the write queue to the device whenever it is writable, and reports
+// on the main thread each time the queue has drained.
+class TVaCommWriteThread : public TVaCommThread {
+ public:
+  TVaCommWriteThread(std::shared_ptr<TVaCommSession> session,
+                     std::shared_ptr<TVaCriticalSection> write_lock, std::int32_t capacity);
+
+  // Main thread: queues count bytes, waiting at most timeout_ms for room
+  // while the thread drains the queue; false (nothing queued) when room did
+  // not appear in time.
+  bool Enqueue(const void* data, std::int32_t count, std::int32_t timeout_ms);
+
+  std::int32_t QueuedBytes();
+
+ protected:
+  void Execute() override;
+  TVaWaitEvent& StopEvent() override { return CloseEvent; }
+
+ private:
+  void TransferDone(std::int32_t written);
+  void NotifyTxEmpty();
+  void NotifyError();
+
+  const std::shared_ptr<TVaCriticalSection> WriteLock;
+  TVaCommBuffer Queue;
+  TVaWaitEvent DataEvent;
+  TVaWaitEvent CloseEvent;
+  std::condition_variable_any room_;
+};
+
+}  // namespace stbup
