@@ -9,6 +9,7 @@
 #include "image/image_info.h"
 #include "protocol/engine.h"
 #include "seams/errors.h"
+#include "seams/text_format.h"
 #include "tests/support/recording_link.h"
 #include "tests/support/recording_view.h"
 #include "tests/support/window_fakes.h"

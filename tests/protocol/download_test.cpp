@@ -1,0 +1,281 @@
+#include "tests/protocol/download_fixture.h"
+
+namespace stbup {
+namespace {
+
+TEST_F(DownloadTest, GeometryAnswersAreFourDigitsUnterminated) {
+  image.StartBlock = 768;
+  image.BlockCount = 192;
+  image.ModelCheckWaived = 1;
+  image.HardwareCheckWaived = 1;
+  EXPECT_EQ(Line("REQUEST_START_BLOCK"), "0768");
+  EXPECT_EQ(Line("REQDATA_START_BLOCK"), "0768");
+  EXPECT_EQ(Line("REQDATA_BLOCK"), "0192");
+  EXPECT_EQ(image.ModelCheckWaived, 1);
+  EXPECT_EQ(Line("REQUEST_BLOCK"), "0192");
+  EXPECT_EQ(image.ModelCheckWaived, 0);
+  EXPECT_EQ(image.HardwareCheckWaived, 0);
+  image.BlockCount = 12345;
+  EXPECT_EQ(Line("REQUEST_BLOCK"), "12345");
+}
+
+TEST_F(DownloadTest, AckLocksTheSetupControls) {
+  Line("ACK");
+  EXPECT_EQ(NewMemo(), Lines{"Connect Success"});
+  EXPECT_FALSE(view.setup_enabled);
+  EXPECT_TRUE(link.writes.empty());
+}
+
+TEST_F(DownloadTest, SourceOf1500Bytes) {
+  const Bytes payload = PatternPayload(1500);
+  UseImage(payload, false, false);
+  EXPECT_EQ(Line("REQUEST_DOWNLOAD"), "");
+  EXPECT_EQ(NewMemo(), Lines{"DownLoad Start"});
+  EXPECT_EQ(view.logo, "Downloading...");
+  EXPECT_EQ(view.logo_text, colours::kBlack);
+  EXPECT_EQ(view.logo_background, colours::kAqua);
+  EXPECT_EQ(RequestBlock(0), payload.substr(0, 1024));
+  Line("1024DOWN_SUCCESS:0000");
+  EXPECT_EQ(RequestBlock(1), payload.substr(1024) + Bytes(548, '\0'));
+  Line("1024DOWN_SUCCESS:0001");
+  for (int k = 2; k < 5; ++k) {
+    EXPECT_EQ(RequestBlock(k), Bytes(1024, '\0'));
+    Line("1024DOWN_SUCCESS");
+  }
+  EXPECT_EQ(engine.State().TotalChecksum, Sum(payload));
+  EXPECT_EQ(Line("REQUEST_TOTALCRC"), Bytes(1, static_cast<char>(Sum(payload))));
+}
+
+TEST_F(DownloadTest, AllFfBlockSumsToZero) {
+  UseImage(Bytes(1024, '\xFF'), false, false);
+  Line("REQUEST_DOWNLOAD");
+  EXPECT_EQ(Line("REQUEST_1024DOWN"), Bytes(1024, '\xFF') + Bytes(1, '\0'));
+}
+
+TEST_F(DownloadTest, ResendAfterErrorIsByteForByte) {
+  UseImage(PatternPayload(4096), true, true);
+  Line("REQUEST_DOWNLOAD");
+  Line("1024DOWN_SUCCESS");
+  const std::string first = Line("REQUEST_1024DOWN:0001");
+  const std::uint8_t total = engine.State().TotalChecksum;
+  Line("1024DOWN_ERR:0003");
+  EXPECT_EQ(NewMemo().back(), "0003 Block Retry");
+  EXPECT_EQ(Line("REQUEST_1024DOWN:0001"), first);
+  EXPECT_EQ(Line("REQUEST_1024DOWN:0009"), first);
+  EXPECT_EQ(engine.State().TotalChecksum, total);
+  EXPECT_EQ(engine.State().ProgressCounter, 1);
+}
+
+TEST_F(DownloadTest, ProgressRoundsHalvesToEven) {
+  UseImage(PatternPayload(8192), false, false);
+  Line("REQUEST_DOWNLOAD");
+  view.ClearEvents();
+  for (int k = 0; k < 8; ++k) Line("1024DOWN_SUCCESS:0042");  // numbers are not examined
+  EXPECT_EQ(view.EventsOf("pb1"),
+            (std::vector<std::string>{"0", "12", "25", "38", "50", "62", "75", "88"}));
+  EXPECT_EQ(view.file_size, "(8192 / 8192)");
+  EXPECT_EQ(view.EventsOf("filesize").front(), "(1024 / 8192)");
+}
+
+TEST_F(DownloadTest, FileSizeTextOfA768BlockRegion) {
+  UseImage(PatternPayload(2048), false, false);
+  image.BlockCount = 768;
+  Line("REQUEST_DOWNLOAD");
+  Line("1024DOWN_SUCCESS");
+  EXPECT_EQ(view.file_size, "(1024 / 786432)");
+}
+
+TEST_F(DownloadTest, NoSignatureNoScrambleSendsTheSourceAsItIs) {
+  const Bytes payload = PatternPayload(5000);
+  UseImage(payload, false, false);
+  EXPECT_EQ(DownloadAll(8), Padded(payload));
+}
+
+TEST_F(DownloadTest, TrailerStraddlesBlocksOn2ll) {
+  const Bytes payload = PatternPayload(2060);
+  UseImage(payload, true, false);
+  engine.State().LoaderKind = kLoader2LL;
+  const Bytes received = DownloadAll(4);
+  Bytes expected = Padded(payload);
+  Place(expected, 1024 + 1008, Signature(), 0, 16);
+  Place(expected, 2048, Signature(), 16, 12);
+  EXPECT_EQ(received, expected);
+}
+
+TEST_F(DownloadTest, TrailerTable2ll) {
+  // Payload sizes that put the trailer at every kind of place.
+  for (const std::size_t size : {2048u, 2049u, 2075u, 2076u, 3000u, 1024u + 28u}) {
+    SCOPED_TRACE(size);
+    image.PayloadBytesRead = 0;
+    engine.EndRun();
+    const Bytes payload = PatternPayload(size, static_cast<unsigned>(size));
+    UseImage(payload, true, false);
+    engine.State().LoaderKind = kLoader2LL;
+    Bytes expected = Padded(payload);
+    Place(expected, size - 28, Signature());
+    EXPECT_EQ(DownloadAll(image.BlockCount), expected);
+  }
+}
+
+TEST_F(DownloadTest, LastBlockSignatureOn5518) {
+  for (const std::size_t size : {8192u, 7000u, 7190u}) {
+    SCOPED_TRACE(size);
+    engine.EndRun();
+    const Bytes payload = PatternPayload(size);
+    UseImage(payload, true, false);
+    ASSERT_EQ(image.BlockCount, 8);
+    Bytes expected = Padded(payload);
+    // Bytes 996 to 1023 of block 7; padding wins beyond the data.
+    for (std::size_t k = 0; k < 28; ++k) {
+      if (7 * 1024 + 996 + k < size) Place(expected, 7 * 1024 + 996 + k, Signature(), k, 1);
+    }
+    const Bytes received = DownloadAll(8);
+    EXPECT_EQ(received, expected);
+    if (size == 7000) {
+      EXPECT_EQ(received.substr(7 * 1024), Bytes(1024, '\0'));
+    }
+  }
+}
+
+TEST_F(DownloadTest, ZcodeBlockZeroSignatureOnlyOnAFreshRun) {
+  for (const std::int32_t loader : {kLoader5518, kLoader2LL}) {
+    SCOPED_TRACE(loader);
+    const Bytes payload = PatternPayload(3000);
+    UseImage(payload, true, false, "ZCODE");
+    engine.EndRun();
+    engine.State().LoaderKind = loader;
+    Bytes expected = Padded(payload);
+    Place(expected, 0, Signature());
+    EXPECT_EQ(DownloadAll(4), expected);
+    // No reset since: ProgressCounter is 4, block 0 stays plain.
+    EXPECT_EQ(DownloadAll(4), Padded(payload));
+  }
+}
+
+TEST_F(DownloadTest, KeySubtractionPerLoaderKind) {
+  const Bytes payload = PatternPayload(3500);
+  struct Case {
+    std::int32_t loader;
+    std::string type;
+    bool later_blocks_plain;
+  };
+  // 2LL removes the key from later blocks only for a CODE image.
+  const Case cases[] = {{kLoader5518, "LOADER", true},
+                        {kLoader5518, "CODE", true},
+                        {kLoader2LL, "CODE", true},
+                        {kLoader2LL, "LOADER", false}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.type + std::to_string(c.loader));
+    engine.EndRun();
+    UseImage(payload, true, true, c.type);
+    engine.State().LoaderKind = c.loader;
+    const Bytes received = DownloadAll(4);
+    Bytes expected = Padded(payload);
+    if (c.type == "CODE" && c.loader == kLoader2LL) Place(expected, 3500 - 28, Signature());
+    // On 5518 the signature lands on block 3, which holds no payload: padding wins.
+    EXPECT_EQ(received.substr(0, 1024), expected.substr(0, 1024));
+    if (c.later_blocks_plain) {
+      EXPECT_EQ(received, expected);
+    } else {
+      Bytes still_scrambled = expected;
+      for (std::size_t i = 1024; i < 3500; ++i) {
+        still_scrambled[i] = static_cast<char>(static_cast<std::uint8_t>(still_scrambled[i]) +
+                                               ScrambleKey[i % 1024]);
+      }
+      EXPECT_EQ(received, still_scrambled);
+    }
+    EXPECT_EQ(engine.State().TotalChecksum, Sum(received));
+  }
+}
+
+TEST_F(DownloadTest, SignatureUsesTheShownModelName) {
+  const Bytes payload = PatternPayload(2048);
+  UseImage(payload, true, false, "ZCODE");
+  struct Case {
+    std::string shown_model;
+    Bytes signature;
+  };
+  const Case cases[] = {
+      {"AB", "TAVOAB" + header.substr(4, 21) + Bytes(1, '\0')},
+      {"ABCDEFGHIJKLMNOPQRSTUVWXYZ", "TAVOABCDEFGHIJKLMNOPQRSTUVWX"},
+      // Shorter again: the 28th byte keeps what the long name left.
+      {"AB", "TAVOAB" + header.substr(4, 21) + "X"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.shown_model);
+    engine.EndRun();
+    view.SetEdit(Edit::kModelName, c.shown_model);
+    Bytes expected = payload;
+    Place(expected, 0, c.signature);
+    Line("REQUEST_DOWNLOAD");
+    EXPECT_EQ(RequestBlock(0), expected.substr(0, 1024));
+  }
+}
+
+TEST_F(DownloadTest, ShownTypeDecidesThePlacement) {
+  const Bytes payload = PatternPayload(2048);
+  UseImage(payload, true, false, "CODE");
+  view.SetEdit(Edit::kType, "ZCODE");  // the operator typed it
+  Bytes expected = Padded(payload);
+  Place(expected, 0, Signature());
+  EXPECT_EQ(DownloadAll(4), expected);
+}
+
+TEST_F(DownloadTest, NoSourceOpenCountsAsExhausted) {
+  Feed(FlashInfo(0x21, 0x27, 0x82));  // DataBuffer holds the record
+  EXPECT_EQ(Line("REQUEST_1024DOWN"), Bytes(1025, '\0'));
+  Line("1024DOWN_SUCCESS");
+  EXPECT_EQ(engine.State().TotalChecksum, 0);
+  EXPECT_EQ(engine.State().BlockBytesRead, 0);
+
+  UseImage(PatternPayload(1024, 3), false, false);
+  DownloadAll(4);
+  Line("RAMCRC_SUCCESS");
+  EXPECT_FALSE(engine.State().SourceStream.IsOpen());
+  EXPECT_EQ(Line("REQUEST_1024DOWN"), Bytes(1025, '\0'));
+}
+
+TEST_F(DownloadTest, SecondDownloadWithoutReloadPlacesNoTrailer) {
+  const Bytes payload = PatternPayload(2060);
+  UseImage(payload, true, true);
+  engine.State().LoaderKind = kLoader2LL;
+  DownloadAll(4);
+  EXPECT_EQ(image.PayloadBytesRead, 2060);
+  engine.EndRun();
+  EXPECT_EQ(DownloadAll(4), Padded(payload));
+  EXPECT_GT(image.PayloadBytesRead, image.PayloadSize);
+}
+
+TEST_F(DownloadTest, EmptyRegionLeavesTheBarAlone) {
+  UseImage(Bytes(), false, false);
+  ASSERT_EQ(image.BlockCount, 0);
+  view.SetProgress(ProgressBar::kPb1, 37);
+  Line("REQUEST_DOWNLOAD");
+  Line("1024DOWN_SUCCESS");
+  EXPECT_EQ(view.pb1, 37);
+  EXPECT_EQ(view.file_size, "(1024 / 0)");
+}
+
+TEST_F(DownloadTest, SourceThatCannotBeOpened) {
+  image.ImageFileName = dir.PathOf("gone.bin");
+  try {
+    Line("REQUEST_DOWNLOAD");
+    FAIL() << "no error";
+  } catch (const EFileError& error) {
+    EXPECT_EQ(std::string(error.what()),
+              "Cannot open file \"" + image.ImageFileName + "\". No such file or directory");
+  }
+  EXPECT_EQ(NewMemo(), Lines{"DownLoad Start"});
+  EXPECT_EQ(view.logo, "Simple and Speedy");
+  EXPECT_TRUE(link.writes.empty());
+}
+
+TEST_F(DownloadTest, TotalChecksumIsTheSumOfWhatWasSent) {
+  const Bytes payload = PatternPayload(5555);
+  UseImage(payload, true, true);
+  const Bytes received = DownloadAll(8);
+  EXPECT_EQ(Line("REQUEST_TOTALCRC"), Bytes(1, static_cast<char>(Sum(received))));
+}
+
+}  // namespace
+}  // namespace stbup
