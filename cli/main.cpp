@@ -3,6 +3,8 @@
 #include "cli/command_registry.h"
 #include "cli/info_command.h"
 #include "cli/mkimage_command.h"
+#include "cli/ports_command.h"
+#include "cli/upgrade_command.h"
 
 int main(int argc, char** argv) {
   stbup::CommandRegistry registry(
@@ -10,5 +12,7 @@ int main(int argc, char** argv) {
   // One line per sub-command; each lives in its own cli/<name>_command.* file.
   stbup::AddInfoCommand(registry);
   stbup::AddMkimageCommand(registry);
+  stbup::AddUpgradeCommand(registry);
+  stbup::AddPortsCommand(registry);
   return registry.Execute(argc, argv, std::cout, std::cerr);
 }

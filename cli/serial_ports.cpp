@@ -64,11 +64,12 @@ std::vector<SerialPortInfo> FindSerialPorts(const fs::path& sysfs_root, const fs
     fs::path driver = fs::read_symlink(device / "driver", link_error);
     if (!link_error) info.driver = driver.filename().string();
     // The 8250 driver registers every legacy port whether or not a UART
-    // answered; the unanswered ones have type 0.
-    if (info.driver == "serial8250" || info.driver.starts_with("serial8250")) {
-      std::string type = ReadFirstLine(dir / "type");
-      if (type.empty() || type == "0") continue;
-    }
+    // answered; the unanswered ones have type 0 (PORT_UNKNOWN).
+    std::error_code type_error;
+    bool has_type = fs::exists(dir / "type", type_error);
+    std::string type = has_type ? ReadFirstLine(dir / "type") : std::string();
+    if (has_type && type == "0") continue;
+    if (!has_type && info.driver.starts_with("serial8250")) continue;
     ReadUsbFacts(device, info);
     info.by_id = FindById(dev_root, info.name);
     ports.push_back(std::move(info));

@@ -109,6 +109,12 @@ void MainWindow::FormCreate(std::string_view first_argument) {
         ~KeyCloser() { settings.CloseKey(); }
       } closer{settings_};
       image_.ImageFileName = argument.empty() ? settings_.ReadString("FileName") : argument;
+      // A relative name would no longer be found once its own folder is the
+      // current directory, so it is anchored where it was given first.
+      if (!image_.ImageFileName.empty() && image_.ImageFileName.front() != '/' &&
+          !DirectoryPart(image_.ImageFileName).empty()) {
+        image_.ImageFileName = controls_.CurrentDirectory() + "/" + image_.ImageFileName;
+      }
       std::string directory = DirectoryPart(image_.ImageFileName);
       // A folder that cannot be entered leaves the current one; the load
       // then tells the operator whether the file is found.

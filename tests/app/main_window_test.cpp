@@ -116,6 +116,17 @@ TEST_F(MainWindowTest, CommandLineImageReplacesTheSavedOneAndIsSavedOnClose) {
   EXPECT_EQ(settings.keys[kKey]["FileName"], image);
 }
 
+TEST_F(MainWindowTest, RelativeImageInAFolderIsStillFoundAfterEnteringIt) {
+  SaveSettings("", "COM1", "0");
+  controls.current_directory = dir.parent_path().string();
+  std::string relative = dir.filename().string() + "/main.bin";
+  window.FormCreate(relative);
+  EXPECT_EQ(controls.directory_changes, std::vector<std::string>{dir.parent_path().string() + "/" +
+                                                                 dir.filename().string() + "/"});
+  EXPECT_TRUE(port.active);
+  EXPECT_EQ(view.EditText(Edit::kFileName), dir.parent_path().string() + "/" + relative);
+}
+
 TEST_F(MainWindowTest, SavedNameWithoutFolderLeavesTheCurrentDirectory) {
   SaveSettings("main.bin", "COM1", "0");
   window.FormCreate("");

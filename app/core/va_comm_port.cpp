@@ -1,0 +1,42 @@
+#include "app/core/va_comm_port.h"
+
+#include <exception>
+
+#include "app/core/main_window.h"
+#include "seams/view.h"
+
+namespace stbup {
+
+void VaCommPort::Open() {
+  try {
+    comm_.Open();
+  } catch (const std::exception& error) {
+    ++failed_opens_;
+    last_open_error_ = error.what();
+    throw;
+  }
+}
+
+void ConfigureVaComm1(TVaComm& comm) {
+  comm.SetBaudrate(TVaBaudrate::br115200);
+  TVaFlowControl& flow = comm.FlowControl();
+  flow.SetOutCtsFlow(false);
+  flow.SetOutDsrFlow(false);
+  flow.SetControlDtr(TVaControlDtr::dtrDisabled);
+  flow.SetControlRts(TVaControlRts::rtsDisabled);
+  flow.SetXonXoffOut(false);
+  flow.SetXonXoffIn(false);
+  flow.SetDsrSensitivity(false);
+  flow.SetTxContinueOnXoff(false);
+  comm.SetDeviceName("COM%d");
+  comm.SetPortNum(1);
+  comm.SetEventPriority(TThreadPriority::tpHighest);
+}
+
+void ConnectVaComm1(TVaComm& comm, MainWindow& window, View& view) {
+  comm.OnRxChar = [&window](TVaComm&, int) { window.VaComm1RxChar(); };
+  comm.OnError = [](TVaComm&, int) {};
+  comm.OnException = [&view](const std::exception& error) { view.ReportError(error.what()); };
+}
+
+}  // namespace stbup

@@ -1,0 +1,45 @@
+#pragma once
+
+#include <optional>
+#include <ostream>
+#include <string>
+
+#include "cli/command_registry.h"
+
+namespace stbup {
+
+// Exit statuses of "stbup upgrade" beyond the registry's.
+inline constexpr int kExitPortNotOpened = 4;
+inline constexpr int kExitRefused = 5;
+inline constexpr int kExitNormalStart = 6;
+inline constexpr int kExitPortGone = 7;
+inline constexpr int kExitTimeout = 8;
+inline constexpr int kExitInterrupted = 130;
+
+struct UpgradeOptions {
+  std::string image;
+  std::string port;
+  std::string log_file;
+  std::string trace_file;
+  bool quiet = false;
+  double timeout_seconds = 0;  // 0: no limit, the box decides
+  bool repeat = false;
+  bool check_only = false;
+
+  // Where the COMn map comes from; empty: the window's settings file.
+  std::string settings_file;
+  // The process as a whole (the stbup binary): SIGINT/SIGTERM end the run
+  // with 130, and the image's folder becomes the current directory.
+  bool process_wide = false;
+  // Terminal detection; unset: isatty of the process's stdout and stderr.
+  std::optional<bool> out_is_terminal;
+  std::optional<bool> err_is_terminal;
+};
+
+// One exchange (or, with repeat, one per box) exactly as the window runs it
+// after start-up. Returns the exit status.
+int RunUpgrade(const UpgradeOptions& options, std::ostream& out, std::ostream& err);
+
+void AddUpgradeCommand(CommandRegistry& registry);
+
+}  // namespace stbup
