@@ -36,6 +36,7 @@ constexpr std::int32_t kMaxBlocks = 8192;
 // After the fourth digit of a number, how long a fifth may take to follow.
 constexpr auto kDigitGrace = std::chrono::milliseconds(20);
 constexpr auto kReconnectPause = std::chrono::milliseconds(50);
+constexpr auto kHangUpGrace = std::chrono::milliseconds(100);
 
 bool IsWakeByte(std::uint8_t b) { return b == 0x07 || b == 0x1F; }
 
@@ -379,6 +380,9 @@ class BoxSimulator::Session {
   }
 
   [[noreturn]] void HangUp() {
+    // Closing a pty master discards what the tool has not read yet; give it
+    // the moment a real box's last line would have taken.
+    line_.PauseUntil(SimClock::now() + kHangUpGrace);
     line_dead_ = true;
     if (hooks_.hang_up) hooks_.hang_up();
     throw EndBox{"hung_up"};
