@@ -5,6 +5,7 @@
 #include <sys/timerfd.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <stdexcept>
@@ -14,6 +15,8 @@
 namespace stbup {
 
 namespace {
+
+constexpr long long kConditionRecheckMs = 10;
 
 int CreateWakeFd() {
   const int fd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
@@ -161,7 +164,8 @@ bool EventLoop::RunUntil(const std::function<bool()>& predicate,
     if (quit_) return false;
     const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
     if (left.count() <= 0) return false;
-    RunOnce(static_cast<int>(left.count()));
+    // The condition may change on another thread without waking the loop.
+    RunOnce(static_cast<int>(std::min<long long>(left.count(), kConditionRecheckMs)));
   }
 }
 

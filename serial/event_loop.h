@@ -42,8 +42,9 @@ class EventLoop : public MainThreadQueue {
   // Runs until Quit.
   void Run();
   void Quit() { quit_ = true; }
-  // Runs until predicate holds (true), the time-out passes or Quit (false).
-  // May be called from inside a callback.
+  // Runs until predicate holds (true), the time-out passes or Quit (false),
+  // looking at the predicate at least every 10 ms. May be called from inside
+  // a callback.
   bool RunUntil(const std::function<bool()>& predicate, std::chrono::milliseconds timeout);
   // One pass: waits at most timeout_ms (-1: no limit) for something to do,
   // then does it.
