@@ -60,8 +60,11 @@ class DownloadTest : public EngineTest {
         stored[i] = static_cast<char>(static_cast<std::uint8_t>(stored[i]) + ScrambleKey[i % 1024]);
       }
     }
-    image.ImageFileName = dir.WriteFile("image.bin", header + stored);
-    std::copy_n(header.begin(), ImageInfo::kHeaderCopySize, image.HeaderCopy.begin());
+    const Bytes file = header + stored;
+    image.ImageFileName = dir.WriteFile("image.bin", file);
+    image.HeaderCopy.fill(0);
+    std::copy_n(file.begin(), std::min<std::size_t>(file.size(), ImageInfo::kHeaderCopySize),
+                image.HeaderCopy.begin());
     image.PayloadOffset = static_cast<std::int32_t>(kHeaderSize);
     image.PayloadSize = static_cast<std::int32_t>(payload.size());
     image.PayloadBytesRead = 0;
