@@ -1,0 +1,122 @@
+#include "serial/event_loop.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <stdexcept>
+#include <thread>
+#include <vector>
+
+namespace stbup {
+namespace {
+
+using namespace std::chrono_literals;
+
+TEST(EventLoopTest, WorkerCallsRunOnTheMainThreadAndBlockTheCaller) {
+  EventLoop loop;
+  const auto main_thread = std::this_thread::get_id();
+  std::vector<int> order;
+  std::atomic<int> returned{0};
+  std::thread worker([&] {
+    for (int i = 0; i < 3; ++i) {
+      loop.RunOnMainThread([&, i] {
+        EXPECT_EQ(std::this_thread::get_id(), main_thread);
+        order.push_back(i);
+      });
+      // The call has run when RunOnMainThread returns.
+      EXPECT_EQ(static_cast<int>(order.size()), i + 1);
+      ++returned;
+    }
+  });
+  EXPECT_TRUE(loop.RunUntil([&] { return returned == 3; }, 2s));
+  worker.join();
+  EXPECT_EQ(order, (std::vector<int>{0, 1, 2}));
+
+  bool ran = false;
+  loop.RunOnMainThread([&] { ran = true; });  // on the main thread: at once
+  EXPECT_TRUE(ran);
+}
+
+TEST(EventLoopTest, AnExceptionOfTheCallReachesTheWaitingThread) {
+  EventLoop loop;
+  std::string caught;
+  std::thread worker([&] {
+    try {
+      loop.RunOnMainThread([] { throw std::runtime_error("raised on main"); });
+    } catch (const std::runtime_error& error) {
+      caught = error.what();
+    }
+  });
+  loop.RunUntil([&] { return false; }, 100ms);
+  worker.join();
+  EXPECT_EQ(caught, "raised on main");
+}
+
+TEST(EventLoopTest, TimersRepeatChangeIntervalAndCancel) {
+  EventLoop loop;
+  int ticks = 0;
+  const int id = loop.AddTimer(10, [&] { ++ticks; });
+  EXPECT_TRUE(loop.RunUntil([&] { return ticks >= 5; }, 1s));
+  loop.SetTimerInterval(id, 0);  // paused
+  loop.RunUntil([] { return false; }, 30ms);
+  const int paused = ticks;
+  loop.RunUntil([] { return false; }, 60ms);
+  EXPECT_EQ(ticks, paused);
+  loop.SetTimerInterval(id, 5);
+  EXPECT_TRUE(loop.RunUntil([&] { return ticks >= paused + 3; }, 1s));
+  loop.CancelTimer(id);
+  const int cancelled = ticks;
+  loop.RunUntil([] { return false; }, 50ms);
+  EXPECT_EQ(ticks, cancelled);
+
+  // A timer may cancel itself from its own callback.
+  int once = 0;
+  int self = 0;
+  self = loop.AddTimer(5, [&] {
+    ++once;
+    loop.CancelTimer(self);
+  });
+  loop.RunUntil([] { return false; }, 60ms);
+  EXPECT_EQ(once, 1);
+}
+
+TEST(EventLoopTest, RunEndsWithQuitAndANestedWaitKeepsServingWorkers) {
+  EventLoop loop;
+  std::atomic<bool> served{false};
+  bool nested_result = false;
+  std::thread worker;
+  loop.AddTimer(5, [&] {
+    if (worker.joinable()) return;
+    // Like a modal message box: wait inside a callback while a worker needs
+    // the main thread.
+    worker = std::thread([&] { loop.RunOnMainThread([&] { served = true; }); });
+    nested_result = loop.RunUntil([&] { return served.load(); }, 2s);
+    loop.Quit();
+  });
+  loop.Run();
+  worker.join();
+  EXPECT_TRUE(nested_result);
+  EXPECT_TRUE(served);
+}
+
+TEST(EventLoopTest, DestroyingTheLoopReleasesWaitingCallers) {
+  auto loop = std::make_unique<EventLoop>();
+  std::atomic<bool> released{false};
+  bool ran = false;
+  std::thread worker([&] {
+    try {
+      loop->RunOnMainThread([&] { ran = true; });
+    } catch (const std::runtime_error&) {
+    }
+    released = true;
+  });
+  std::this_thread::sleep_for(50ms);
+  loop.reset();
+  worker.join();
+  EXPECT_TRUE(released);
+  EXPECT_FALSE(ran);
+}
+
+}  // namespace
+}  // namespace stbup

@@ -1,0 +1,125 @@
+#include "tests/serial/comm_fixture.h"
+
+namespace stbup::testing {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+TEST_F(CommTest, TokenAndLineFeedGoOutInOrderAsOneStream) {
+  comm.Open();
+  for (int round = 0; round < 50; ++round) {
+    ASSERT_TRUE(comm.WriteText("BL___"));
+    ASSERT_TRUE(comm.WriteChar(10));
+  }
+  std::string expected;
+  for (int round = 0; round < 50; ++round) expected += "BL___\n";
+  EXPECT_EQ(pty.Read(expected.size(), 2s), expected);
+}
+
+TEST_F(CommTest, TwoBlocksOfTheDownloadFitTheQueueAtOnce) {
+  std::string block(1024, '\0');
+  for (std::size_t i = 0; i < block.size(); ++i) block[i] = static_cast<char>(i * 7);
+  std::string second = block;
+  second[0] = 'S';
+  comm.Open();
+  const auto start = Clock::now();
+  EXPECT_EQ(comm.WriteBuf(block.data(), 1024), 1024);
+  EXPECT_EQ(comm.WriteBuf(second.data(), 1024), 1024);
+  EXPECT_LT(Clock::now() - start, 100ms);
+  EXPECT_EQ(pty.Read(2048, 2s), block + second);
+}
+
+TEST_F(CommTest, AWriteLargerThanTheQueueFailsAfterTheTimeOutWithNothingSent) {
+  comm.Open();
+  const std::string big(4096, 'z');
+  const auto start = Clock::now();
+  try {
+    comm.WriteText(big);
+    FAIL() << "accepted";
+  } catch (const EVaCommError& error) {
+    EXPECT_STREQ(error.what(), "Output buffer is full. Please check comm status.");
+  }
+  const auto waited = Clock::now() - start;
+  EXPECT_GE(waited, 950ms);
+  EXPECT_LT(waited, 1500ms);
+  EXPECT_EQ(pty.ReadUntilQuiet(100ms), "");
+  EXPECT_TRUE(comm.WriteText("after"));  // the queue is unchanged and works
+  EXPECT_EQ(pty.Read(5, 2s), "after");
+}
+
+TEST_F(CommTest, CloseDropsQueuedOutputAndTheNextOpeningStartsEmpty) {
+  comm.Buffers().SetWriteTimeout(30);
+  comm.Open();
+  // Nobody reads the far end: the pty fills, then the queue does.
+  const std::string chunk(2048, 'q');
+  std::size_t accepted = 0;
+  try {
+    for (int i = 0; i < 1000; ++i) {
+      comm.WriteBuf(chunk.data(), 2048);
+      accepted += 2048;
+    }
+    FAIL() << "the queue never filled";
+  } catch (const EVaCommError&) {
+  }
+  comm.Close();
+  ASSERT_TRUE(AllThreadsEnded());
+  const std::string sent = pty.ReadUntilQuiet(200ms);
+  EXPECT_LT(sent.size(), accepted);
+  EXPECT_EQ(sent, std::string(sent.size(), 'q'));
+
+  comm.Open();
+  EXPECT_TRUE(comm.WriteText("NEW"));
+  EXPECT_EQ(pty.Read(3, 2s), "NEW");
+  EXPECT_EQ(pty.ReadUntilQuiet(100ms), "");
+}
+
+TEST_F(CommTest, TxEmptyIsRaisedOnTheMainThreadOncePerDrain) {
+  int drained = 0;
+  const auto main_thread = std::this_thread::get_id();
+  comm.OnTxEmpty = [&](TVaComm& sender) {
+    EXPECT_EQ(&sender, &comm);
+    EXPECT_EQ(std::this_thread::get_id(), main_thread);
+    ++drained;
+  };
+  comm.Open();
+  for (int round = 1; round <= 3; ++round) {
+    ASSERT_TRUE(comm.WriteText("chunk"));
+    ASSERT_TRUE(WaitFor([&] { return drained == round; }));
+    RunFor(50ms);
+    EXPECT_EQ(drained, round);
+  }
+  // An empty write wakes the thread, which finds nothing and reports a drain.
+  EXPECT_TRUE(comm.WriteText(""));
+  EXPECT_TRUE(WaitFor([&] { return drained == 4; }));
+  EXPECT_EQ(pty.Read(15, 2s), "chunkchunkchunk");
+}
+
+TEST_F(CommTest, DirectWritesReturnWhenTheDeviceHasTheBytes) {
+  comm.SetDirectWrite(true);
+  comm.SetMonitorEvents({TVaCommEvent::ceRxChar, TVaCommEvent::ceTxEmpty});
+  int drained = 0;
+  comm.OnTxEmpty = [&](TVaComm&) { ++drained; };
+  comm.Open();
+  EXPECT_EQ(comm.EventMask(), EV_RXCHAR | EV_TXEMPTY);
+  EXPECT_EQ(TVaCommThread::LiveCount(), 1);  // the event thread only
+  EXPECT_TRUE(comm.WriteText("direct"));
+  EXPECT_EQ(pty.Read(6, 1s), "direct");  // without a turn of the main loop
+  EXPECT_TRUE(WaitFor([&] { return drained == 1; }));
+  EXPECT_EQ(comm.WriteBuf(std::string(4096, 'd').data(), 4096), 4096);  // no queue limit
+  EXPECT_EQ(pty.Read(4096, 2s).size(), 4096u);
+}
+
+TEST_F(CommTest, ADirectWriteTheDeviceCannotTakeGivesUpAfterTheTimeOut) {
+  comm.SetDirectWrite(true);
+  comm.Buffers().SetWriteTimeout(100);
+  comm.Open();
+  const std::string big(1 << 20, 'w');  // more than the pty holds, nobody reading
+  const auto start = Clock::now();
+  EXPECT_FALSE(comm.WriteText(big));
+  const auto waited = Clock::now() - start;
+  EXPECT_GE(waited, 90ms);
+  EXPECT_LT(waited, 1000ms);
+}
+
+}  // namespace
+}  // namespace stbup::testing
