@@ -1,6 +1,7 @@
 #include "app/qt/file_filter.h"
 
 #include <gtest/gtest.h>
+#include "tests/qt/support/qt_printers.h"
 
 namespace stbup {
 namespace {

@@ -11,6 +11,7 @@
 
 #include "app/qt/dialogs.h"
 #include "app/qt/main_frm.h"
+#include "tests/qt/support/qt_printers.h"
 #include "tests/qt/support/scripted_dialogs.h"
 
 namespace stbup {

@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <stdexcept>
 
+#include "tests/qt/support/qt_printers.h"
 #include "tests/support/temp_dir.h"
 
 namespace stbup {

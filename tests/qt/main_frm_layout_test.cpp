@@ -14,6 +14,7 @@
 #include "app/qt/caption_panel.h"
 #include "app/qt/main_frm.h"
 #include "app/qt/system_colours.h"
+#include "tests/qt/support/qt_printers.h"
 
 namespace stbup {
 namespace {

@@ -16,6 +16,7 @@
 #include "app/qt/main_frm_controller.h"
 #include "app/qt/settings/ini_settings.h"
 #include "image/image_writer.h"
+#include "tests/qt/support/qt_printers.h"
 #include "tests/qt/support/scripted_dialogs.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/window_fakes.h"

@@ -1,0 +1,239 @@
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <unistd.h>
+
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QDir>
+#include <QEventLoop>
+#include <QFile>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QSettings>
+#include <QTimer>
+#include <atomic>
+#include <chrono>
+#include <functional>
+#include <thread>
+#include <vector>
+
+#include "app/qt/gui_session.h"
+#include "app/qt/settings/ini_settings.h"
+#include "image/image_reader.h"
+#include "image/image_writer.h"
+#include "sim/box_simulator.h"
+#include "sim/pty_endpoint.h"
+#include "tests/qt/support/qt_printers.h"
+#include "tests/qt/support/scripted_dialogs.h"
+#include "tests/support/temp_dir.h"
+
+namespace stbup {
+namespace {
+
+using namespace std::chrono_literals;
+
+constexpr int kBlocks = 96;
+
+// Runs the window's event loop until done() holds or the time is up.
+bool RunUntil(const std::function<bool()>& done, std::chrono::milliseconds limit) {
+  const auto deadline = std::chrono::steady_clock::now() + limit;
+  QEventLoop loop;
+  QTimer check;
+  QObject::connect(&check, &QTimer::timeout, [&] {
+    if (done() || std::chrono::steady_clock::now() > deadline) loop.quit();
+  });
+  check.start(5);
+  loop.exec();
+  return done();
+}
+
+// A simulated box on a fresh pty, played on its own thread, and the window
+// set up to open the pty's slave with a good image.
+class PtyUpgradeTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    saved_directory_ = QDir::currentPath();
+    ImageSpec spec;
+    spec.model_name = "MX1";
+    // A current hardware indication: the box is compared, not waved through.
+    spec.hardware_version = {4, 2, 3};
+    spec.software_version = {4, 5, 6};
+    spec.start_block = 16;
+    std::vector<std::uint8_t> payload(kBlocks * 1024);
+    for (std::size_t i = 0; i < payload.size(); ++i) payload[i] = static_cast<std::uint8_t>(i * 7);
+    image_ = dir.PathOf("box.bin");
+    WriteImageFile(image_, spec, payload);
+
+    QSettings ini(QString::fromStdString(dir.PathOf("stbup.ini")), QSettings::IniFormat);
+    const QString group = "SOFTWARE/TAVOLINKS/SOFTWAREUPGRADE_TZIP/";
+    ini.setValue(group + "FileName", QString::fromStdString(image_));
+    ini.setValue(group + "ComPort", QString::fromStdString(pty.slave_path()));
+    ini.setValue(group + "PortIndex", "0");
+  }
+
+  void TearDown() override {
+    simulator_->Stop();
+    if (box_.joinable()) box_.join();
+    session.reset();
+    QDir::setCurrent(saved_directory_);
+  }
+
+  void StartBox(SimulatorOptions options) {
+    options.image = ReadImageInfo(image_);
+    simulator_ = std::make_unique<BoxSimulator>(std::move(options));
+    box_ = std::thread([this] {
+      LineHooks hooks;
+      hooks.on_first_contact = [this] { pty.ReleaseSlave(); };
+      hooks.hang_up = [this] { pty.CloseMaster(); };
+      summaries_ = simulator_->Run(pty.master(), hooks);
+      box_done_ = true;
+    });
+  }
+
+  void StartWindow() {
+    settings = std::make_unique<IniSettings>(QString::fromStdString(dir.PathOf("stbup.ini")));
+    session = std::make_unique<GuiSession>(*settings, dialogs, dir.PathOf("trace.jsonl"));
+    // What the setup controls show while the bars move, sampled as it runs.
+    sampler_.callOnTimeout([this] {
+      TMainFrm& frame = session->Frame();
+      const int pb1 = frame.pb1->value();
+      if (pb1 > 0 && pb1 < 100) {
+        ++samples_in_download_;
+        if (frame.cbPort->isEnabled() || frame.bbFileOpen->isEnabled() ||
+            frame.bbExit->isEnabled()) {
+          ++enabled_in_download_;
+        }
+      }
+    });
+    sampler_.start(1);
+    session->Start("");
+  }
+
+  QStringList Memo() { return session->Frame().Memo2->toPlainText().split('\n'); }
+
+  QStringList TraceLines() {
+    QFile file(QString::fromStdString(dir.PathOf("trace.jsonl")));
+    EXPECT_TRUE(file.open(QIODevice::ReadOnly));
+    return QString::fromLatin1(file.readAll()).split('\n', Qt::SkipEmptyParts);
+  }
+
+  TempDir dir;
+  PtyEndpoint pty;
+  ScriptedDialogs dialogs;
+  std::unique_ptr<IniSettings> settings;
+  std::unique_ptr<GuiSession> session;
+  std::atomic<bool> box_done_{false};
+  std::vector<SimulationSummary> summaries_;
+  int samples_in_download_ = 0;
+  int enabled_in_download_ = 0;
+
+ private:
+  std::string image_;
+  QString saved_directory_;
+  std::unique_ptr<BoxSimulator> simulator_;
+  std::thread box_;
+  QTimer sampler_;
+};
+
+TEST_F(PtyUpgradeTest, WholeUpgradeThroughTheWindow) {
+  StartBox({});
+  StartWindow();
+  TMainFrm& frame = session->Frame();
+  EXPECT_FALSE(frame.bbConnect->isVisible());
+  // The box has finished once it sent its last line; the window then still
+  // has that line to handle.
+  ASSERT_TRUE(RunUntil([&] { return box_done_ && frame.bbConnect->isVisible(); }, 60s));
+  ASSERT_EQ(summaries_.size(), 1u);
+  EXPECT_EQ(summaries_[0].verdict, "verified");
+  EXPECT_EQ(summaries_[0].blocks, kBlocks);
+
+  const QStringList memo = Memo();
+  EXPECT_EQ(memo.front(), "[ Upgrade mode. ]");
+  for (const char* line : {"File open O.K.!", "5518 detected..", "Connect Success",
+                           "DownLoad Start", "DownLoad Success", "DownLoad CRC Check OK",
+                           "Flash Write Start", "Flash CRC Check OK", "Upgrade End"}) {
+    EXPECT_TRUE(memo.contains(line)) << line;
+  }
+  EXPECT_EQ(memo.back(), "  ");
+  EXPECT_EQ(memo[memo.size() - 2],
+            QString::fromStdString(pty.slave_path()) + " Off !!! (\"Enter\" key to reconnect.)");
+
+  EXPECT_EQ(frame.pb1->value(), 100);
+  EXPECT_EQ(frame.pb2->value(), 100);
+  EXPECT_EQ(frame.labelFileSize->text(), QString("(%1 / %1)").arg(kBlocks * 1024));
+  EXPECT_EQ(frame.lblLogoName->text(), "Upgrade End!");
+  EXPECT_EQ(frame.lblLogoName->palette().color(QPalette::WindowText), QColor(255, 255, 255));
+  EXPECT_EQ(frame.lblLogoName->palette().color(QPalette::Window), QColor(0, 0, 255));
+  EXPECT_TRUE(frame.bbConnect->isVisible());
+  EXPECT_EQ(frame.bbConnect->text(), "Disconnected");
+  // The port stays open after success; the button does nothing then.
+  EXPECT_TRUE(session->VaComm1().Active());
+  frame.bbConnect->click();
+  EXPECT_EQ(Memo(), memo);
+  EXPECT_TRUE(frame.Label3->text().startsWith("L 217")) << frame.Label3->text().toStdString();
+
+  // Locked from the box's ACK until the run ended, and unlocked after.
+  EXPECT_GT(samples_in_download_, 0);
+  EXPECT_EQ(enabled_in_download_, 0);
+  EXPECT_TRUE(frame.cbPort->isEnabled() && frame.bbFileOpen->isEnabled() &&
+              frame.bbExit->isEnabled());
+  const QStringList trace = TraceLines();
+  const auto index_of = [&](const QString& part, qsizetype from = 0) {
+    for (qsizetype i = from; i < trace.size(); ++i) {
+      if (trace[i].contains(part)) return i;
+    }
+    return qsizetype{-1};
+  };
+  const qsizetype ack = index_of("\"memo\":\"Connect Success\"");
+  const qsizetype locked = index_of("\"setup_enabled\":false");
+  const qsizetype end = index_of("\"memo\":\"Upgrade End\"");
+  const qsizetype unlocked = index_of("\"setup_enabled\":true", locked);
+  ASSERT_GE(ack, 0);
+  EXPECT_EQ(locked, ack + 1);
+  EXPECT_GT(unlocked, end);
+  EXPECT_EQ(index_of("\"setup_enabled\":true", locked + 1), unlocked);
+  EXPECT_TRUE(dialogs.messages.isEmpty());
+  EXPECT_TRUE(dialogs.errors.isEmpty());
+}
+
+TEST_F(PtyUpgradeTest, EnterReconnectsAfterTheBoxStartedItsOwnSoftware) {
+  SimulatorOptions options;
+  options.restart_notice = true;
+  StartBox(options);
+  StartWindow();
+  TMainFrm& frame = session->Frame();
+  ASSERT_TRUE(RunUntil([&] { return box_done_ && !session->VaComm1().Active(); }, 60s));
+  const QStringList memo = Memo();
+  EXPECT_TRUE(memo.contains("STB normal start."));
+  EXPECT_EQ(frame.lblLogoName->text(), "Disconnected !");
+  EXPECT_TRUE(frame.bbConnect->isVisible());
+  EXPECT_EQ(frame.bbConnect->text(), "Disconnected");
+
+  // Enter in the window's log: the whole reset again, the port reopened, 0x07.
+  QKeyEvent enter(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier, "\r");
+  QCoreApplication::sendEvent(frame.Memo2, &enter);
+  EXPECT_TRUE(session->VaComm1().Active());
+  EXPECT_FALSE(frame.bbConnect->isVisible());
+  EXPECT_EQ(frame.lblLogoName->text(), "Simple and Speedy");
+  EXPECT_EQ(Memo().mid(memo.size()).front(), "[ Upgrade mode. ]");
+  std::string received;
+  ASSERT_TRUE(RunUntil(
+      [&] {
+        pollfd ready{pty.master(), POLLIN, 0};
+        char byte;
+        while (poll(&ready, 1, 0) == 1 && (ready.revents & POLLIN) &&
+               read(pty.master(), &byte, 1) == 1) {
+          received += byte;
+        }
+        return received.find('\x1F') != std::string::npos;
+      },
+      5s));
+  EXPECT_EQ(received.front(), '\x07');
+}
+
+}  // namespace
+}  // namespace stbup
