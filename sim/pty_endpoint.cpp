@@ -1,6 +1,7 @@
 #include "sim/pty_endpoint.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <pty.h>
 #include <termios.h>
 #include <unistd.h>
@@ -31,6 +32,23 @@ PtyEndpoint::~PtyEndpoint() {
 void PtyEndpoint::ReleaseSlave() {
   if (slave_ >= 0) ::close(slave_);
   slave_ = -1;
+}
+
+void PtyEndpoint::LingerUntilToolCloses(std::chrono::milliseconds at_most) {
+  if (master_ < 0) return;
+  const auto until = std::chrono::steady_clock::now() + at_most;
+  for (;;) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        until - std::chrono::steady_clock::now());
+    if (left.count() <= 0) return;
+    pollfd p{master_, POLLIN, 0};
+    if (::poll(&p, 1, static_cast<int>(left.count())) <= 0) return;
+    char drop[4096];
+    const ssize_t n = ::read(master_, drop, sizeof drop);
+    if (n > 0) continue;
+    if (n < 0 && (errno == EAGAIN || errno == EINTR)) continue;
+    return;  // EIO: the tool's end is closed
+  }
 }
 
 void PtyEndpoint::CloseMaster() {

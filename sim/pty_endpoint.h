@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <string>
 
 namespace stbup {
@@ -20,6 +21,10 @@ class PtyEndpoint {
   // Drops the held slave copy, so that the tool closing its end reads as a
   // hang-up on the master. Safe to call more than once.
   void ReleaseSlave();
+  // Closing the master throws away what the tool has not read yet: before the
+  // box leaves, wait (dropping input) until the tool closes its end, at most
+  // for the given time.
+  void LingerUntilToolCloses(std::chrono::milliseconds at_most);
   // Closes the master now (the hang-up fault); idempotent.
   void CloseMaster();
 
