@@ -9,8 +9,10 @@
 
 #include <algorithm>
 #include <chrono>
+#include <condition_variable>
 #include <fstream>
 #include <future>
+#include <mutex>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -75,10 +77,17 @@ class UpgradeCommandTest : public ::testing::Test {
     }
     PtyEndpoint pty;
     BoxSimulator box(sim);
+    std::mutex done_mutex;
+    std::condition_variable done_changed;
+    bool tool_done = false;
     auto boxes = std::async(std::launch::async, [&] {
       auto summaries =
           box.Run(pty.master(), LineHooks{[&] { pty.ReleaseSlave(); }, [&] { pty.CloseMaster(); }});
-      pty.CloseMaster();  // as the simulate command's process ends
+      // As the simulate command's process ends; not before the tool has read
+      // the last lines, which a pty's hang-up would discard.
+      std::unique_lock<std::mutex> lock(done_mutex);
+      done_changed.wait_for(lock, 500ms, [&] { return tool_done; });
+      pty.CloseMaster();
       return summaries;
     });
     std::thread side;
@@ -92,6 +101,11 @@ class UpgradeCommandTest : public ::testing::Test {
     Outcome outcome;
     auto start = std::chrono::steady_clock::now();
     outcome.status = RunUpgrade(options, out, err);
+    {
+      std::lock_guard<std::mutex> lock(done_mutex);
+      tool_done = true;
+    }
+    done_changed.notify_all();
     outcome.seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     if (boxes.wait_for(3s) != std::future_status::ready) box.Stop();
