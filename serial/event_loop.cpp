@@ -98,7 +98,7 @@ void EventLoop::RunQueuedCalls() {
     }
     {
       std::lock_guard lock(mutex_);
-      call->error = error;
+      call->error = std::move(error);  // the waiting thread alone holds it now
       call->done = true;
     }
     finished_.notify_all();

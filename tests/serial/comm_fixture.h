@@ -32,6 +32,34 @@ class CommTest : public ::testing::Test {
   void RunFor(std::chrono::milliseconds time) {
     loop.RunUntil([] { return false; }, time);
   }
+  // The far end's reading, with the main loop running meanwhile: the write
+  // thread reports each drained queue to the main thread and waits for it.
+  std::string Receive(std::size_t count, std::chrono::milliseconds limit = 2s) {
+    std::string got;
+    loop.RunUntil(
+        [&] {
+          got += pty.ReadAvailable();
+          return got.size() >= count;
+        },
+        limit);
+    return got;
+  }
+  std::string ReceiveUntilQuiet(std::chrono::milliseconds quiet) {
+    std::string got;
+    auto last = std::chrono::steady_clock::now();
+    loop.RunUntil(
+        [&] {
+          const std::string more = pty.ReadAvailable();
+          const auto now = std::chrono::steady_clock::now();
+          if (!more.empty()) {
+            got += more;
+            last = now;
+          }
+          return now - last >= quiet;
+        },
+        10s);
+    return got;
+  }
   bool AllThreadsEnded() {
     return loop.RunUntil([] { return TVaCommThread::LiveCount() == 0; }, 2s);
   }

@@ -104,9 +104,10 @@ TEST(EventLoopTest, DestroyingTheLoopReleasesWaitingCallers) {
   auto loop = std::make_unique<EventLoop>();
   std::atomic<bool> released{false};
   bool ran = false;
-  std::thread worker([&] {
+  EventLoop* const raw = loop.get();
+  std::thread worker([&, raw] {
     try {
-      loop->RunOnMainThread([&] { ran = true; });
+      raw->RunOnMainThread([&] { ran = true; });
     } catch (const std::runtime_error&) {
     }
     released = true;

@@ -146,7 +146,7 @@ TEST_F(CommTest, SettingsThatNeedAClosedPortAreRefusedWhileOpen) {
   // Still open and working.
   ASSERT_TRUE(comm.Active());
   EXPECT_TRUE(comm.WriteText("ok"));
-  EXPECT_EQ(pty.Read(2, 2s), "ok");
+  EXPECT_EQ(Receive(2, 2s), "ok");
 
   // The sizes stored meanwhile are in force at the next opening.
   comm.Close();

@@ -131,7 +131,7 @@ TEST_F(ReceiveTest, WithoutRxCharMonitoredNoHandlerRunsButTheDataWaits) {
     EXPECT_TRUE(counts.empty());
     EXPECT_EQ(comm.ReadText(), "data");
     EXPECT_TRUE(comm.WriteText("out"));
-    EXPECT_EQ(pty.Read(3, 2s), "out");
+    EXPECT_EQ(Receive(3, 2s), "out");
     comm.Close();
     ASSERT_TRUE(AllThreadsEnded());
   }

@@ -13,7 +13,7 @@ TEST_F(CommTest, TokenAndLineFeedGoOutInOrderAsOneStream) {
   }
   std::string expected;
   for (int round = 0; round < 50; ++round) expected += "BL___\n";
-  EXPECT_EQ(pty.Read(expected.size(), 2s), expected);
+  EXPECT_EQ(Receive(expected.size(), 2s), expected);
 }
 
 TEST_F(CommTest, TwoBlocksOfTheDownloadFitTheQueueAtOnce) {
@@ -26,7 +26,7 @@ TEST_F(CommTest, TwoBlocksOfTheDownloadFitTheQueueAtOnce) {
   EXPECT_EQ(comm.WriteBuf(block.data(), 1024), 1024);
   EXPECT_EQ(comm.WriteBuf(second.data(), 1024), 1024);
   EXPECT_LT(Clock::now() - start, 100ms);
-  EXPECT_EQ(pty.Read(2048, 2s), block + second);
+  EXPECT_EQ(Receive(2048, 2s), block + second);
 }
 
 TEST_F(CommTest, AWriteLargerThanTheQueueFailsAfterTheTimeOutWithNothingSent) {
@@ -42,9 +42,9 @@ TEST_F(CommTest, AWriteLargerThanTheQueueFailsAfterTheTimeOutWithNothingSent) {
   const auto waited = Clock::now() - start;
   EXPECT_GE(waited, 950ms);
   EXPECT_LT(waited, 1500ms);
-  EXPECT_EQ(pty.ReadUntilQuiet(100ms), "");
+  EXPECT_EQ(ReceiveUntilQuiet(100ms), "");
   EXPECT_TRUE(comm.WriteText("after"));  // the queue is unchanged and works
-  EXPECT_EQ(pty.Read(5, 2s), "after");
+  EXPECT_EQ(Receive(5, 2s), "after");
 }
 
 TEST_F(CommTest, CloseDropsQueuedOutputAndTheNextOpeningStartsEmpty) {
@@ -63,14 +63,14 @@ TEST_F(CommTest, CloseDropsQueuedOutputAndTheNextOpeningStartsEmpty) {
   }
   comm.Close();
   ASSERT_TRUE(AllThreadsEnded());
-  const std::string sent = pty.ReadUntilQuiet(200ms);
+  const std::string sent = ReceiveUntilQuiet(200ms);
   EXPECT_LT(sent.size(), accepted);
   EXPECT_EQ(sent, std::string(sent.size(), 'q'));
 
   comm.Open();
   EXPECT_TRUE(comm.WriteText("NEW"));
-  EXPECT_EQ(pty.Read(3, 2s), "NEW");
-  EXPECT_EQ(pty.ReadUntilQuiet(100ms), "");
+  EXPECT_EQ(Receive(3, 2s), "NEW");
+  EXPECT_EQ(ReceiveUntilQuiet(100ms), "");
 }
 
 TEST_F(CommTest, TxEmptyIsRaisedOnTheMainThreadOncePerDrain) {
@@ -91,7 +91,7 @@ TEST_F(CommTest, TxEmptyIsRaisedOnTheMainThreadOncePerDrain) {
   // An empty write wakes the thread, which finds nothing and reports a drain.
   EXPECT_TRUE(comm.WriteText(""));
   EXPECT_TRUE(WaitFor([&] { return drained == 4; }));
-  EXPECT_EQ(pty.Read(15, 2s), "chunkchunkchunk");
+  EXPECT_EQ(Receive(15, 2s), "chunkchunkchunk");
 }
 
 TEST_F(CommTest, DirectWritesReturnWhenTheDeviceHasTheBytes) {
@@ -106,7 +106,7 @@ TEST_F(CommTest, DirectWritesReturnWhenTheDeviceHasTheBytes) {
   EXPECT_EQ(pty.Read(6, 1s), "direct");  // without a turn of the main loop
   EXPECT_TRUE(WaitFor([&] { return drained == 1; }));
   EXPECT_EQ(comm.WriteBuf(std::string(4096, 'd').data(), 4096), 4096);  // no queue limit
-  EXPECT_EQ(pty.Read(4096, 2s).size(), 4096u);
+  EXPECT_EQ(Receive(4096, 2s).size(), 4096u);
 }
 
 TEST_F(CommTest, ADirectWriteTheDeviceCannotTakeGivesUpAfterTheTimeOut) {

@@ -71,6 +71,21 @@ std::string PtyPair::Read(std::size_t count, std::chrono::milliseconds timeout) 
   return result;
 }
 
+std::string PtyPair::ReadAvailable() {
+  std::string result;
+  char buffer[4096];
+  for (;;) {
+    const ssize_t got = ::read(master_, buffer, sizeof buffer);
+    if (got > 0) {
+      result.append(buffer, static_cast<std::size_t>(got));
+    } else if (got < 0 && errno == EINTR) {
+      continue;
+    } else {
+      return result;
+    }
+  }
+}
+
 std::string PtyPair::ReadUntilQuiet(std::chrono::milliseconds quiet) {
   std::string result;
   char buffer[4096];

@@ -27,6 +27,8 @@ class PtyPair {
   void Write(std::string_view bytes);
   // Reads until count bytes came or the time-out passed.
   std::string Read(std::size_t count, std::chrono::milliseconds timeout);
+  // Whatever the master has now, without waiting.
+  std::string ReadAvailable();
   // Reads until the line has been quiet for the given time.
   std::string ReadUntilQuiet(std::chrono::milliseconds quiet);
 
