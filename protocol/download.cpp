@@ -142,8 +142,10 @@ void Engine::AdvanceBlock() {
     } else if (remaining == 0) {
       AddSignature(0, n - kSignature, kSignature);
     }
-    if (scramble && n > 0) SubtractKey(n);
   }
+  // A scrambled image is unscrambled block by block whatever its type: a 2LL
+  // box that got block 0 plain and the rest still scrambled would flash junk.
+  if (state_.LoaderKind == kLoader2LL && scramble && n > 0) SubtractKey(n);
   if (state_.LoaderKind == kLoader5518 && signature && shown_type != "ZCODE" &&
       RoundHalfEven(state_.ProgressCounter) + 2 == image_.BlockCount) {
     AddSignature(0, kTrailerStart, kSignature);  // the region's last block
