@@ -85,7 +85,7 @@ bool LoadImage(ImageInfo& info, View& view, const LoaderContext& ctx) {
       break;
   }
 
-  view.AddMemoLine("");
+  view.AddMemoLine(" ");  // a line holding one blank
   view.AddMemoLine(ctx.caption);
   view.AddMemoLine(kOpenOkLine);
   info.HardwareVersion = image.HardwareVersion;

@@ -50,7 +50,7 @@ TEST_F(LoadImageTest, AcceptedImageShowsEverythingInOrder) {
   ASSERT_TRUE(Load(Write(Firmware(), 1'000'000)));
   EXPECT_EQ(view_.events,
             (std::vector<std::string>{
-                "memo:", "memo:" + kCaption, "memo:File open O.K.!", "memo:> Old version binary.",
+                "memo: ", "memo:" + kCaption, "memo:File open O.K.!", "memo:> Old version binary.",
                 "edit:ModelName:STB-7", "edit:HV:01.0A.FF", "edit:SV:02.00.33", "edit:Type:CODE",
                 "edit:StartBlock:16", "edit:StartBlock:16  (1003520 Bytes)"}));
   EXPECT_EQ(info_.ModelName, "STB-7");
@@ -153,7 +153,7 @@ TEST_F(LoadImageTest, BadStartBlockRaisesAfterTheAnnouncement) {
       EXPECT_EQ(std::string(error.what()), "'" + field + "' is not a valid integer value");
     }
     EXPECT_EQ(view_.events,
-              (std::vector<std::string>{"memo:", "memo:" + kCaption, "memo:File open O.K.!"}));
+              (std::vector<std::string>{"memo: ", "memo:" + kCaption, "memo:File open O.K.!"}));
     EXPECT_EQ(info_.HardwareVersion, (std::array<std::int32_t, 3>{0x01, 0x0A, 0xFF}));
     EXPECT_EQ(info_.SoftwareVersion, (std::array<std::int32_t, 3>{0x02, 0x00, 0x33}));
     EXPECT_EQ(info_.HeaderCopy[22], static_cast<std::uint8_t>(field[0]));
@@ -197,7 +197,7 @@ TEST_F(LoadImageTest, LoadSequencesKeepOrClearFlags) {
   EXPECT_EQ(info_.ScrambleEnabled, 0);
   EXPECT_EQ(view_.EventsOf("memo"),
             (std::vector<std::string>{
-                "", kCaption, "File open O.K.!", ">> ILLEGAL BINARY !!!!!!!!!!!!!!!!!!",
+                " ", kCaption, "File open O.K.!", ">> ILLEGAL BINARY !!!!!!!!!!!!!!!!!!",
                 ">> MAY BE CRASHING TARGET !!!!!!!!!!", ">> DO NOT UPGRADE WITH THIS .bin !!!"}));
 
   info_.PayloadBytesRead = 700;
