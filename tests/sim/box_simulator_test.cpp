@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <fstream>
 #include <iterator>
+#include <string_view>
 
 #include "image/image_reader.h"
 #include "image/image_writer.h"
@@ -39,8 +40,10 @@ std::vector<std::vector<std::uint8_t>> Blocks(const std::vector<std::uint8_t>& p
 std::vector<std::uint8_t> Signature(const std::string& image_path) {
   std::ifstream in(image_path, std::ios::binary);
   std::vector<std::uint8_t> file((std::istreambuf_iterator<char>(in)), {});
-  std::vector<std::uint8_t> sig = {'T', 'A', 'V', 'O', 'A', 'B', 'C'};
-  sig.insert(sig.end(), file.begin() + 4, file.begin() + 25);
+  std::vector<std::uint8_t> sig(28);
+  const std::string_view brand_and_model = "TAVOABC";
+  std::copy(brand_and_model.begin(), brand_and_model.end(), sig.begin());
+  std::copy(file.begin() + 4, file.begin() + 25, sig.begin() + 7);
   return sig;
 }
 

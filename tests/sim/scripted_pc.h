@@ -25,7 +25,7 @@
 namespace stbup::testing {
 
 inline std::string Number4(long value) {
-  char text[16];
+  char text[32];
   std::snprintf(text, sizeof text, "%4.4ld", value);
   return text;
 }
