@@ -200,8 +200,10 @@ void AddSimulateCommand(CommandRegistry& registry) {
   sub->footer(
       "Prints the pty's slave path as the first line, waits for the tool's 0x07 or 0x1F, plays "
       "the loader's dialogue, then prints one JSON summary line per box (loader, blocks, "
-      "retries, bytes, seconds, latency_p50_us/latency_p99_us from the end of each "
-      "REQUEST_1024DOWN line to the 1025th byte of the answer, verdict, problems).\n"
+      "retries, bytes, received_bytes/sent_bytes on the line each way, seconds, "
+      "download_seconds from REQUEST_DOWNLOAD to the last block's verdict, "
+      "latency_p50_us/latency_p99_us from the end of each REQUEST_1024DOWN line to the 1025th "
+      "byte of the answer, verdict, problems).\n"
       "Verdicts: verified, mismatch, no_token, wrong_token, no_ack, bad_geometry, "
       "block_timeout, too_many_retries, download_fail, flash_crc_bad, silent, hung_up, "
       "pc_gone, stopped.\n"

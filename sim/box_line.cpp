@@ -154,6 +154,7 @@ void BoxLine::WritePiece(const std::uint8_t* data, std::size_t size) {
     if (n > 0) {
       data += n;
       size -= static_cast<std::size_t>(n);
+      sent_ += static_cast<std::uint64_t>(n);
       continue;
     }
     if (n < 0 && errno == EINTR) continue;

@@ -56,6 +56,8 @@ class BoxLine {
   void PauseUntil(SimClock::time_point until);
 
   std::uint64_t received_bytes() const { return received_; }
+  // Every byte the box has put on the line.
+  std::uint64_t sent_bytes() const { return sent_; }
 
  private:
   bool Fill(SimClock::time_point deadline);
@@ -70,6 +72,7 @@ class BoxLine {
   std::vector<std::uint8_t> buffer_;
   std::size_t read_pos_ = 0;
   std::uint64_t received_ = 0;
+  std::uint64_t sent_ = 0;
   SimClock::time_point rx_clock_{};
   SimClock::time_point tx_clock_{};
 };

@@ -108,6 +108,7 @@ class BoxSimulator::Session {
     summary_.latency_p50_us = Percentile(latencies_us_, 50);
     summary_.latency_p99_us = Percentile(latencies_us_, 99);
     summary_.received_bytes = line_.received_bytes() - received_at_start_;
+    summary_.sent_bytes = line_.sent_bytes() - sent_at_start_;
     WriteOut();
     return summary_;
   }
@@ -122,6 +123,7 @@ class BoxSimulator::Session {
             if (!contacted_ && hooks_.on_first_contact) hooks_.on_first_contact();
             contacted_ = true;
             received_at_start_ = line_.received_bytes();
+            sent_at_start_ = line_.sent_bytes();
             return true;
           }
         }
@@ -325,6 +327,7 @@ class BoxSimulator::Session {
   }
 
   void Download() {
+    const auto started = SimClock::now();
     Say("REQUEST_DOWNLOAD");
     const std::int32_t count = summary_.block_count;
     region_.clear();
@@ -363,6 +366,7 @@ class BoxSimulator::Session {
       }
       ++summary_.blocks;
       summary_.bytes += kBlockSize;
+      summary_.download_seconds = std::chrono::duration<double>(SimClock::now() - started).count();
       if (options_.silent_after && *options_.silent_after == k) GoSilent();
       if (options_.hangup_after && *options_.hangup_after == k) HangUp();
     }
@@ -493,6 +497,7 @@ class BoxSimulator::Session {
   std::uint8_t total_ = 0;
   std::size_t questions_ = 0;
   std::uint64_t received_at_start_ = 0;
+  std::uint64_t sent_at_start_ = 0;
   bool contacted_ = false;
   bool line_dead_ = false;
   bool stopped_ = false;

@@ -38,7 +38,9 @@ std::string SummaryJson(const SimulationSummary& s) {
   j["retries"] = s.retries;
   j["bytes"] = s.bytes;
   j["received_bytes"] = s.received_bytes;
+  j["sent_bytes"] = s.sent_bytes;
   j["seconds"] = std::round(s.seconds * 1e6) / 1e6;
+  j["download_seconds"] = std::round(s.download_seconds * 1e6) / 1e6;
   j["latency_p50_us"] = s.latency_p50_us;
   j["latency_p99_us"] = s.latency_p99_us;
   j["verdict"] = s.verdict;

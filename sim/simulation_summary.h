@@ -16,7 +16,9 @@ struct SimulationSummary {
   std::int32_t retries = 0;          // blocks answered with 1024DOWN_ERR
   std::int64_t bytes = 0;            // bytes of the accepted region
   std::uint64_t received_bytes = 0;  // every byte the tool sent
+  std::uint64_t sent_bytes = 0;      // every byte the box sent
   double seconds = 0;                // from the wake-up byte to the box's last line
+  double download_seconds = 0;       // from REQUEST_DOWNLOAD to the last block's verdict
   std::int64_t latency_p50_us = 0;   // end of a REQUEST_1024DOWN line to the 1025th byte
   std::int64_t latency_p99_us = 0;
   std::string verdict = "stopped";

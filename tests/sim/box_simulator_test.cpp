@@ -140,6 +140,13 @@ TEST(BoxSimulator, Clean5518RunWalksTheWholeRoadAndVerifies) {
   EXPECT_EQ(s.bytes, 8192);
   EXPECT_EQ(s.start_block, 16);
   EXPECT_GT(s.latency_p99_us, 0);
+  // What the box put on the line, counted byte for byte: every line with its
+  // end, and the raw flash record.
+  std::uint64_t sent = run.flash_record.size();
+  for (const auto& line : run.lines) sent += line.size() + 1;
+  EXPECT_EQ(s.sent_bytes, sent);
+  EXPECT_GT(s.download_seconds, 0);
+  EXPECT_LE(s.download_seconds, s.seconds);
 
   std::ifstream out(options.out_path, std::ios::binary);
   std::vector<std::uint8_t> region((std::istreambuf_iterator<char>(out)), {});
