@@ -169,13 +169,14 @@ void ConsoleView::DrawBar() {
   cells.append(static_cast<std::size_t>(kBarWidth - filled), '-');
   double elapsed =
       bar.started ? std::chrono::duration<double>(Clock::now() - *bar.started).count() : 0.0;
+  // A rate from the first few milliseconds says nothing; the flash bar's bytes
+  // follow from its share of the region the download reported.
   std::string rate = "--";
-  if (&bar == &download_ && elapsed > 0 && bytes_done_ > bar.start_bytes) {
-    rate = Rate(static_cast<double>(bytes_done_ - bar.start_bytes) / elapsed);
-  } else if (elapsed > 0) {
-    char text[32];
-    std::snprintf(text, sizeof text, "%.1f %%/s", percent / elapsed);
-    rate = text;
+  constexpr double kSettleSeconds = 0.25;
+  if (elapsed >= kSettleSeconds) {
+    const long long done =
+        &bar == &download_ ? bytes_done_ - bar.start_bytes : bytes_total_ * percent / 100;
+    if (done > 0) rate = Rate(static_cast<double>(done) / elapsed);
   }
   double left = percent > 0 ? elapsed * (100 - percent) / percent : -1;
   char line[160];
