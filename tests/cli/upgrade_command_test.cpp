@@ -101,6 +101,8 @@ class UpgradeCommandTest : public ::testing::Test {
     Outcome outcome;
     auto start = std::chrono::steady_clock::now();
     outcome.status = RunUpgrade(options, out, err);
+    // The side action is over before the box may close the master it writes to.
+    if (side.joinable()) side.join();
     {
       std::lock_guard<std::mutex> lock(done_mutex);
       tool_done = true;
@@ -110,7 +112,6 @@ class UpgradeCommandTest : public ::testing::Test {
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     if (boxes.wait_for(3s) != std::future_status::ready) box.Stop();
     outcome.boxes = boxes.get();
-    if (side.joinable()) side.join();
     outcome.out = out.str();
     outcome.err = err.str();
     return outcome;
