@@ -32,6 +32,7 @@ class ScriptedFaultTest : public ::testing::Test {
     options.image = image_;
     options.repeat = repeat;
     options.settings_file = dir_.PathOf("none.ini");
+    options.timeout_seconds = 30;  // a test that goes wrong still ends
     return options;
   }
 

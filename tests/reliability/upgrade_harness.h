@@ -84,6 +84,7 @@ inline UpgradeRun RunAgainstSimulator(const std::string& image_path, SimulatorOp
 
   tool.image = image_path;
   if (tool.settings_file.empty()) tool.settings_file = image_path + ".none.ini";
+  if (tool.timeout_seconds == 0) tool.timeout_seconds = 30;  // a test that goes wrong still ends
   tool.port = pty.slave_path();
   tool.out_is_terminal = false;
   tool.err_is_terminal = false;
