@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <string>
 
+#include "tests/reliability/sanitizer_build.h"
 #include "tests/reliability/scripted_box.h"
 #include "tests/reliability/tool_on_pty.h"
 #include "tests/reliability/upgrade_harness.h"
@@ -186,18 +187,6 @@ TEST_F(ScriptedFaultTest, LinesInOneBytePiecesUpgrade) {
   EXPECT_EQ(testing::CountLines(tool.Out(), "Upgrade End"), 1) << tool.Out();
 }
 
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-constexpr bool kSanitized = true;
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
-constexpr bool kSanitized = true;
-#else
-constexpr bool kSanitized = false;
-#endif
-#else
-constexpr bool kSanitized = false;
-#endif
-
 TEST_F(ScriptedFaultTest, AMegabyteLineWithoutLineFeedIsDroppedWithinBoundedMemory) {
   const std::string junk(1 << 20, 'Z');
   ToolOnPty tool(Options(), pty_.slave_path());
@@ -208,7 +197,7 @@ TEST_F(ScriptedFaultTest, AMegabyteLineWithoutLineFeedIsDroppedWithinBoundedMemo
   const long during = testing::StatusKib("self", "VmRSS");
   std::printf("resident while a 1 MiB line waits for its line feed: %+ld KiB\n", during - before);
   // The sanitizers keep freed chunks aside, so only a plain build measures.
-  if (!kSanitized) {
+  if (!testing::kAddressSanitized && !testing::kThreadSanitized) {
     EXPECT_LT(during - before, 768);
   }
   box_.Send("\n");
