@@ -56,14 +56,14 @@ class TempFolder {
 int RunDemo(const DemoOptions& options, std::ostream& out, std::ostream& err) {
   TempFolder folder;
   const std::string image = folder.path() + "/demo.bin";
-  ImageSpec spec;
-  spec.format = ImageFileFormat::kNew;
-  spec.check_code = BuildImageCheckCode();
-  spec.model_name = "DEMO1";
-  spec.hardware_version = {0x01, 0x00, 0x02};
-  spec.software_version = {0x02, 0x38, 0x01};
-  spec.start_block = 16;
-  WriteImageFile(image, spec, DemoPayload());
+  ImageSpec recipe;
+  recipe.format = ImageFileFormat::kNew;
+  recipe.check_code = BuildImageCheckCode();
+  recipe.model_name = "DEMO1";
+  recipe.hardware_version = {0x01, 0x00, 0x02};
+  recipe.software_version = {0x02, 0x38, 0x01};
+  recipe.start_block = 16;
+  WriteImageFile(image, recipe, DemoPayload());
 
   SimulatorOptions sim;
   sim.flash_record[4] = 0x11;  // 1 Mbyte, SST FLASH-1M

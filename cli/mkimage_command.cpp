@@ -60,56 +60,56 @@ std::vector<std::uint8_t> ReadPayload(const std::string& path) {
 }  // namespace
 
 ImageSpec MkimageSpec(const MkimageOptions& options) {
-  ImageSpec spec;
+  ImageSpec recipe;
   if (options.format == "old") {
-    spec.format = ImageFileFormat::kOld;
+    recipe.format = ImageFileFormat::kOld;
   } else if (options.format == "new") {
-    spec.format = ImageFileFormat::kNew;
+    recipe.format = ImageFileFormat::kNew;
   } else if (options.format == "scrambled") {
-    spec.format = ImageFileFormat::kScrambled;
+    recipe.format = ImageFileFormat::kScrambled;
   } else {
     throw std::invalid_argument("--format must be old, new or scrambled");
   }
-  spec.type_letter = ParseTypeLetter(options.type);
-  spec.hardware_version = ParseTriple(options.hardware, "--hw");
-  spec.software_version = ParseTriple(options.software, "--sw");
-  spec.reserved = ParseTriple(options.reserved, "--reserved");
-  spec.start_block = options.start_block;
-  spec.model_name = options.model;
+  recipe.type_letter = ParseTypeLetter(options.type);
+  recipe.hardware_version = ParseTriple(options.hardware, "--hw");
+  recipe.software_version = ParseTriple(options.software, "--sw");
+  recipe.reserved = ParseTriple(options.reserved, "--reserved");
+  recipe.start_block = options.start_block;
+  recipe.model_name = options.model;
 
   if (!options.wildcard.empty() && !options.code.empty()) {
     throw std::invalid_argument("--code and --wildcard exclude each other");
   }
   if (options.wildcard == "model") {
-    spec.check_code = kModelWildcard;
+    recipe.check_code = kModelWildcard;
   } else if (options.wildcard == "hardware") {
-    spec.check_code = kHardwareWildcard;
+    recipe.check_code = kHardwareWildcard;
   } else if (!options.wildcard.empty()) {
     throw std::invalid_argument("--wildcard must be model or hardware");
   } else {
-    spec.check_code = options.code.empty() ? BuildImageCheckCode() : options.code;
+    recipe.check_code = options.code.empty() ? BuildImageCheckCode() : options.code;
   }
-  if (spec.format == ImageFileFormat::kOld &&
+  if (recipe.format == ImageFileFormat::kOld &&
       (!options.code.empty() || !options.wildcard.empty())) {
     throw std::invalid_argument("an old-format image has no check code");
   }
-  if (const auto problem = ImageSpecProblem(spec)) throw std::invalid_argument(*problem);
-  return spec;
+  if (const auto problem = ImageSpecProblem(recipe)) throw std::invalid_argument(*problem);
+  return recipe;
 }
 
 int RunMkimage(const MkimageOptions& options, CommandIo& io) {
-  ImageSpec spec;
+  ImageSpec recipe;
   try {
-    spec = MkimageSpec(options);
+    recipe = MkimageSpec(options);
   } catch (const std::invalid_argument& error) {
     PrintError(io.err, error.what());
     return kExitUsage;
   }
   const std::vector<std::uint8_t> payload = ReadPayload(options.payload);
-  WriteImageFile(options.output, spec, payload);
-  const std::size_t header = BuildImageHeader(spec).size();
+  WriteImageFile(options.output, recipe, payload);
+  const std::size_t header = BuildImageHeader(recipe).size();
   io.out << options.output << ": " << options.format << " format, "
-         << TypeNameOf(std::string_view(&spec.type_letter, 1)) << ", header " << header
+         << TypeNameOf(std::string_view(&recipe.type_letter, 1)) << ", header " << header
          << " bytes, payload " << payload.size() << " bytes\n";
   return kExitOk;
 }

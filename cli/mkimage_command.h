@@ -25,7 +25,7 @@ struct MkimageOptions {
 void AddMkimageCommand(CommandRegistry& registry);
 int RunMkimage(const MkimageOptions& options, CommandIo& io);
 
-// The spec the options describe; throws std::invalid_argument with the
+// The recipe the options describe; throws std::invalid_argument with the
 // reason when they do not describe an image that loads back as written.
 ImageSpec MkimageSpec(const MkimageOptions& options);
 

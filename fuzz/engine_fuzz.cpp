@@ -140,17 +140,17 @@ std::vector<ImageInfo> MakeImages() {
   };
   std::vector<ImageInfo> images;
   for (const Made& m : made) {
-    ImageSpec spec;
-    spec.format = m.format;
-    spec.type_letter = m.type;
-    spec.model_name = "ABC";
-    spec.check_code = m.code;
-    spec.start_block = 16;
-    spec.hardware_version = {0x01, 0x02, 0x03};
-    spec.software_version = {0x0A, 0x0B, 0x0C};
+    ImageSpec recipe;
+    recipe.format = m.format;
+    recipe.type_letter = m.type;
+    recipe.model_name = "ABC";
+    recipe.check_code = m.code;
+    recipe.start_block = 16;
+    recipe.hardware_version = {0x01, 0x02, 0x03};
+    recipe.software_version = {0x0A, 0x0B, 0x0C};
     // Absolute, so the upload file of a database "ack" lands beside it.
     const std::string path = std::string(dir) + "/" + m.name;
-    WriteImageFile(path, spec, payload);
+    WriteImageFile(path, recipe, payload);
     images.push_back(ReadImageInfo(path));
   }
   return images;

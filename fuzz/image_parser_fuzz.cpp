@@ -123,59 +123,59 @@ void FuzzHeader(Bytes& in, std::uint8_t mode) {
 
 // An image described by the fuzzer's bytes, written and read back.
 void FuzzRoundTrip(Bytes& in) {
-  stbup::ImageSpec spec;
-  spec.format = static_cast<stbup::ImageFileFormat>(in.Take() % 3);
-  for (auto& v : spec.reserved) v = in.Take();
-  for (auto& v : spec.hardware_version) v = in.Take();
-  for (auto& v : spec.software_version) v = in.Take();
-  spec.start_block = static_cast<std::int32_t>(in.Take32());
-  spec.type_letter = static_cast<char>(in.Take());
-  spec.model_name = in.TakeText(in.Take() % 64);
+  stbup::ImageSpec recipe;
+  recipe.format = static_cast<stbup::ImageFileFormat>(in.Take() % 3);
+  for (auto& v : recipe.reserved) v = in.Take();
+  for (auto& v : recipe.hardware_version) v = in.Take();
+  for (auto& v : recipe.software_version) v = in.Take();
+  recipe.start_block = static_cast<std::int32_t>(in.Take32());
+  recipe.type_letter = static_cast<char>(in.Take());
+  recipe.model_name = in.TakeText(in.Take() % 64);
   switch (in.Take() % 4) {
     case 0:
-      spec.check_code = stbup::kModelWildcard;
+      recipe.check_code = stbup::kModelWildcard;
       break;
     case 1:
-      spec.check_code = stbup::kHardwareWildcard;
+      recipe.check_code = stbup::kHardwareWildcard;
       break;
     case 2:
-      spec.check_code = CheckCode();
+      recipe.check_code = CheckCode();
       break;
     default:
-      spec.check_code = in.TakeText(in.Take() % 40);
+      recipe.check_code = in.TakeText(in.Take() % 40);
       break;
   }
   std::vector<std::uint8_t> payload((in.Take() << 8 | in.Take()) % 5000);
   for (std::size_t i = 0; i < payload.size(); ++i) {
     payload[i] = static_cast<std::uint8_t>(i * 31 + (i >> 8));
   }
-  if (stbup::ImageSpecProblem(spec)) return;
+  if (stbup::ImageSpecProblem(recipe)) return;
 
-  const std::vector<std::uint8_t> file = stbup::BuildImage(spec, payload);
-  const std::vector<std::uint8_t> header = stbup::BuildImageHeader(spec);
+  const std::vector<std::uint8_t> file = stbup::BuildImage(recipe, payload);
+  const std::vector<std::uint8_t> header = stbup::BuildImageHeader(recipe);
   const ParsedImage image =
       stbup::ParseImage(file, static_cast<std::int64_t>(file.size()), CheckCode());
   CheckParsed(image, file);
 
   FUZZ_CHECK(image.format == ImageFormat::kFirmware);
-  FUZZ_CHECK(image.StartBlock && *image.StartBlock == spec.start_block);
+  FUZZ_CHECK(image.StartBlock && *image.StartBlock == recipe.start_block);
   for (int i = 0; i < 3; ++i) {
-    FUZZ_CHECK(image.HardwareVersion[i] == spec.hardware_version[i]);
-    FUZZ_CHECK(image.SoftwareVersion[i] == spec.software_version[i]);
+    FUZZ_CHECK(image.HardwareVersion[i] == recipe.hardware_version[i]);
+    FUZZ_CHECK(image.SoftwareVersion[i] == recipe.software_version[i]);
   }
-  FUZZ_CHECK(image.ModelName == spec.model_name);
-  FUZZ_CHECK(image.TypeName == stbup::TypeNameOf(std::string(1, spec.type_letter)));
+  FUZZ_CHECK(image.ModelName == recipe.model_name);
+  FUZZ_CHECK(image.TypeName == stbup::TypeNameOf(std::string(1, recipe.type_letter)));
   FUZZ_CHECK(image.PayloadOffset == static_cast<std::int32_t>(header.size()));
-  const bool is_old = spec.format == stbup::ImageFileFormat::kOld;
-  const bool is_scrambled = spec.format == stbup::ImageFileFormat::kScrambled;
+  const bool is_old = recipe.format == stbup::ImageFileFormat::kOld;
+  const bool is_scrambled = recipe.format == stbup::ImageFileFormat::kScrambled;
   FUZZ_CHECK(image.ScrambleEnabled == (is_scrambled ? 1 : 0));
   if (is_old) {
     FUZZ_CHECK(image.SignatureEnabled == 0 && image.verdict == stbup::CheckCodeVerdict::kNone);
   } else {
-    FUZZ_CHECK(image.check_code == spec.check_code);
-    const bool known = spec.check_code == stbup::kModelWildcard ||
-                       spec.check_code == stbup::kHardwareWildcard ||
-                       spec.check_code == CheckCode();
+    FUZZ_CHECK(image.check_code == recipe.check_code);
+    const bool known = recipe.check_code == stbup::kModelWildcard ||
+                       recipe.check_code == stbup::kHardwareWildcard ||
+                       recipe.check_code == CheckCode();
     FUZZ_CHECK((image.verdict != stbup::CheckCodeVerdict::kIllegal) == known);
     FUZZ_CHECK(image.SignatureEnabled == (known || is_scrambled ? 1 : 0));
   }

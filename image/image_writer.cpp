@@ -30,20 +30,20 @@ void AppendHex(std::vector<std::uint8_t>& bytes, const std::array<std::uint8_t, 
   }
 }
 
-std::string StartBlockField(const ImageSpec& spec) {
-  if (spec.start_block_field) return *spec.start_block_field;
+std::string StartBlockField(const ImageSpec& recipe) {
+  if (recipe.start_block_field) return *recipe.start_block_field;
   char field[16];
-  std::snprintf(field, sizeof field, "%010d", static_cast<int>(spec.start_block));
+  std::snprintf(field, sizeof field, "%010d", static_cast<int>(recipe.start_block));
   return field;
 }
 
-std::string ModelArea(const ImageSpec& spec) {
-  if (spec.format == ImageFileFormat::kOld) return spec.model_name;
-  std::string area = spec.model_name;
+std::string ModelArea(const ImageSpec& recipe) {
+  if (recipe.format == ImageFileFormat::kOld) return recipe.model_name;
+  std::string area = recipe.model_name;
   area += '\0';
-  area += ScrambleCheckCode(spec.check_code);
-  if (spec.code_terminator) area += '\0';
-  area += spec.format == ImageFileFormat::kScrambled ? '\x02' : '\x01';
+  area += ScrambleCheckCode(recipe.check_code);
+  if (recipe.code_terminator) area += '\0';
+  area += recipe.format == ImageFileFormat::kScrambled ? '\x02' : '\x01';
   return area;
 }
 
@@ -57,24 +57,24 @@ std::string ScrambleCheckCode(std::string_view code) {
   return stored;
 }
 
-std::vector<std::uint8_t> BuildImageHeader(const ImageSpec& spec) {
+std::vector<std::uint8_t> BuildImageHeader(const ImageSpec& recipe) {
   std::vector<std::uint8_t> bytes;
-  AppendText(bytes, spec.marker);
-  AppendHex(bytes, spec.reserved);
-  AppendHex(bytes, spec.hardware_version);
-  AppendHex(bytes, spec.software_version);
-  AppendText(bytes, StartBlockField(spec));
-  bytes.push_back(static_cast<std::uint8_t>(spec.type_letter));
-  AppendText(bytes, ModelArea(spec));
-  if (spec.header_terminator) bytes.push_back(kHeaderTerminator);
+  AppendText(bytes, recipe.marker);
+  AppendHex(bytes, recipe.reserved);
+  AppendHex(bytes, recipe.hardware_version);
+  AppendHex(bytes, recipe.software_version);
+  AppendText(bytes, StartBlockField(recipe));
+  bytes.push_back(static_cast<std::uint8_t>(recipe.type_letter));
+  AppendText(bytes, ModelArea(recipe));
+  if (recipe.header_terminator) bytes.push_back(kHeaderTerminator);
   return bytes;
 }
 
-std::vector<std::uint8_t> BuildImage(const ImageSpec& spec, std::span<const std::uint8_t> payload) {
-  std::vector<std::uint8_t> bytes = BuildImageHeader(spec);
+std::vector<std::uint8_t> BuildImage(const ImageSpec& recipe, std::span<const std::uint8_t> payload) {
+  std::vector<std::uint8_t> bytes = BuildImageHeader(recipe);
   const std::size_t offset = bytes.size();
   bytes.insert(bytes.end(), payload.begin(), payload.end());
-  if (spec.format == ImageFileFormat::kScrambled) {
+  if (recipe.format == ImageFileFormat::kScrambled) {
     for (std::size_t i = 0; i < payload.size(); ++i) {
       bytes[offset + i] = static_cast<std::uint8_t>(payload[i] + ScrambleKey[i % kBlockSize]);
     }
@@ -82,28 +82,28 @@ std::vector<std::uint8_t> BuildImage(const ImageSpec& spec, std::span<const std:
   return bytes;
 }
 
-std::optional<std::string> ImageSpecProblem(const ImageSpec& spec) {
-  const std::string& model = spec.model_name;
+std::optional<std::string> ImageSpecProblem(const ImageSpec& recipe) {
+  const std::string& model = recipe.model_name;
   if (model.find('\0') != std::string::npos) return "the model name must not hold a zero byte";
   if (model.size() > 1 && model.find('x', 1) != std::string::npos) {
     return "the model name must not hold \"x\" after its first character";
   }
-  if (spec.type_letter == '\0') return "the type letter must not be a zero byte";
-  if (StartBlockField(spec).size() != kStartBlockLength) {
+  if (recipe.type_letter == '\0') return "the type letter must not be a zero byte";
+  if (StartBlockField(recipe).size() != kStartBlockLength) {
     return "the start block must fit in 10 characters";
   }
-  const std::string area = ModelArea(spec);
+  const std::string area = ModelArea(recipe);
   if (area.empty()) return "the old-format model name must not be empty";
   if (area.size() > kMaxModelArea) {
     return "the model area (model name, check code and flag) is longer than 100 bytes";
   }
-  if (spec.format == ImageFileFormat::kOld) {
+  if (recipe.format == ImageFileFormat::kOld) {
     if (model.back() == '\x01' || model.back() == '\x02') {
       return "an old-format model name must not end in byte 1 or 2";
     }
     return std::nullopt;
   }
-  const std::string stored = ScrambleCheckCode(spec.check_code);
+  const std::string stored = ScrambleCheckCode(recipe.check_code);
   for (const char byte : stored) {
     if (byte == '\0' || static_cast<std::uint8_t>(byte) == kHeaderTerminator) {
       return "the check code scrambles to a zero byte or an \"x\"";
@@ -112,9 +112,9 @@ std::optional<std::string> ImageSpecProblem(const ImageSpec& spec) {
   return std::nullopt;
 }
 
-void WriteImageFile(const std::string& path, const ImageSpec& spec,
+void WriteImageFile(const std::string& path, const ImageSpec& recipe,
                     std::span<const std::uint8_t> payload) {
-  const std::vector<std::uint8_t> bytes = BuildImage(spec, payload);
+  const std::vector<std::uint8_t> bytes = BuildImage(recipe, payload);
   const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
   if (fd < 0) throw EFileError::CannotCreate(path, errno);
   std::size_t written = 0;

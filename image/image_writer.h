@@ -34,23 +34,23 @@ struct ImageSpec {
 };
 
 // The header bytes, up to and including the terminator.
-std::vector<std::uint8_t> BuildImageHeader(const ImageSpec& spec);
+std::vector<std::uint8_t> BuildImageHeader(const ImageSpec& recipe);
 
 // Header and payload; a scrambled-format payload is stored as plain +
 // ScrambleKey[i mod 1024] for byte i, so the block sender's subtraction
 // delivers the plain payload again.
-std::vector<std::uint8_t> BuildImage(const ImageSpec& spec, std::span<const std::uint8_t> payload);
+std::vector<std::uint8_t> BuildImage(const ImageSpec& recipe, std::span<const std::uint8_t> payload);
 
 // The stored form of a check code: character j as (c + 136 + j) mod 256.
 std::string ScrambleCheckCode(std::string_view code);
 
-// Why a spec would not load back as written (empty when it would): a model
+// Why a recipe would not load back as written (empty when it would): a model
 // name with "x" after its first character, a zero byte, too long a model area,
 // a start block wider than its field, ...
-std::optional<std::string> ImageSpecProblem(const ImageSpec& spec);
+std::optional<std::string> ImageSpecProblem(const ImageSpec& recipe);
 
 // Writes BuildImage's bytes to path; throws EFileError when it cannot.
-void WriteImageFile(const std::string& path, const ImageSpec& spec,
+void WriteImageFile(const std::string& path, const ImageSpec& recipe,
                     std::span<const std::uint8_t> payload);
 
 }  // namespace stbup

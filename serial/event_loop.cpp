@@ -31,13 +31,13 @@ void Drain(int fd) {
 }
 
 void Arm(int fd, int interval_ms) {
-  itimerspec spec{};
+  itimerspec timer{};
   if (interval_ms > 0) {
-    spec.it_interval.tv_sec = interval_ms / 1000;
-    spec.it_interval.tv_nsec = static_cast<long>(interval_ms % 1000) * 1'000'000;
-    spec.it_value = spec.it_interval;
+    timer.it_interval.tv_sec = interval_ms / 1000;
+    timer.it_interval.tv_nsec = static_cast<long>(interval_ms % 1000) * 1'000'000;
+    timer.it_value = timer.it_interval;
   }
-  ::timerfd_settime(fd, 0, &spec, nullptr);
+  ::timerfd_settime(fd, 0, &timer, nullptr);
 }
 
 }  // namespace

@@ -30,15 +30,15 @@ Result Stbup(const std::vector<std::string>& args) {
 
 TEST(InfoCommandTest, PrintsIdentificationGeometryAndFlags) {
   TempDir dir;
-  ImageSpec spec;
-  spec.format = ImageFileFormat::kScrambled;
-  spec.check_code = "kestrelowl";
-  spec.hardware_version = {0x01, 0x0A, 0xFF};
-  spec.software_version = {0x02, 0x00, 0x33};
-  spec.start_block = 16;
-  spec.model_name = "STB-7";
+  ImageSpec recipe;
+  recipe.format = ImageFileFormat::kScrambled;
+  recipe.check_code = "kestrelowl";
+  recipe.hardware_version = {0x01, 0x0A, 0xFF};
+  recipe.software_version = {0x02, 0x00, 0x33};
+  recipe.start_block = 16;
+  recipe.model_name = "STB-7";
   const std::string path =
-      dir.WriteFile("a.bin", BuildImage(spec, std::vector<std::uint8_t>(1'000'000)));
+      dir.WriteFile("a.bin", BuildImage(recipe, std::vector<std::uint8_t>(1'000'000)));
   const Result result = Stbup({"info", path});
   EXPECT_EQ(result.status, 0);
   EXPECT_EQ(result.err, "");
@@ -63,12 +63,12 @@ TEST(InfoCommandTest, PrintsIdentificationGeometryAndFlags) {
 
 TEST(InfoCommandTest, JsonKeepsByteStringsAndWarnings) {
   TempDir dir;
-  ImageSpec spec;
-  spec.format = ImageFileFormat::kNew;
-  spec.check_code = "wrong";
-  spec.model_name = "M\xE9";
-  spec.type_letter = 'l';
-  const std::string path = dir.WriteFile("b.bin", BuildImage(spec, std::vector<std::uint8_t>(10)));
+  ImageSpec recipe;
+  recipe.format = ImageFileFormat::kNew;
+  recipe.check_code = "wrong";
+  recipe.model_name = "M\xE9";
+  recipe.type_letter = 'l';
+  const std::string path = dir.WriteFile("b.bin", BuildImage(recipe, std::vector<std::uint8_t>(10)));
   const Result result = Stbup({"info", path, "--json"});
   ASSERT_EQ(result.status, 0) << result.err;
   EXPECT_NE(result.out.find("\"model\": \"M\\u00e9\""), std::string::npos) << result.out;

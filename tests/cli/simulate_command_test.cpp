@@ -96,12 +96,12 @@ TEST(SimulateCommand, RefusesBadValuesBeforeOpeningAPty) {
 
 TEST(SimulateCommand, PrintsTheSlavePathLinksItAndEndsWithTheSummary) {
   TempDir dir;
-  ImageSpec spec;
-  spec.model_name = "ABC";
+  ImageSpec recipe;
+  recipe.model_name = "ABC";
   std::vector<std::uint8_t> payload(3000);
   for (std::size_t i = 0; i < payload.size(); ++i) payload[i] = static_cast<std::uint8_t>(i);
   const std::string image = dir.PathOf("box.bin");
-  WriteImageFile(image, spec, payload);
+  WriteImageFile(image, recipe, payload);
   const std::string link = dir.PathOf("ttyBOX");
 
   std::string out, err;

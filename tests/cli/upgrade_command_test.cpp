@@ -52,13 +52,13 @@ class UpgradeCommandTest : public ::testing::Test {
  protected:
   // A CODE image must fit the box's flash: 768 KiB for the 1 Mbyte box the
   // simulator is made here.
-  std::string MakeImage(ImageSpec spec, std::size_t payload_size = 0xC0000) {
-    spec.model_name = spec.model_name == "MODEL" ? "MX1" : spec.model_name;
-    spec.hardware_version = {0x01, 0x02, 0x03};
-    spec.software_version = {0x04, 0x05, 0x06};
-    spec.start_block = 16;
+  std::string MakeImage(ImageSpec recipe, std::size_t payload_size = 0xC0000) {
+    recipe.model_name = recipe.model_name == "MODEL" ? "MX1" : recipe.model_name;
+    recipe.hardware_version = {0x01, 0x02, 0x03};
+    recipe.software_version = {0x04, 0x05, 0x06};
+    recipe.start_block = 16;
     std::string path = dir.PathOf("image.bin");
-    WriteImageFile(path, spec, Payload(payload_size));
+    WriteImageFile(path, recipe, Payload(payload_size));
     return path;
   }
 
@@ -152,11 +152,11 @@ TEST_F(UpgradeCommandTest, UpgradesEachKindOfBox) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    ImageSpec spec;
-    spec.format = c.format;
-    spec.type_letter = c.type;
-    if (c.format != ImageFileFormat::kOld) spec.check_code = "kestrelowl";
-    std::string image = MakeImage(spec);
+    ImageSpec recipe;
+    recipe.format = c.format;
+    recipe.type_letter = c.type;
+    if (c.format != ImageFileFormat::kOld) recipe.check_code = "kestrelowl";
+    std::string image = MakeImage(recipe);
     SimulatorOptions sim;
     sim.announcement = c.announcement;
     sim.version_digits = c.digits;
@@ -216,9 +216,9 @@ TEST_F(UpgradeCommandTest, CheckOnlyNeverAnswersAck) {
 }
 
 TEST_F(UpgradeCommandTest, FlashChipNotPermittedWaitsForTheBoxUntilTheTimeout) {
-  ImageSpec spec;
-  spec.type_letter = '<';  // SS_LOADER
-  std::string image = MakeImage(spec);
+  ImageSpec recipe;
+  recipe.type_letter = '<';  // SS_LOADER
+  std::string image = MakeImage(recipe);
   SimulatorOptions sim;
   sim.flash_record[5] = 0x11;
   sim.flash_record[6] = 0x11;

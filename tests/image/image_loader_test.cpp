@@ -20,10 +20,10 @@ const std::string kCaption = "UPGRADE TOOL (V2.38-a) 14-Feb-2006 user X SL2M2";
 
 class LoadImageTest : public ::testing::Test {
  protected:
-  std::string Write(const ImageSpec& spec, std::size_t payload_size,
+  std::string Write(const ImageSpec& recipe, std::size_t payload_size,
                     std::string_view name = "i.bin") {
     const std::vector<std::uint8_t> payload(payload_size, 0x5A);
-    return dir_.WriteFile(name, BuildImage(spec, payload));
+    return dir_.WriteFile(name, BuildImage(recipe, payload));
   }
 
   bool Load(const std::string& path) {
@@ -38,12 +38,12 @@ class LoadImageTest : public ::testing::Test {
 };
 
 ImageSpec Firmware() {
-  ImageSpec spec;
-  spec.hardware_version = {0x01, 0x0A, 0xFF};
-  spec.software_version = {0x02, 0x00, 0x33};
-  spec.start_block = 16;
-  spec.model_name = "STB-7";
-  return spec;
+  ImageSpec recipe;
+  recipe.hardware_version = {0x01, 0x0A, 0xFF};
+  recipe.software_version = {0x02, 0x00, 0x33};
+  recipe.start_block = 16;
+  recipe.model_name = "STB-7";
+  return recipe;
 }
 
 TEST_F(LoadImageTest, AcceptedImageShowsEverythingInOrder) {
@@ -74,9 +74,9 @@ TEST_F(LoadImageTest, GeometryExamples) {
   };
   for (const Case& c : {Case{'C', 4097, 5120, 8}, Case{'C', 4096, 4096, 4}, Case{'C', 0, 0, 0},
                         Case{'S', 70'000, 1024, 4}, Case{'S', 0, 1024, 4}}) {
-    ImageSpec spec = Firmware();
-    spec.type_letter = c.type;
-    ASSERT_TRUE(Load(Write(spec, c.payload)));
+    ImageSpec recipe = Firmware();
+    recipe.type_letter = c.type;
+    ASSERT_TRUE(Load(Write(recipe, c.payload)));
     EXPECT_EQ(info_.PaddedSize, c.padded) << c.payload;
     EXPECT_EQ(info_.BlockCount, c.blocks) << c.payload;
   }
@@ -141,13 +141,13 @@ TEST_F(LoadImageTest, RefusedFilesKeepStartBlockSizesAndFlags) {
 
 TEST_F(LoadImageTest, BadStartBlockRaisesAfterTheAnnouncement) {
   for (const std::string field : {"12x       ", "16        "}) {
-    ImageSpec spec = Firmware();
-    spec.start_block_field = field;
+    ImageSpec recipe = Firmware();
+    recipe.start_block_field = field;
     info_.StartBlock = 5;
     info_.ModelName = "before";
     view_.ClearEvents();
     try {
-      Load(Write(spec, 100));
+      Load(Write(recipe, 100));
       FAIL() << "no error for " << field;
     } catch (const EConvertError& error) {
       EXPECT_EQ(std::string(error.what()), "'" + field + "' is not a valid integer value");
@@ -246,10 +246,10 @@ TEST_F(LoadImageTest, BackgroundImages) {
 }
 
 TEST_F(LoadImageTest, ReadImageInfo) {
-  ImageSpec spec = Firmware();
-  spec.format = ImageFileFormat::kNew;
-  spec.check_code = "marblefig";
-  const ImageInfo info = ReadImageInfo(Write(spec, 2048));
+  ImageSpec recipe = Firmware();
+  recipe.format = ImageFileFormat::kNew;
+  recipe.check_code = "marblefig";
+  const ImageInfo info = ReadImageInfo(Write(recipe, 2048));
   EXPECT_EQ(info.ModelName, "STB-7");
   EXPECT_EQ(info.HardwareCheckWaived, 1);
   EXPECT_EQ(info.BlockCount, 4);

@@ -22,38 +22,38 @@ std::vector<std::uint8_t> Payload(std::size_t size) {
 }
 
 TEST(ImageWriterTest, HeaderBytesAreExact) {
-  ImageSpec spec;
-  spec.reserved = {0xAB, 0x00, 0x01};
-  spec.hardware_version = {0x01, 0x0A, 0xFF};
-  spec.software_version = {0x02, 0x03, 0x04};
-  spec.start_block = 16;
-  spec.type_letter = 'l';
-  spec.model_name = "M1";
-  const auto old_header = BuildImageHeader(spec);
+  ImageSpec recipe;
+  recipe.reserved = {0xAB, 0x00, 0x01};
+  recipe.hardware_version = {0x01, 0x0A, 0xFF};
+  recipe.software_version = {0x02, 0x03, 0x04};
+  recipe.start_block = 16;
+  recipe.type_letter = 'l';
+  recipe.model_name = "M1";
+  const auto old_header = BuildImageHeader(recipe);
   EXPECT_EQ(std::string(old_header.begin(), old_header.end()),
             "TAVOAB0001010AFF0203040000000016lM1x");
 
-  spec.format = ImageFileFormat::kScrambled;
-  spec.check_code = "09";
-  const auto new_header = BuildImageHeader(spec);
+  recipe.format = ImageFileFormat::kScrambled;
+  recipe.check_code = "09";
+  const auto new_header = BuildImageHeader(recipe);
   EXPECT_EQ(std::string(new_header.begin() + 33, new_header.end()),
             std::string("M1\0\xB8\xC2\0\x02x", 8));  // '0'+136, '9'+137
 }
 
 TEST(ImageWriterTest, ScrambledPayloadAddsTheKeyPerSlice) {
-  ImageSpec spec;
-  spec.format = ImageFileFormat::kScrambled;
-  spec.check_code = BuildImageCheckCode();
+  ImageSpec recipe;
+  recipe.format = ImageFileFormat::kScrambled;
+  recipe.check_code = BuildImageCheckCode();
   const auto payload = Payload(2500);
-  const auto image = BuildImage(spec, payload);
-  const std::size_t offset = BuildImageHeader(spec).size();
+  const auto image = BuildImage(recipe, payload);
+  const std::size_t offset = BuildImageHeader(recipe).size();
   ASSERT_EQ(image.size(), offset + payload.size());
   for (std::size_t i = 0; i < payload.size(); ++i) {
     ASSERT_EQ(static_cast<std::uint8_t>(image[offset + i] - ScrambleKey[i % 1024]), payload[i])
         << i;
   }
-  spec.format = ImageFileFormat::kNew;
-  const auto plain = BuildImage(spec, payload);
+  recipe.format = ImageFileFormat::kNew;
+  const auto plain = BuildImage(recipe, payload);
   EXPECT_TRUE(std::equal(payload.begin(), payload.end(), plain.end() - 2500));
 }
 
@@ -78,16 +78,16 @@ TEST(ImageWriterTest, RoundTripEveryTypeLetterAndFormat) {
   TempDir dir;
   for (const Format& f : formats) {
     for (const char letter : letters) {
-      ImageSpec spec;
-      spec.format = f.format;
-      spec.check_code = f.code;
-      spec.type_letter = letter;
-      spec.hardware_version = {0x10, 0x20, static_cast<std::uint8_t>(letter)};
-      spec.software_version = {0xFE, 0x00, 0x7F};
-      spec.start_block = 1234;
-      spec.model_name = "xTZ-100";
-      ASSERT_FALSE(ImageSpecProblem(spec).has_value());
-      const std::string path = dir.WriteFile("r.bin", BuildImage(spec, Payload(5000)));
+      ImageSpec recipe;
+      recipe.format = f.format;
+      recipe.check_code = f.code;
+      recipe.type_letter = letter;
+      recipe.hardware_version = {0x10, 0x20, static_cast<std::uint8_t>(letter)};
+      recipe.software_version = {0xFE, 0x00, 0x7F};
+      recipe.start_block = 1234;
+      recipe.model_name = "xTZ-100";
+      ASSERT_FALSE(ImageSpecProblem(recipe).has_value());
+      const std::string path = dir.WriteFile("r.bin", BuildImage(recipe, Payload(5000)));
       const ImageInfo info = ReadImageInfo(path);
       const std::string context = std::string(1, letter) + " " + f.code;
       EXPECT_EQ(info.TypeName, TypeNameOf(std::string(1, letter))) << context;
@@ -100,7 +100,7 @@ TEST(ImageWriterTest, RoundTripEveryTypeLetterAndFormat) {
       EXPECT_EQ(info.ScrambleEnabled, f.scramble) << context;
       EXPECT_EQ(info.ModelCheckWaived, f.model_waived) << context;
       EXPECT_EQ(info.HardwareCheckWaived, f.hardware_waived) << context;
-      EXPECT_EQ(info.PayloadOffset, static_cast<std::int32_t>(BuildImageHeader(spec).size()));
+      EXPECT_EQ(info.PayloadOffset, static_cast<std::int32_t>(BuildImageHeader(recipe).size()));
       if (letter == 'S') {
         EXPECT_EQ(info.PaddedSize, 1024) << context;
       } else {
@@ -115,13 +115,13 @@ TEST(ImageWriterTest, RoundTripEveryTypeLetterAndFormat) {
 TEST(ImageWriterTest, ProblemsWithSpecsThatWouldNotLoadBack) {
   struct Case {
     std::string name;
-    ImageSpec spec;
+    ImageSpec recipe;
     bool problem;
   };
   auto with = [](auto change) {
-    ImageSpec spec;
-    change(spec);
-    return spec;
+    ImageSpec recipe;
+    change(recipe);
+    return recipe;
   };
   const std::vector<Case> cases = {
       {"default", ImageSpec{}, false},
@@ -153,7 +153,7 @@ TEST(ImageWriterTest, ProblemsWithSpecsThatWouldNotLoadBack) {
        }),
        true},
   };
-  for (const Case& c : cases) EXPECT_EQ(ImageSpecProblem(c.spec).has_value(), c.problem) << c.name;
+  for (const Case& c : cases) EXPECT_EQ(ImageSpecProblem(c.recipe).has_value(), c.problem) << c.name;
 }
 
 TEST(ImageWriterTest, UncreatableFileRaisesTheSystemMessage) {

@@ -28,19 +28,19 @@ using Clock = std::chrono::steady_clock;
 // holds CODE images to the flash's own size, which would make every run long.
 inline std::string WriteSmallImage(const TempDir& dir, std::size_t payload_size,
                                    const std::string& name = "box.bin") {
-  ImageSpec spec;
-  spec.type_letter = 'D';
-  spec.model_name = "ABC";
-  spec.check_code = "kestrelowl";
-  spec.start_block = 16;
-  spec.hardware_version = {0x01, 0x02, 0x03};
-  spec.software_version = {0x0A, 0x0B, 0x0C};
+  ImageSpec recipe;
+  recipe.type_letter = 'D';
+  recipe.model_name = "ABC";
+  recipe.check_code = "kestrelowl";
+  recipe.start_block = 16;
+  recipe.hardware_version = {0x01, 0x02, 0x03};
+  recipe.software_version = {0x0A, 0x0B, 0x0C};
   std::vector<std::uint8_t> payload(payload_size);
   for (std::size_t i = 0; i < payload.size(); ++i) {
     payload[i] = static_cast<std::uint8_t>(i * 7 + i / 1024);
   }
   const std::string path = dir.PathOf(name);
-  WriteImageFile(path, spec, payload);
+  WriteImageFile(path, recipe, payload);
   return path;
 }
 

@@ -62,18 +62,18 @@ struct Image {
 
 Image MakeImage(const TempDir& dir, std::size_t payload_size, ImageFileFormat format,
                 char type = 'C') {
-  ImageSpec spec;
-  spec.format = format;
-  spec.type_letter = type;
-  spec.model_name = "ABC";
-  spec.check_code = "kestrelowl";
-  spec.start_block = 16;
-  spec.hardware_version = {0x01, 0x02, 0x03};
-  spec.software_version = {0x0A, 0x0B, 0x0C};
+  ImageSpec recipe;
+  recipe.format = format;
+  recipe.type_letter = type;
+  recipe.model_name = "ABC";
+  recipe.check_code = "kestrelowl";
+  recipe.start_block = 16;
+  recipe.hardware_version = {0x01, 0x02, 0x03};
+  recipe.software_version = {0x0A, 0x0B, 0x0C};
   Image image;
   image.payload = Payload(payload_size);
   image.path = dir.PathOf("box.bin");
-  WriteImageFile(image.path, spec, image.payload);
+  WriteImageFile(image.path, recipe, image.payload);
   image.info = ReadImageInfo(image.path);
   return image;
 }
