@@ -212,7 +212,7 @@ void TVaCustomComm::OpenDevice() {
     if (error == ENOENT) RaiseCommError("Specified device not found (" + device + ").", error);
     RaiseCommError("Can't open specified device " + device + " (Error %d, %s)", error);
   }
-  session_ = std::make_shared<TVaCommSession>(fd, queue_, alive_);
+  session_ = std::make_shared<TVaCommSession>(fd, queue_, alive_, device_queries_);
   handle_ = fd;
 }
 
@@ -280,7 +280,7 @@ void TVaCustomComm::Open() {
   CheckClosed();
   OpenDevice();
   try {
-    status_baseline_ = ReadLineCounters(handle_);
+    status_baseline_ = session_->queries.LineCounters(handle_);
     ApplyDCB();
     ApplyBufferSizes();
     ApplyTimeouts();

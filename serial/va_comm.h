@@ -115,6 +115,8 @@ class TVaCustomComm : public TVaComponent {
   void SetUserBaudrate(std::int32_t value);
 
   void SetPortResolver(TVaPortResolver resolver) { port_resolver_ = std::move(resolver); }
+  // Taken up by the next Open.
+  void SetDeviceQueries(TVaDeviceQueries queries) { device_queries_ = std::move(queries); }
   std::uint32_t EventMask() const { return event_mask_; }
 
   TNotifyEvent OnOpen, OnClose, OnCts, OnDsr, OnRlsd, OnRing, OnBreak;
@@ -173,6 +175,7 @@ class TVaCustomComm : public TVaComponent {
   const std::shared_ptr<TVaCriticalSection> ReadLock;
   std::uint32_t event_mask_ = 0;
   TVaPortResolver port_resolver_;
+  TVaDeviceQueries device_queries_;
 
   bool auto_open_ = false;
   TVaBaudrate baudrate_ = TVaBaudrate::br1200;

@@ -1,6 +1,7 @@
 #include "serial/va_comm_event_thread.h"
 
 #include <poll.h>
+#include <sys/ioctl.h>
 
 #include <cerrno>
 #include <exception>
@@ -18,6 +19,23 @@ namespace {
 constexpr int kRecheckMs = 10;
 // A device that has gone away is looked at again after this pause.
 constexpr int kLostPauseMs = 100;
+// The modem lines give poll no signal: while their events are monitored they
+// are sampled this often.
+constexpr int kModemSampleMs = 20;
+constexpr std::uint32_t kModemEvents = EV_CTS | EV_DSR | EV_RING | EV_RLSD;
+// Not reported: EV_RXFLAG, EV_EVENT1/2 need the data read; EV_PERR has no Linux counterpart.
+
+// The events of the modem lines that changed between two samples. Ring is
+// reported at the end of a ring (on to off), as a UART's ring indicator is.
+std::uint32_t ModemLineEvents(int before, int after) {
+  const int changed = before ^ after;
+  std::uint32_t events = 0;
+  if (changed & TIOCM_CTS) events |= EV_CTS;
+  if (changed & TIOCM_DSR) events |= EV_DSR;
+  if ((before & TIOCM_RI) && !(after & TIOCM_RI)) events |= EV_RING;
+  if (changed & TIOCM_CD) events |= EV_RLSD;
+  return events;
+}
 
 }  // namespace
 
@@ -44,7 +62,24 @@ void TVaCommEventThread::Execute() {
   std::uint64_t last_total = 0;  // bytes ever received, as last seen
   int last_unread = 0;
   bool more = false;  // new bytes came while the last batch was handled
-  TVaLineCounters counters = ReadLineCounters(fd);
+  const TVaDeviceQueries& queries = session_->queries;
+  TVaLineCounters counters = queries.LineCounters(fd);
+
+  // A device without modem lines (a pty) is not sampled again this opening.
+  bool sample_lines = (event_mask_ & kModemEvents) != 0;
+  bool have_lines = false;  // lines holds a sample to compare with
+  int lines = 0;
+  const auto sample = [&]() -> std::uint32_t {
+    int now = 0;
+    const int error = queries.ModemLines(fd, now);
+    if (error == ENOTTY || error == EINVAL) sample_lines = false;
+    if (error != 0) return 0;
+    const std::uint32_t events = have_lines ? ModemLineEvents(lines, now) : 0;
+    lines = now;
+    have_lines = true;
+    return events;
+  };
+  if (sample_lines) sample();
 
   while (!Terminated()) {
     const bool tx_watch = (event_mask_ & EV_TXEMPTY) && session_->tx_pending;
@@ -52,7 +87,8 @@ void TVaCommEventThread::Execute() {
     pollfd entries[3] = {{WaitEvent.Handle(), POLLIN, 0},
                          {fd, static_cast<short>(last_unread > 0 ? 0 : POLLIN), 0},
                          {KickEvent.Handle(), POLLIN, 0}};
-    const int ready = ::poll(entries, 3, more ? 0 : recheck ? kRecheckMs : -1);
+    const int timeout = more ? 0 : recheck ? kRecheckMs : sample_lines ? kModemSampleMs : -1;
+    const int ready = ::poll(entries, 3, timeout);
     if (ready < 0) {
       if (errno == EINTR) continue;
       if (!Pause(kLostPauseMs)) break;
@@ -70,10 +106,15 @@ void TVaCommEventThread::Execute() {
     const int waiting = BytesWaiting(fd);
     if (waiting > 0 && read_so_far + static_cast<std::uint64_t>(waiting) > last_total) {
       found |= EV_RXCHAR;
-      if (read_size_ > 0 && waiting >= read_size_ / 10 * 8) found |= EV_RX80FULL;
+      if (read_size_ > 0 &&
+          static_cast<std::int64_t>(waiting) * 10 >= static_cast<std::int64_t>(read_size_) * 8) {
+        found |= EV_RX80FULL;
+      }
     }
 
-    const TVaLineCounters now = ReadLineCounters(fd);
+    if (sample_lines) found |= sample();
+
+    const TVaLineCounters now = queries.LineCounters(fd);
     if (now != counters) {
       const std::uint32_t errors = LineErrorBits(counters, now);
       if (errors & ~CE_BREAK) found |= EV_ERR;

@@ -14,8 +14,9 @@ std::atomic<int> live_threads{0};
 }  // namespace
 
 TVaCommSession::TVaCommSession(int device, MainThreadQueue& main_queue,
-                               std::shared_ptr<TVaCustomComm*> alive)
-    : fd(device), queue(main_queue), owner(std::move(alive)) {}
+                               std::shared_ptr<TVaCustomComm*> alive,
+                               TVaDeviceQueries device_queries)
+    : fd(device), queue(main_queue), owner(std::move(alive)), queries(std::move(device_queries)) {}
 
 TVaCommSession::~TVaCommSession() {
   if (fd >= 0) ::close(fd);

@@ -11,6 +11,7 @@
 
 #include "serial/main_thread_queue.h"
 #include "serial/va_comm_types.h"
+#include "serial/va_device.h"
 #include "serial/va_handle_object.h"
 
 namespace stbup {
@@ -21,7 +22,8 @@ class TVaCustomComm;
 // wait for the threads, so they may outlive it (briefly) and even the
 // component; the descriptor closes when the last of them lets go.
 struct TVaCommSession {
-  TVaCommSession(int device, MainThreadQueue& main_queue, std::shared_ptr<TVaCustomComm*> alive);
+  TVaCommSession(int device, MainThreadQueue& main_queue, std::shared_ptr<TVaCustomComm*> alive,
+                 TVaDeviceQueries device_queries = {});
   TVaCommSession(const TVaCommSession&) = delete;
   TVaCommSession& operator=(const TVaCommSession&) = delete;
   ~TVaCommSession();
@@ -31,6 +33,7 @@ struct TVaCommSession {
   // The component, or null once it has been destroyed. Read and written on
   // the main thread only, so a queued call checks it where it runs.
   const std::shared_ptr<TVaCustomComm*> owner;
+  const TVaDeviceQueries queries;
 
   std::atomic<std::uint64_t> bytes_read{0};  // by ReadBuf, to tell new input from old
   std::atomic<bool> tx_pending{false};       // a direct write awaits its transmit-empty event

@@ -188,6 +188,11 @@ std::uint32_t LineErrorBits(const TVaLineCounters& before, const TVaLineCounters
   return bits;
 }
 
+int ReadModemLines(int fd, int& lines) {
+  lines = 0;
+  return ::ioctl(fd, TIOCMGET, &lines) == 0 ? 0 : errno;
+}
+
 int BytesWaiting(int fd) {
   int count = 0;
   if (::ioctl(fd, FIONREAD, &count) < 0) return -1;

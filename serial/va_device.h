@@ -3,6 +3,7 @@
 #include <sys/types.h>
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "serial/va_comm_types.h"
@@ -47,6 +48,17 @@ struct TVaLineCounters {
 TVaLineCounters ReadLineCounters(int fd);
 // CE_ bits for the counters that grew between before and after.
 std::uint32_t LineErrorBits(const TVaLineCounters& before, const TVaLineCounters& after);
+
+// The modem-status lines (TIOCM_CTS, TIOCM_DSR, TIOCM_RI, TIOCM_CD bits) in
+// lines; 0 or the errno, ENOTTY or EINVAL where the device has none (a pty).
+int ReadModemLines(int fd, int& lines);
+
+// The device's answers that line events are told from, replaceable so that
+// line changes can be tried without hardware.
+struct TVaDeviceQueries {
+  std::function<int(int fd, int& lines)> ModemLines = ReadModemLines;
+  std::function<TVaLineCounters(int fd)> LineCounters = ReadLineCounters;
+};
 
 // Bytes in the input queue (FIONREAD) and the output queue (TIOCOUTQ); -1 with
 // errno set on failure.
