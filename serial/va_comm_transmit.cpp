@@ -18,7 +18,8 @@ int TVaCustomComm::WriteBuf(const void* data, int count) {
   if (!Active() || count < 0) return 0;
   if (direct_write_) return DirectWriteBuf(data, count);
   if (!write_thread_) return 0;
-  if (!write_thread_->Enqueue(data, count, buffers_->WriteTimeout())) {
+  if (!write_thread_->Enqueue(data, count, buffers_->WriteTimeout(),
+                              static_cast<bool>(OnTxEmpty))) {
     throw EVaCommError("Output buffer is full. Please check comm status.");
   }
   return count;

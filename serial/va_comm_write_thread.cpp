@@ -22,7 +22,8 @@ TVaCommWriteThread::TVaCommWriteThread(std::shared_ptr<TVaCommSession> session,
                                        std::int32_t capacity)
     : TVaCommThread(std::move(session)), WriteLock(std::move(write_lock)), Queue(capacity) {}
 
-bool TVaCommWriteThread::Enqueue(const void* data, std::int32_t count, std::int32_t timeout_ms) {
+bool TVaCommWriteThread::Enqueue(const void* data, std::int32_t count, std::int32_t timeout_ms,
+                                 bool report_drain) {
   if (count < 0) return false;
   std::unique_lock lock(*WriteLock);
   const auto fits = [&] {
@@ -35,6 +36,7 @@ bool TVaCommWriteThread::Enqueue(const void* data, std::int32_t count, std::int3
     if (!room_.wait_until(lock, deadline, fits)) return false;
   }
   Queue.Append(data, count);
+  report_drain_ = report_drain;
   DataEvent.SetSignal();
   return true;
 }
@@ -104,15 +106,19 @@ void TVaCommWriteThread::Execute() {
 
 void TVaCommWriteThread::TransferDone(std::int32_t written) {
   bool empty;
+  bool report;
   {
     std::lock_guard lock(*WriteLock);
     Queue.Consume(written);
     empty = Queue.Size() <= 0;
     if (empty) DataEvent.ResetSignal();
+    report = report_drain_;
   }
   room_.notify_all();
   if (empty) {
-    NotifyTxEmpty();
+    // A drain nobody listens for would only cost the main thread a wake-up
+    // and this thread a wait, once per block of a download.
+    if (report) NotifyTxEmpty();
   } else {
     DataEvent.SetSignal();
   }

@@ -20,8 +20,11 @@ class TVaCommWriteThread : public TVaCommThread {
 
   // Main thread: queues count bytes, waiting at most timeout_ms for room
   // while the thread drains the queue; false (nothing queued) when room did
-  // not appear in time.
-  bool Enqueue(const void* data, std::int32_t count, std::int32_t timeout_ms);
+  // not appear in time. report_drain: whether the drained queue is to be
+  // reported on the main thread (someone listens for it); the latest write
+  // decides.
+  bool Enqueue(const void* data, std::int32_t count, std::int32_t timeout_ms,
+               bool report_drain = true);
 
   std::int32_t QueuedBytes();
 
@@ -39,6 +42,7 @@ class TVaCommWriteThread : public TVaCommThread {
   TVaWaitEvent DataEvent;
   TVaWaitEvent CloseEvent;
   std::condition_variable_any room_;
+  bool report_drain_ = true;  // guarded by WriteLock
 };
 
 }  // namespace stbup

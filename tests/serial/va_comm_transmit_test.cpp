@@ -94,6 +94,22 @@ TEST_F(CommTest, TxEmptyIsRaisedOnTheMainThreadOncePerDrain) {
   EXPECT_EQ(Receive(15, 2s), "chunkchunkchunk");
 }
 
+TEST_F(CommTest, ADrainNobodyListensForDoesNotHoldTheWriteThread) {
+  comm.Open();
+  // No turn of the main loop: a write thread waiting there to report the
+  // first drain would never send the second write.
+  ASSERT_TRUE(comm.WriteText("one"));
+  EXPECT_EQ(pty.Read(3, 1s), "one");
+  ASSERT_TRUE(comm.WriteText("two"));
+  EXPECT_EQ(pty.Read(3, 1s), "two");
+  // A listener assigned later hears the drains of the writes after it.
+  int drained = 0;
+  comm.OnTxEmpty = [&](TVaComm&) { ++drained; };
+  ASSERT_TRUE(comm.WriteText("three"));
+  EXPECT_TRUE(WaitFor([&] { return drained == 1; }));
+  EXPECT_EQ(Receive(5, 2s), "three");
+}
+
 TEST_F(CommTest, DirectWritesReturnWhenTheDeviceHasTheBytes) {
   comm.SetDirectWrite(true);
   comm.SetMonitorEvents({TVaCommEvent::ceRxChar, TVaCommEvent::ceTxEmpty});
