@@ -69,12 +69,17 @@ void FormView::SetLogo(std::optional<std::string_view> caption, std::optional<Co
 
 void FormView::SetProgress(ProgressBar bar, int percent) {
   QProgressBar* target = bar == ProgressBar::kPb1 ? frame_.pb1 : frame_.pb2;
-  target->setValue(std::clamp(percent, target->minimum(), target->maximum()));
+  const int value = std::clamp(percent, target->minimum(), target->maximum());
+  if (value == target->value()) return;
+  // A bar repaints itself at once when its value moves; held back, it is
+  // painted with the rest of the window instead.
+  target->setUpdatesEnabled(false);
+  target->setValue(value);
+  target->setUpdatesEnabled(true);
 }
 
 void FormView::SetFileSize(std::string_view text) {
   frame_.labelFileSize->setText(FromBytes(text));
-  frame_.labelFileSize->adjustSize();
 }
 
 void FormView::ShowConnect(bool visible, std::string_view caption) {

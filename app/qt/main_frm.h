@@ -1,6 +1,9 @@
 #pragma once
 
+#include <QElapsedTimer>
+#include <QTimer>
 #include <QWidget>
+#include <functional>
 
 class QComboBox;
 class QLabel;
@@ -70,6 +73,7 @@ class TMainFrm : public QWidget {
   QLineEdit* edStartBlock = nullptr;
 
  protected:
+  bool event(QEvent* event) override;
   void keyPressEvent(QKeyEvent* event) override;
   void closeEvent(QCloseEvent* event) override;
   bool eventFilter(QObject* watched, QEvent* event) override;
@@ -81,6 +85,12 @@ class TMainFrm : public QWidget {
   void BuildPanel2();
   void BuildPanel4();
   bool DeliverKey(QKeyEvent* event);
+
+  // During a download the bars and amounts change with every block; the
+  // window paints what changed at most every kPaintInterval milliseconds.
+  static constexpr int kPaintIntervalMs = 20;
+  QElapsedTimer since_paint_;
+  QTimer deferred_paint_;
 };
 
 }  // namespace stbup

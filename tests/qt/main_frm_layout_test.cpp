@@ -23,7 +23,7 @@ struct ControlRow {
   const char* name;
   const char* kind;  // the Qt class standing for the design's kind
   const char* parent;
-  QRect place;  // an empty size: the control sizes itself to its caption
+  QRect place;  // no height: sized to its caption (and no width: also as wide)
   const char* caption;
 };
 
@@ -56,7 +56,7 @@ const ControlRow kLayout[] = {
     {"pb1", "QProgressBar", "Panel1", {88, 17, 337, 16}, ""},
     {"lableFlashWrite", "QLabel", "Panel1", {16, 44, 0, 0}, "Flash Write"},
     {"pb2", "QProgressBar", "Panel1", {88, 41, 337, 16}, ""},
-    {"labelFileSize", "QLabel", "Panel1", {436, 18, 0, 0}, "(  /  )"},
+    {"labelFileSize", "QLabel", "Panel1", {436, 18, 109, 0}, "(  /  )"},
     {"Panel2", "stbup::CaptionPanel", "MainFrm", {0, 352, 545, 177}, ""},
     {"Label1", "QLabel", "Panel2", {8, 24, 0, 0}, "MEMO"},
     {"Memo2", "QPlainTextEdit", "Panel2", {56, 8, 481, 153}, ""},
@@ -85,9 +85,11 @@ TEST(MainFrmLayout, EveryControlHasItsKindParentPlaceAndCaption) {
     QWidget* parent = control->parentWidget();
     ASSERT_NE(parent, nullptr);
     EXPECT_EQ(parent->objectName(), row.parent);
-    if (row.place.isEmpty()) {
+    if (row.place.height() == 0) {
       EXPECT_EQ(control->pos(), row.place.topLeft());
-      EXPECT_EQ(control->size(), control->sizeHint());
+      EXPECT_EQ(control->height(), control->sizeHint().height());
+      EXPECT_EQ(control->width(),
+                row.place.width() > 0 ? row.place.width() : control->sizeHint().width());
     } else {
       EXPECT_EQ(control->geometry(), row.place);
     }
