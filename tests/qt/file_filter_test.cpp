@@ -24,11 +24,5 @@ TEST(FileFilter, DescriptionPatternPairsBecomeQtFilters) {
   }
 }
 
-TEST(FileFilter, DefaultExtensionLosesWildcardAndDot) {
-  EXPECT_EQ(QtDefaultSuffix("*.bin"), "bin");
-  EXPECT_EQ(QtDefaultSuffix(".bin"), "bin");
-  EXPECT_EQ(QtDefaultSuffix("bin"), "bin");
-}
-
 }  // namespace
 }  // namespace stbup

@@ -116,13 +116,6 @@ TEST_F(FormViewTest, EditsAreWrittenAndReadBack) {
   EXPECT_EQ(view.EditText(Edit::kType), "?");
 }
 
-TEST_F(FormViewTest, MessagesAndErrorsGoToTheirBoxes) {
-  view.ShowMessage("Need higher up tool !");
-  view.ReportError("'12x' is not a valid integer value");
-  EXPECT_EQ(dialogs.messages, QStringList{"Need higher up tool !"});
-  EXPECT_EQ(dialogs.errors, QStringList{"'12x' is not a valid integer value"});
-}
-
 TEST(ErrorBox, EndsTheTextWithAFullStopAsTheFrameworkDoes) {
   EXPECT_EQ(ModalDialogs::ErrorBoxText("'12x' is not a valid integer value"),
             "'12x' is not a valid integer value.");

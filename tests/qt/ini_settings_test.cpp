@@ -6,7 +6,6 @@
 
 #include <QFile>
 #include <QSettings>
-#include <cstdlib>
 #include <stdexcept>
 
 #include "tests/qt/support/qt_printers.h"
@@ -112,15 +111,6 @@ TEST(IniSettings, FailuresCarryTheStoresTexts) {
   } catch (const std::runtime_error& error) {
     EXPECT_STREQ(error.what(), "Failed to set data for 'ComPort'");
   }
-}
-
-TEST(IniSettings, PlaceComesFromTheEnvironmentOrTheConfigDirectory) {
-  const QByteArray saved = qgetenv("STBUP_SETTINGS");
-  qputenv("STBUP_SETTINGS", "/tmp/elsewhere/my.ini");
-  EXPECT_EQ(IniSettings::DefaultPath(), "/tmp/elsewhere/my.ini");
-  qunsetenv("STBUP_SETTINGS");
-  EXPECT_TRUE(IniSettings::DefaultPath().endsWith("/stbup/stbup.ini"));
-  if (!saved.isEmpty()) qputenv("STBUP_SETTINGS", saved);
 }
 
 }  // namespace

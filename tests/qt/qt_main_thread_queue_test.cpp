@@ -63,13 +63,6 @@ TEST(QtMainThreadQueue, AnErrorOfTheCallIsRethrownToTheWorker) {
   EXPECT_EQ(caught, "Output buffer is full.");
 }
 
-TEST(QtMainThreadQueue, FromTheMainThreadTheCallRunsAtOnce) {
-  QtMainThreadQueue queue;
-  int runs = 0;
-  queue.RunOnMainThread([&] { ++runs; });
-  EXPECT_EQ(runs, 1);
-}
-
 TEST(QtMainThreadQueue, ShutdownReleasesAWaitingWorkerWithoutRunningItsCall) {
   QtMainThreadQueue queue;
   std::atomic<bool> started{false};
