@@ -57,16 +57,16 @@ class PtyUpgradeTest : public testing::Test {
  protected:
   void SetUp() override {
     saved_directory_ = QDir::currentPath();
-    ImageSpec spec;
-    spec.model_name = "MX1";
+    ImageSpec recipe;
+    recipe.model_name = "MX1";
     // A current hardware indication: the box is compared, not waved through.
-    spec.hardware_version = {4, 2, 3};
-    spec.software_version = {4, 5, 6};
-    spec.start_block = 16;
+    recipe.hardware_version = {4, 2, 3};
+    recipe.software_version = {4, 5, 6};
+    recipe.start_block = 16;
     std::vector<std::uint8_t> payload(kBlocks * 1024);
     for (std::size_t i = 0; i < payload.size(); ++i) payload[i] = static_cast<std::uint8_t>(i * 7);
     image_ = dir.PathOf("box.bin");
-    WriteImageFile(image_, spec, payload);
+    WriteImageFile(image_, recipe, payload);
 
     QSettings ini(QString::fromStdString(dir.PathOf("stbup.ini")), QSettings::IniFormat);
     const QString group = "SOFTWARE/TAVOLINKS/SOFTWAREUPGRADE_TZIP/";

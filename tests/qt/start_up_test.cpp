@@ -46,14 +46,14 @@ class StartUpTest : public testing::Test {
   }
 
   std::string WriteImage(const std::string& name) {
-    ImageSpec spec;
-    spec.model_name = "SL2M2";
-    spec.hardware_version = {1, 2, 3};
-    spec.software_version = {4, 5, 6};
+    ImageSpec recipe;
+    recipe.model_name = "SL2M2";
+    recipe.hardware_version = {1, 2, 3};
+    recipe.software_version = {4, 5, 6};
     const std::vector<std::uint8_t> payload(3000, 0x5A);
     const std::string path = dir.PathOf(name);
     QDir().mkpath(QFileInfo(QString::fromStdString(path)).absolutePath());
-    WriteImageFile(path, spec, payload);
+    WriteImageFile(path, recipe, payload);
     return path;
   }
 
