@@ -1,6 +1,7 @@
 // stbup-gui: the operator's window. Optional first argument: an image file.
 #include <QApplication>
 #include <QIcon>
+#include <QTimer>
 #include <string>
 
 #include "app/qt/dialogs.h"
@@ -18,6 +19,16 @@ int main(int argc, char** argv) {
   stbup::ModalDialogs dialogs;
   const QByteArray trace = qgetenv("STBUP_TRACE");
   stbup::GuiSession session(settings, dialogs, trace.toStdString());
+  // Unattended runs (benchmarks, scripts): with STBUP_QUIT_AFTER_RUN set the
+  // window quits once the box's run has ended, 0 after "UPGRADE_SUCCESS".
+  if (!qgetenv("STBUP_QUIT_AFTER_RUN").isEmpty()) {
+    session.Controller().Logic().GetEngine().SetRunEventHandler([](stbup::RunEvent event) {
+      if (event == stbup::RunEvent::kAccepted) return;
+      const int status = event == stbup::RunEvent::kUpgradeSuccess ? 0 : 1;
+      // Once the engine has finished with the line that ended the run.
+      QTimer::singleShot(0, [status] { QCoreApplication::exit(status); });
+    });
+  }
   session.Start(argc > 1 ? argv[1] : "");
   return QApplication::exec();
 }
