@@ -280,7 +280,7 @@ void TVaCustomComm::Open() {
   CheckClosed();
   OpenDevice();
   try {
-    status_baseline_ = session_->queries.LineCounters(handle_);
+    status_baseline_ = session_->LineCounters({});
     ApplyDCB();
     ApplyBufferSizes();
     ApplyTimeouts();

@@ -63,7 +63,7 @@ void TVaCommEventThread::Execute() {
   int last_unread = 0;
   bool more = false;  // new bytes came while the last batch was handled
   const TVaDeviceQueries& queries = session_->queries;
-  TVaLineCounters counters = queries.LineCounters(fd);
+  TVaLineCounters counters = session_->LineCounters({});
 
   // A device without modem lines (a pty) is not sampled again this opening.
   bool sample_lines = (event_mask_ & kModemEvents) != 0;
@@ -114,7 +114,7 @@ void TVaCommEventThread::Execute() {
 
     if (sample_lines) found |= sample();
 
-    const TVaLineCounters now = queries.LineCounters(fd);
+    const TVaLineCounters now = session_->LineCounters(counters);
     if (now != counters) {
       const std::uint32_t errors = LineErrorBits(counters, now);
       if (errors & ~CE_BREAK) found |= EV_ERR;

@@ -16,7 +16,7 @@ TVaCommStatus TVaCustomComm::ReadStatus() {
   const int waiting = BytesWaiting(handle_);
   if (waiting < 0) RaiseCommError("Error retrieving statistics (%d), %s", errno);
   const int queued_out = BytesQueuedOut(handle_);
-  const TVaLineCounters counters = session_->queries.LineCounters(handle_);
+  const TVaLineCounters counters = session_->LineCounters(status_baseline_);
   // Each query reports the errors since the previous one, and so clears them.
   status.Errors = LineErrorBits(status_baseline_, counters);
   status_baseline_ = counters;

@@ -2,6 +2,8 @@
 
 #include <unistd.h>
 
+#include <cerrno>
+
 #include <thread>
 
 #include "serial/va_comm.h"
@@ -20,6 +22,16 @@ TVaCommSession::TVaCommSession(int device, MainThreadQueue& main_queue,
 
 TVaCommSession::~TVaCommSession() {
   if (fd >= 0) ::close(fd);
+}
+
+TVaLineCounters TVaCommSession::LineCounters(const TVaLineCounters& last) {
+  if (counters_unsupported_.load(std::memory_order_relaxed)) return last;
+  const std::optional<TVaLineCounters> now = queries.LineCounters(fd);
+  if (now) return *now;
+  if (errno == ENOTTY || errno == EINVAL) {
+    counters_unsupported_.store(true, std::memory_order_relaxed);
+  }
+  return last;
 }
 
 TVaCommThread::TVaCommThread(std::shared_ptr<TVaCommSession> session)

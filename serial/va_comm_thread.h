@@ -39,6 +39,14 @@ struct TVaCommSession {
   std::atomic<bool> tx_pending{false};       // a direct write awaits its transmit-empty event
   std::atomic<bool> device_lost{false};
   std::atomic<bool> lost_reported{false};
+
+  // The line-error counters now; last where the device keeps none or the
+  // query failed, so no change is seen. A device without counters (a pty) is
+  // not asked again this opening: the receive path asks several times a block.
+  TVaLineCounters LineCounters(const TVaLineCounters& last);
+
+ private:
+  std::atomic<bool> counters_unsupported_{false};
 };
 
 // A worker thread of the port: started once, stopped without being waited

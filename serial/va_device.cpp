@@ -166,9 +166,9 @@ int ApplyLineSettings(int fd, const TVaLineSettings& settings) {
   return 0;
 }
 
-TVaLineCounters ReadLineCounters(int fd) {
+std::optional<TVaLineCounters> ReadLineCounters(int fd) {
   serial_icounter_struct counts{};
-  if (::ioctl(fd, TIOCGICOUNT, &counts) < 0) return {};
+  if (::ioctl(fd, TIOCGICOUNT, &counts) < 0) return std::nullopt;
   TVaLineCounters result;
   result.frame = static_cast<std::uint64_t>(counts.frame);
   result.overrun = static_cast<std::uint64_t>(counts.overrun);

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 
 #include "serial/va_comm_types.h"
@@ -45,7 +46,9 @@ struct TVaLineCounters {
   std::uint64_t frame = 0, overrun = 0, parity = 0, brk = 0, buf_overrun = 0;
   friend bool operator==(const TVaLineCounters&, const TVaLineCounters&) = default;
 };
-TVaLineCounters ReadLineCounters(int fd);
+// Nothing where the query fails; errno then tells why (ENOTTY or EINVAL: the
+// device keeps no counters, as a pty).
+std::optional<TVaLineCounters> ReadLineCounters(int fd);
 // CE_ bits for the counters that grew between before and after.
 std::uint32_t LineErrorBits(const TVaLineCounters& before, const TVaLineCounters& after);
 
@@ -57,7 +60,7 @@ int ReadModemLines(int fd, int& lines);
 // line changes can be tried without hardware.
 struct TVaDeviceQueries {
   std::function<int(int fd, int& lines)> ModemLines = ReadModemLines;
-  std::function<TVaLineCounters(int fd)> LineCounters = ReadLineCounters;
+  std::function<std::optional<TVaLineCounters>(int fd)> LineCounters = ReadLineCounters;
 };
 
 // Bytes in the input queue (FIONREAD) and the output queue (TIOCOUTQ); -1 with
