@@ -35,8 +35,22 @@ bool TVaCommWriteThread::Enqueue(const void* data, std::int32_t count, std::int3
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
     if (!room_.wait_until(lock, deadline, fits)) return false;
   }
-  Queue.Append(data, count);
   report_drain_ = report_drain;
+  const auto* bytes = static_cast<const std::uint8_t*>(data);
+  if (Queue.Size() == 0 && !report_drain && count > 0) {
+    // Nothing queued means no transfer in flight (a transfer keeps its bytes
+    // queued until it is done), so the bytes may go to the device at once:
+    // a reply then leaves without waking this thread. What the device does
+    // not take now is queued as usual; a drain somebody listens for still
+    // goes through the thread, which reports it.
+    const ssize_t written = ::write(session_->fd, bytes, static_cast<std::size_t>(count));
+    if (written == count) return true;
+    if (written > 0) {
+      bytes += written;
+      count -= static_cast<std::int32_t>(written);
+    }
+  }
+  Queue.Append(bytes, count);
   DataEvent.SetSignal();
   return true;
 }

@@ -1,5 +1,7 @@
 #include "tests/serial/comm_fixture.h"
 
+#include <thread>
+
 namespace stbup::testing {
 namespace {
 
@@ -27,6 +29,29 @@ TEST_F(CommTest, TwoBlocksOfTheDownloadFitTheQueueAtOnce) {
   EXPECT_EQ(comm.WriteBuf(second.data(), 1024), 1024);
   EXPECT_LT(Clock::now() - start, 100ms);
   EXPECT_EQ(Receive(2048, 2s), block + second);
+}
+
+TEST_F(CommTest, WritesThatOutrunASlowReaderArriveWholeAndInOrder) {
+  // A write with nothing queued goes to the device at once; what the device
+  // cannot take yet is queued, and later writes queue behind it.
+  comm.Open();
+  std::string expected;
+  std::string received;
+  std::thread reader([&] {
+    std::this_thread::sleep_for(100ms);  // until the device and the queue are full
+    while (received.size() < 300 * 1000) {
+      received += pty.ReadAvailable();
+      std::this_thread::sleep_for(1ms);
+    }
+  });
+  for (int i = 0; i < 300; ++i) {
+    std::string chunk(1000, static_cast<char>('A' + i % 26));
+    chunk.replace(0, 3, std::to_string(100 + i));
+    expected += chunk;
+    ASSERT_EQ(comm.WriteBuf(chunk.data(), 1000), 1000);
+  }
+  reader.join();
+  EXPECT_TRUE(received == expected) << "the stream was reordered or lost bytes";
 }
 
 TEST_F(CommTest, AWriteLargerThanTheQueueFailsAfterTheTimeOutWithNothingSent) {
