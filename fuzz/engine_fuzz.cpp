@@ -26,6 +26,7 @@
 #include "image/image_writer.h"
 #include "protocol/engine.h"
 #include "seams/errors.h"
+#include "seams/null_view.h"
 
 namespace {
 
@@ -39,28 +40,16 @@ using namespace stbup;
     }                                                                                    \
   } while (false)
 
-// Keeps only what the engine reads back: the edits.
-class FuzzView : public View {
+// Keeps only what the engine reads back: Label3 and the edits.
+class FuzzView : public NullView {
  public:
-  void AddMemoLine(std::string_view) override {}
-  void ClearMemo() override {}
-  void SetMemoColour(Colour) override {}
   std::string Label3Caption() const override { return label3_; }
   void SetLabel3(std::string_view caption, Colour) override { label3_ = caption; }
-  void SetLogo(std::optional<std::string_view>, std::optional<Colour>,
-               std::optional<Colour>) override {}
-  void SetProgress(ProgressBar, int) override {}
-  void SetFileSize(std::string_view) override {}
-  void ShowConnect(bool, std::string_view) override {}
-  void EnableSetupControls(bool) override {}
   void SetEdit(Edit edit, std::string_view text) override { edits_[edit] = text; }
   std::string EditText(Edit edit) const override {
     const auto found = edits_.find(edit);
     return found == edits_.end() ? std::string() : found->second;
   }
-  void ShowMessage(std::string_view) override {}
-  void ReportError(std::string_view) override {}
-  void Beep() override {}
 
  private:
   std::string label3_ = "???";

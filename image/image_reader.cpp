@@ -8,38 +8,14 @@
 #include "image/image_loader.h"
 #include "image/image_parser.h"
 #include "seams/errors.h"
+#include "seams/null_view.h"
 
 namespace stbup {
-
-namespace {
-
-// Loading without a window: nothing is shown, edits read back empty.
-class DiscardingView : public View {
- public:
-  void AddMemoLine(std::string_view) override {}
-  void ClearMemo() override {}
-  void SetMemoColour(Colour) override {}
-  std::string Label3Caption() const override { return {}; }
-  void SetLabel3(std::string_view, Colour) override {}
-  void SetLogo(std::optional<std::string_view>, std::optional<Colour>,
-               std::optional<Colour>) override {}
-  void SetProgress(ProgressBar, int) override {}
-  void SetFileSize(std::string_view) override {}
-  void ShowConnect(bool, std::string_view) override {}
-  void EnableSetupControls(bool) override {}
-  void SetEdit(Edit, std::string_view) override {}
-  std::string EditText(Edit) const override { return {}; }
-  void ShowMessage(std::string_view) override {}
-  void ReportError(std::string_view) override {}
-  void Beep() override {}
-};
-
-}  // namespace
 
 ImageInfo ReadImageInfo(const std::string& path) {
   ImageInfo info;
   info.ImageFileName = path;
-  DiscardingView view;
+  NullView view;  // loading without a window: nothing is shown
   const LoaderContext ctx{"", BuildImageCheckCode()};
   if (!CanOpenImageFile(path) && !CanOpenImageFile(path)) {
     throw EFileError::CannotOpen(path, errno);
