@@ -134,6 +134,9 @@ class TVaCustomComm : public TVaComponent {
   bool DoError();
   void HandleException(const std::exception& error);
   void DoDeviceLost(const TVaCommSession* session);
+  // Around one batch of received data: the replies its handler writes leave
+  // together when the batch is done. The thread to release, or null.
+  std::shared_ptr<TVaCommWriteThread> HoldWrites();
 
   void Loaded() override;
 

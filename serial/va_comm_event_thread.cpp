@@ -7,6 +7,7 @@
 #include <exception>
 
 #include "serial/va_comm.h"
+#include "serial/va_comm_write_thread.h"
 #include "serial/va_device.h"
 
 namespace stbup {
@@ -44,6 +45,12 @@ TVaCommEventThread::TVaCommEventThread(std::shared_ptr<TVaCommSession> session,
     : TVaCommThread(std::move(session)), event_mask_(event_mask), read_size_(read_size) {}
 
 void TVaCommEventThread::DispatchEvents(TVaCustomComm& owner, std::uint32_t reported_mask) {
+  struct Release {
+    std::shared_ptr<TVaCommWriteThread> thread;
+    ~Release() {
+      if (thread) thread->Release();
+    }
+  } held{owner.HoldWrites()};
   try {
     if (reported_mask & EV_RXCHAR) {
       owner.DoRxChar();

@@ -14,6 +14,11 @@
 
 namespace stbup {
 
+std::shared_ptr<TVaCommWriteThread> TVaCustomComm::HoldWrites() {
+  if (write_thread_) write_thread_->Hold();
+  return write_thread_;
+}
+
 int TVaCustomComm::WriteBuf(const void* data, int count) {
   if (!Active() || count < 0) return 0;
   if (direct_write_) return DirectWriteBuf(data, count);

@@ -30,6 +30,10 @@ bool TVaCommWriteThread::Enqueue(const void* data, std::int32_t count, std::int3
     return static_cast<std::int64_t>(Queue.Size()) + count <= Queue.Capacity();
   };
   if (!fits()) {
+    if (held_) {  // the thread has to make room, so it has to know of them
+      held_ = false;
+      DataEvent.SetSignal();
+    }
     // Sleeps until the thread has consumed enough; the main thread waits
     // here and nowhere else, at most the time-out.
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
@@ -37,6 +41,12 @@ bool TVaCommWriteThread::Enqueue(const void* data, std::int32_t count, std::int3
   }
   report_drain_ = report_drain;
   const auto* bytes = static_cast<const std::uint8_t*>(data);
+  if (held_ || (holding_ > 0 && Queue.Size() == 0 && !transferring_ && !report_drain)) {
+    Queue.Append(bytes, count);
+    held_ = !report_drain;
+    if (!held_) DataEvent.SetSignal();
+    return true;
+  }
   if (Queue.Size() == 0 && !report_drain && count > 0) {
     // Nothing queued means no transfer in flight (a transfer keeps its bytes
     // queued until it is done), so the bytes may go to the device at once:
@@ -53,6 +63,24 @@ bool TVaCommWriteThread::Enqueue(const void* data, std::int32_t count, std::int3
   Queue.Append(bytes, count);
   DataEvent.SetSignal();
   return true;
+}
+
+void TVaCommWriteThread::Hold() { ++holding_; }
+
+void TVaCommWriteThread::Release() {
+  if (holding_ > 0 && --holding_ > 0) return;
+  std::lock_guard lock(*WriteLock);
+  if (!held_) return;
+  held_ = false;
+  if (Terminated()) return;  // closed meanwhile: queued output is dropped
+  if (!transferring_) {
+    // The thread is idle and was not told of these bytes, so nobody else
+    // writes them; what the device does not take now the thread sends.
+    const ssize_t written =
+        ::write(session_->fd, Queue.Data(), static_cast<std::size_t>(Queue.Size()));
+    if (written > 0) Queue.Consume(static_cast<std::int32_t>(written));
+  }
+  if (Queue.Size() > 0) DataEvent.SetSignal();
 }
 
 std::int32_t TVaCommWriteThread::QueuedBytes() {
@@ -81,6 +109,8 @@ void TVaCommWriteThread::Execute() {
         std::lock_guard lock(*WriteLock);
         start = Queue.Data();
         n = Queue.Size();
+        transferring_ = true;
+        held_ = false;  // a snapshot takes held bytes too: this thread sends them now
       }
       if (n <= 0) {
         TransferDone(0);
@@ -123,6 +153,7 @@ void TVaCommWriteThread::TransferDone(std::int32_t written) {
   bool report;
   {
     std::lock_guard lock(*WriteLock);
+    transferring_ = false;
     Queue.Consume(written);
     empty = Queue.Size() <= 0;
     if (empty) DataEvent.ResetSignal();

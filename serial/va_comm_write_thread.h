@@ -28,6 +28,13 @@ class TVaCommWriteThread : public TVaCommThread {
 
   std::int32_t QueuedBytes();
 
+  // Main thread, around the handling of one batch of received data: writes
+  // that find the queue idle meanwhile stay queued, and Release hands them to
+  // the device together, so a reply made of several writes (a block and its
+  // sum) reaches the box in one piece, without waking this thread.
+  void Hold();
+  void Release();
+
  protected:
   void Execute() override;
   TVaWaitEvent& StopEvent() override { return CloseEvent; }
@@ -42,7 +49,10 @@ class TVaCommWriteThread : public TVaCommThread {
   TVaWaitEvent DataEvent;
   TVaWaitEvent CloseEvent;
   std::condition_variable_any room_;
-  bool report_drain_ = true;  // guarded by WriteLock
+  bool report_drain_ = true;   // guarded by WriteLock
+  bool transferring_ = false;  // guarded by WriteLock: this thread owns a snapshot
+  bool held_ = false;          // guarded by WriteLock: queued bytes it was not told of
+  int holding_ = 0;            // main thread only: depth of Hold
 };
 
 }  // namespace stbup

@@ -54,6 +54,37 @@ TEST_F(CommTest, WritesThatOutrunASlowReaderArriveWholeAndInOrder) {
   EXPECT_TRUE(received == expected) << "the stream was reordered or lost bytes";
 }
 
+TEST_F(CommTest, RepliesWrittenWhileHandlingReceivedDataLeaveTogetherWhenItIsDone) {
+  // A block and its sum are two writes; the box should get them in one piece.
+  comm.Open();
+  std::string seen_during;
+  comm.OnRxChar = [&](TVaComm& sender, int) {
+    sender.ReadText();
+    const std::string block(1024, '\x5A');
+    sender.WriteBuf(block.data(), 1024);
+    sender.WriteText(std::string(1, '\x40'));
+    seen_during = pty.ReadAvailable();
+  };
+  pty.Write("REQUEST_1024DOWN:0000\n");
+  const std::string answer = Receive(1025, 2s);
+  EXPECT_EQ(seen_during, "");
+  EXPECT_EQ(answer, std::string(1024, '\x5A') + '\x40');
+}
+
+TEST_F(CommTest, AHandlerThatClosesThePortAfterWritingSendsNothing) {
+  comm.Open();
+  bool handled = false;
+  comm.OnRxChar = [&](TVaComm& sender, int) {
+    sender.ReadText();
+    sender.WriteText("PC___");
+    sender.Close();
+    handled = true;
+  };
+  pty.Write("BL_FLASH_END\n");
+  ASSERT_TRUE(WaitFor([&] { return handled; }));
+  EXPECT_EQ(ReceiveUntilQuiet(100ms), "");
+}
+
 TEST_F(CommTest, AWriteLargerThanTheQueueFailsAfterTheTimeOutWithNothingSent) {
   comm.Open();
   const std::string big(4096, 'z');
