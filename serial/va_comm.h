@@ -199,6 +199,10 @@ class TVaCustomComm : public TVaComponent {
   bool update_dcb_ = true;
   std::int32_t user_baudrate_ = 0;
   TVaLineCounters status_baseline_;  // line counters at the last status query
+
+  // The status query; the byte count alone leaves the output queue unasked
+  // (it is asked on every received batch, and the count needs no more).
+  TVaCommStatus QueryStatus(bool with_out_queue);
 };
 
 // The port as the window places it: the published component, and the Link

@@ -9,13 +9,15 @@
 
 namespace stbup {
 
-TVaCommStatus TVaCustomComm::ReadStatus() {
+TVaCommStatus TVaCustomComm::ReadStatus() { return QueryStatus(true); }
+
+TVaCommStatus TVaCustomComm::QueryStatus(bool with_out_queue) {
   std::lock_guard lock(*ReadLock);
   TVaCommStatus status;
   if (!Active()) return status;
   const int waiting = BytesWaiting(handle_);
   if (waiting < 0) RaiseCommError("Error retrieving statistics (%d), %s", errno);
-  const int queued_out = BytesQueuedOut(handle_);
+  const int queued_out = with_out_queue ? BytesQueuedOut(handle_) : 0;
   const TVaLineCounters counters = session_->LineCounters(status_baseline_);
   // Each query reports the errors since the previous one, and so clears them.
   status.Errors = LineErrorBits(status_baseline_, counters);
@@ -27,7 +29,7 @@ TVaCommStatus TVaCustomComm::ReadStatus() {
 
 int TVaCustomComm::ReadBufUsed() {
   if (!Active()) return 0;
-  return static_cast<int>(ReadStatus().cbInQue);
+  return static_cast<int>(QueryStatus(false).cbInQue);
 }
 
 int TVaCustomComm::ReadBuf(void* buffer, int count) {
