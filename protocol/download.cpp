@@ -1,6 +1,5 @@
 #include <algorithm>
 #include <cstdio>
-#include <numeric>
 
 #include "protocol/engine.h"
 #include "seams/text_format.h"
@@ -13,8 +12,11 @@ constexpr int kSignature = ExchangeState::kSignatureSize;
 constexpr int kTrailerStart = kBlockSize - kSignature;  // 996
 
 std::uint8_t BlockSum(const std::array<std::uint8_t, kBlockSize>& block) {
-  // Wide accumulator: the compiler vectorises this; the wire wants it mod 256.
-  return static_cast<std::uint8_t>(std::accumulate(block.begin(), block.end(), 0u));
+  // The wire wants the sum mod 256, so a byte accumulator is exact, and the
+  // compiler adds sixteen bytes or more at a time without widening them.
+  std::uint8_t sum = 0;
+  for (const std::uint8_t byte : block) sum = static_cast<std::uint8_t>(sum + byte);
+  return sum;
 }
 
 }  // namespace
@@ -53,9 +55,13 @@ void Engine::Down1024Success(const Message&) { AdvanceBlock(); }
 
 void Engine::SubtractKey(int count) {
   count = std::clamp(count, 0, kBlockSize);
-  for (int i = 0; i < count; ++i) {
-    state_.DataBuffer[static_cast<std::size_t>(i)] -= ScrambleKey[static_cast<std::size_t>(i)];
+  auto& data = state_.DataBuffer;
+  if (count == kBlockSize) {
+    // Nearly every block is whole: a fixed length becomes vector code.
+    for (std::size_t i = 0; i < data.size(); ++i) data[i] -= ScrambleKey[i];
+    return;
   }
+  for (std::size_t i = 0; i < static_cast<std::size_t>(count); ++i) data[i] -= ScrambleKey[i];
 }
 
 void Engine::AddSignature(int signature_from, int block_from, int count) {
