@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <cstdint>
 #include <stdexcept>
@@ -136,18 +137,34 @@ void EventLoop::FireTimer(int id) {
 }
 
 void EventLoop::RunOnce(int timeout_ms) {
-  std::vector<pollfd> entries;
-  std::vector<int> ids;
-  entries.push_back({wake_fd_, POLLIN, 0});
-  for (const auto& [id, timer] : timers_) {
-    entries.push_back({timer.fd, POLLIN, 0});
-    ids.push_back(id);
+  // Every pass (nested ones too) has its own list, on the stack while the
+  // timers are few: a pass runs twice a block, and needs no allocation.
+  constexpr std::size_t kOnStack = 8;
+  const std::size_t count = timers_.size() + 1;
+  std::array<pollfd, kOnStack> stack_entries;
+  std::array<int, kOnStack> stack_ids;
+  std::vector<pollfd> heap_entries;
+  std::vector<int> heap_ids;
+  pollfd* entries = stack_entries.data();
+  int* ids = stack_ids.data();
+  if (count > kOnStack) {
+    heap_entries.resize(count);
+    heap_ids.resize(count);
+    entries = heap_entries.data();
+    ids = heap_ids.data();
   }
-  const int ready = ::poll(entries.data(), entries.size(), timeout_ms);
+  entries[0] = {wake_fd_, POLLIN, 0};
+  std::size_t n = 1;
+  for (const auto& [id, timer] : timers_) {
+    entries[n] = {timer.fd, POLLIN, 0};
+    ids[n] = id;
+    ++n;
+  }
+  const int ready = ::poll(entries, n, timeout_ms);
   if (ready <= 0) return;
   if (entries[0].revents & POLLIN) RunQueuedCalls();
-  for (std::size_t i = 1; i < entries.size(); ++i) {
-    if (entries[i].revents & POLLIN) FireTimer(ids[i - 1]);
+  for (std::size_t i = 1; i < n; ++i) {
+    if (entries[i].revents & POLLIN) FireTimer(ids[i]);
   }
 }
 

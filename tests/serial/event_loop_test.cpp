@@ -81,6 +81,30 @@ TEST(EventLoopTest, TimersRepeatChangeIntervalAndCancel) {
   EXPECT_EQ(once, 1);
 }
 
+TEST(EventLoopTest, EveryTimerFiresAndQueuedCallsRunWhateverTheNumberOfTimers) {
+  // Few timers and many take different paths through a pass; each timer must
+  // reach its own callback, and worker calls must still be served.
+  for (const int count : {1, 7, 8, 20}) {
+    SCOPED_TRACE(count);
+    EventLoop loop;
+    std::vector<int> ticks(static_cast<std::size_t>(count), 0);
+    for (int i = 0; i < count; ++i) {
+      loop.AddTimer(2 + i % 3, [&ticks, i] { ++ticks[static_cast<std::size_t>(i)]; });
+    }
+    std::atomic<bool> served{false};
+    std::thread worker([&] { loop.RunOnMainThread([&] { served = true; }); });
+    const bool all = loop.RunUntil(
+        [&] {
+          for (const int t : ticks)
+            if (t < 3) return false;
+          return served.load();
+        },
+        2s);
+    worker.join();
+    EXPECT_TRUE(all);
+  }
+}
+
 TEST(EventLoopTest, RunEndsWithQuitAndANestedWaitKeepsServingWorkers) {
   EventLoop loop;
   std::atomic<bool> served{false};
