@@ -62,7 +62,7 @@ class ConsoleControls : public WindowControls {
   std::string directory_;
 };
 
-// SIGINT and SIGTERM as a descriptor the loop looks at, blocked in every
+// SIGINT and SIGTERM as a descriptor the loop watches, blocked in every
 // thread (the serial threads inherit the mask) for the life of the run.
 class SignalWatch {
  public:
@@ -80,6 +80,7 @@ class SignalWatch {
   SignalWatch(const SignalWatch&) = delete;
   SignalWatch& operator=(const SignalWatch&) = delete;
 
+  int Fd() const { return fd_; }
   bool Raised() {
     signalfd_siginfo info{};
     return fd_ >= 0 && ::read(fd_, &info, sizeof info) == static_cast<ssize_t>(sizeof info);
@@ -227,8 +228,9 @@ int UpgradeSession::Run() {
       EndSession(kExitTimeout);
     });
   }
-  if (signals) {
-    loop_->AddTimer(50, [this, &signals] {
+  int signal_watch = 0;
+  if (signals && signals->Fd() >= 0) {
+    signal_watch = loop_->WatchReadable(signals->Fd(), [this, &signals] {
       if (signals->Raised()) {
         console_->Note("interrupted");
         EndSession(kExitInterrupted);
@@ -237,6 +239,7 @@ int UpgradeSession::Run() {
   }
 
   loop_->Run();
+  if (signal_watch != 0) loop_->StopWatching(signal_watch);
 
   console_->FinishProgress();
   timer_->Stop();

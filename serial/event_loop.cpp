@@ -54,7 +54,9 @@ EventLoop::~EventLoop() {
     finished_.notify_all();
     finished_.wait(lock, [this] { return waiting_callers_ == 0; });
   }
-  for (const auto& [id, timer] : timers_) ::close(timer.fd);
+  for (const auto& [id, source] : sources_) {
+    if (source.timer) ::close(source.fd);
+  }
   ::close(wake_fd_);
 }
 
@@ -106,41 +108,56 @@ void EventLoop::RunQueuedCalls() {
   }
 }
 
+int EventLoop::AddSource(Source source) {
+  const int id = next_source_id_++;
+  sources_.emplace(id, std::move(source));
+  return id;
+}
+
+void EventLoop::RemoveSource(int id) {
+  const auto it = sources_.find(id);
+  if (it == sources_.end()) return;
+  if (it->second.timer) ::close(it->second.fd);
+  sources_.erase(it);
+}
+
 int EventLoop::AddTimer(int interval_ms, std::function<void()> callback) {
   const int fd = ::timerfd_create(CLOCK_MONOTONIC, TFD_CLOEXEC | TFD_NONBLOCK);
   if (fd < 0) throw std::system_error(errno, std::generic_category(), "timerfd_create");
   Arm(fd, interval_ms);
-  const int id = next_timer_id_++;
-  timers_.emplace(id, Timer{fd, std::move(callback)});
-  return id;
+  return AddSource({fd, true, std::move(callback)});
 }
 
 void EventLoop::SetTimerInterval(int id, int interval_ms) {
-  if (const auto it = timers_.find(id); it != timers_.end()) Arm(it->second.fd, interval_ms);
+  const auto it = sources_.find(id);
+  if (it != sources_.end() && it->second.timer) Arm(it->second.fd, interval_ms);
 }
 
-void EventLoop::CancelTimer(int id) {
-  const auto it = timers_.find(id);
-  if (it == timers_.end()) return;
-  ::close(it->second.fd);
-  timers_.erase(it);
+void EventLoop::CancelTimer(int id) { RemoveSource(id); }
+
+int EventLoop::WatchReadable(int fd, std::function<void()> callback) {
+  return AddSource({fd, false, std::move(callback)});
 }
 
-void EventLoop::FireTimer(int id) {
-  const auto it = timers_.find(id);
-  if (it == timers_.end()) return;  // cancelled by an earlier callback of this pass
-  std::uint64_t expirations = 0;
-  if (::read(it->second.fd, &expirations, sizeof expirations) <= 0) return;
-  // A copy: the callback may cancel its own timer.
+void EventLoop::StopWatching(int id) { RemoveSource(id); }
+
+void EventLoop::Fire(int id) {
+  const auto it = sources_.find(id);
+  if (it == sources_.end()) return;  // removed by an earlier callback of this pass
+  if (it->second.timer) {
+    std::uint64_t expirations = 0;
+    if (::read(it->second.fd, &expirations, sizeof expirations) <= 0) return;
+  }
+  // A copy: the callback may remove its own source.
   const std::function<void()> callback = it->second.callback;
   if (callback) callback();
 }
 
 void EventLoop::RunOnce(int timeout_ms) {
   // Every pass (nested ones too) has its own list, on the stack while the
-  // timers are few: a pass runs twice a block, and needs no allocation.
+  // sources are few: a pass runs twice a block, and needs no allocation.
   constexpr std::size_t kOnStack = 8;
-  const std::size_t count = timers_.size() + 1;
+  const std::size_t count = sources_.size() + 1;
   std::array<pollfd, kOnStack> stack_entries;
   std::array<int, kOnStack> stack_ids;
   std::vector<pollfd> heap_entries;
@@ -155,8 +172,8 @@ void EventLoop::RunOnce(int timeout_ms) {
   }
   entries[0] = {wake_fd_, POLLIN, 0};
   std::size_t n = 1;
-  for (const auto& [id, timer] : timers_) {
-    entries[n] = {timer.fd, POLLIN, 0};
+  for (const auto& [id, source] : sources_) {
+    entries[n] = {source.fd, POLLIN, 0};
     ids[n] = id;
     ++n;
   }
@@ -164,7 +181,14 @@ void EventLoop::RunOnce(int timeout_ms) {
   if (ready <= 0) return;
   if (entries[0].revents & POLLIN) RunQueuedCalls();
   for (std::size_t i = 1; i < n; ++i) {
-    if (entries[i].revents & POLLIN) FireTimer(ids[i]);
+    const short revents = entries[i].revents;
+    if (revents & (POLLIN | POLLHUP | POLLERR)) Fire(ids[i]);
+    // A watched descriptor that has failed would wake every pass from now
+    // on: its callback has seen it once, and it is watched no more.
+    if (revents & (POLLHUP | POLLERR | POLLNVAL)) {
+      const auto it = sources_.find(ids[i]);
+      if (it != sources_.end() && !it->second.timer) sources_.erase(it);
+    }
   }
 }
 

@@ -13,11 +13,11 @@
 
 namespace stbup {
 
-// A small main loop on poll(2): calls queued by other threads (eventfd) and
-// repeating timers (one timerfd each). Every wait, nested ones included, runs
-// the queued calls, so a caller waiting for a condition, or a modal message on
-// the command line, keeps serving the serial threads. The thread that creates
-// the loop is its main thread.
+// A small main loop on poll(2): calls queued by other threads (eventfd),
+// repeating timers (one timerfd each) and descriptors watched for input. Every wait, nested ones
+// included, runs the queued calls, so a caller waiting for a condition, or a modal message on the
+// command line, keeps serving the serial threads. The thread that creates the loop is its main
+// thread.
 class EventLoop : public MainThreadQueue {
  public:
   using Clock = std::chrono::steady_clock;
@@ -39,6 +39,14 @@ class EventLoop : public MainThreadQueue {
   void SetTimerInterval(int id, int interval_ms);
   void CancelTimer(int id);
 
+  // A descriptor of the caller's (a signalfd, say) watched for input: the
+  // callback runs on the main thread in every pass that finds it readable,
+  // so it must take what it was woken for. Returns an id for StopWatching;
+  // the descriptor stays the caller's to close, after StopWatching. One that
+  // hangs up or fails is handed to its callback once, then no longer watched.
+  int WatchReadable(int fd, std::function<void()> callback);
+  void StopWatching(int id);
+
   // Runs until Quit.
   void Run();
   void Quit() { quit_ = true; }
@@ -57,13 +65,18 @@ class EventLoop : public MainThreadQueue {
     bool abandoned = false;
     std::exception_ptr error;
   };
-  struct Timer {
+  // What a pass waits on besides the wake-up: a timer (its timerfd is the
+  // loop's) or a watched descriptor (the caller's).
+  struct Source {
     int fd;
+    bool timer;
     std::function<void()> callback;
   };
 
   void RunQueuedCalls();
-  void FireTimer(int id);
+  int AddSource(Source source);
+  void RemoveSource(int id);
+  void Fire(int id);
 
   const std::thread::id main_thread_;
   const int wake_fd_;
@@ -73,8 +86,8 @@ class EventLoop : public MainThreadQueue {
   int waiting_callers_ = 0;
   bool closing_ = false;
 
-  std::map<int, Timer> timers_;
-  int next_timer_id_ = 1;
+  std::map<int, Source> sources_;
+  int next_source_id_ = 1;
   bool quit_ = false;
 };
 
