@@ -14,9 +14,10 @@
 namespace stbup {
 
 // A small main loop on poll(2): calls queued by other threads (eventfd),
-// repeating timers (one timerfd each) and descriptors watched for input. Every wait, nested ones
-// included, runs the queued calls, so a caller waiting for a condition, or a modal message on the
-// command line, keeps serving the serial threads. The thread that creates the loop is its main
+// repeating timers (one timerfd each) and descriptors watched for input.
+// Every wait, nested ones included, runs the queued calls, so a caller
+// waiting for a condition, or a modal message on the command line, keeps
+// serving the serial threads. The thread that creates the loop is its main
 // thread.
 class EventLoop : public MainThreadQueue {
  public:

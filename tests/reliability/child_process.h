@@ -20,9 +20,7 @@
 
 extern char** environ;
 
-namespace stbup {
-
-using namespace std::chrono_literals;
+namespace stbup::testing {
 
 // The stbup binary of this build: beside the tests' folder, or $STBUP_BINARY.
 inline std::string StbupBinary() {
@@ -46,8 +44,8 @@ class Child {
     std::vector<char*> argv;
     for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
     argv.push_back(nullptr);
-    // An address-sanitized build keeps freed memory aside for a while; the
-    // soak measures what the tool holds, so it is told not to.
+    // An address-sanitized build keeps freed memory aside for a while; a test
+    // that measures what the tool holds (the soak) needs it told not to.
     std::vector<std::string> env_text;
     std::string asan = "ASAN_OPTIONS=";
     for (char** e = environ; *e != nullptr; ++e) {
@@ -109,7 +107,7 @@ class Child {
       } else if (std::chrono::steady_clock::now() > deadline) {
         return -1;
       } else {
-        std::this_thread::sleep_for(10ms);
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
       }
     }
     return *status_;
@@ -122,4 +120,4 @@ class Child {
   std::optional<int> status_;
 };
 
-}  // namespace stbup
+}  // namespace stbup::testing

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 #include <filesystem>
 #include <string>
@@ -19,8 +20,10 @@
 namespace stbup {
 namespace {
 
+using namespace std::chrono_literals;
+
 TEST(InterruptedUpgradeTest, ASignalEndsTheRunWithStatus130AndANote) {
-  const std::string binary = StbupBinary();
+  const std::string binary = testing::StbupBinary();
   ASSERT_TRUE(std::filesystem::exists(binary)) << binary << " (build the stbup target)";
   TempDir dir;
   const std::string image = testing::WriteSmallImage(dir, 4 * 1024);
@@ -33,7 +36,7 @@ TEST(InterruptedUpgradeTest, ASignalEndsTheRunWithStatus130AndANote) {
     testing::PtyPair pty;  // a box that stays silent
     std::vector<std::string> args{binary, "upgrade", image, "--port", pty.slave_path()};
     if (test.repeat) args.push_back("--repeat");
-    Child tool(args);
+    testing::Child tool(args);
     ASSERT_GT(tool.pid(), 0);
     // The wake-up byte, then the poll bytes: the tool has the port and waits.
     const std::string heard = pty.Read(2, 5s);

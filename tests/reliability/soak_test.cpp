@@ -1,21 +1,14 @@
 // Fifty boxes in a row through one "stbup upgrade --repeat" process: its open
 // descriptors and resident memory at box 50 are what they were at box 5.
 
-#include <fcntl.h>
-#include <poll.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
+#include <sys/types.h>
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
-#include <cstdlib>
 #include <filesystem>
-#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -48,7 +41,7 @@ struct Sample {
 };
 
 TEST(SoakTest, FiftyBoxesInARowLeaveDescriptorsAndMemoryAsTheyWere) {
-  const std::string binary = StbupBinary();
+  const std::string binary = testing::StbupBinary();
   ASSERT_TRUE(std::filesystem::exists(binary)) << binary << " (build the stbup target)";
   TempDir dir;
   const std::string image = testing::WriteSmallImage(dir, 8 * 1024);
@@ -66,7 +59,8 @@ TEST(SoakTest, FiftyBoxesInARowLeaveDescriptorsAndMemoryAsTheyWere) {
     boxes = simulator.Run(pty.master(), LineHooks{[&pty] { pty.ReleaseSlave(); }, {}});
   });
 
-  Child tool({binary, "upgrade", image, "--port", pty.slave_path(), "--repeat", "--quiet"});
+  testing::Child tool(
+      {binary, "upgrade", image, "--port", pty.slave_path(), "--repeat", "--quiet"});
   ASSERT_GT(tool.pid(), 0);
   Sample early;
   Sample late;
