@@ -103,6 +103,7 @@ class Station {
   bool terminal_ = false;
 
   std::string image_;
+  std::string watch_;  // the glob, from the root: a device path names a port
   PortSession::Options session_;
   std::map<std::string, std::string, std::less<>> port_map_;
   std::unique_ptr<EventLoop> loop_;
@@ -179,8 +180,8 @@ void Station::Serve(Slot& slot) {
 // Ports that appeared since the last look are served, watched ones that
 // vanished are released; a given port that comes back is served again.
 void Station::Look() {
-  if (!options_.watch.empty()) {
-    for (const auto& path : Matches(options_.watch)) {
+  if (!watch_.empty()) {
+    for (const auto& path : Matches(watch_)) {
       bool known = std::any_of(slots_.begin(), slots_.end(),
                                [&](const Slot& slot) { return slot.port->Port() == path; });
       if (!known && taking_boxes_) AddSlot(path, true);
@@ -328,6 +329,11 @@ int Station::Run() {
   terminal_ = options_.out_is_terminal.value_or(::isatty(STDOUT_FILENO) == 1);
   port_map_ =
       ReadPortMap(options_.settings_file.empty() ? SettingsFilePath() : options_.settings_file);
+  if (!options_.watch.empty()) {
+    watch_ = options_.watch.starts_with("/")
+                 ? options_.watch
+                 : (std::filesystem::current_path() / options_.watch).string();
+  }
   session_.image = image_;
   session_.repeat = true;
   session_.check_only = options_.check_only;
@@ -404,7 +410,7 @@ int Station::Run() {
     }
     summary.push_back(std::move(port));
   }
-  if (!terminal_) out_ << '\n';
+  out_ << '\n';
   for (const auto& line : StationSummary(summary)) out_ << line << '\n';
   out_.flush();
   slots_.clear();

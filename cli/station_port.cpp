@@ -169,10 +169,9 @@ void StationPort::AddMemoLine(std::string_view line) {
     log_.flush();
   }
   if (line == kUpgradeModeLine) {
-    // The window starts over: a new box is waited for.
+    // The window starts over: a new box is waited for. Who the last box was
+    // stays on the row until the next one announces itself.
     reasons_.clear();
-    row_.loader.clear();
-    row_.model.clear();
     row_.block = 0;
     row_.blocks = 0;
     row_.percent = -1;
@@ -184,6 +183,7 @@ void StationPort::AddMemoLine(std::string_view line) {
   if (IsReason(line) && reasons_.size() < 16) reasons_.emplace_back(line);
   if (line.size() > kDetected.size() && line.ends_with(kDetected)) {
     row_.loader = line.substr(0, line.size() - kDetected.size());
+    row_.model.clear();
     box_started_ = Clock::now();
     box_ended_at_.reset();
   } else if (line.starts_with(kTargetLine) && session_) {

@@ -60,7 +60,7 @@ std::vector<std::string> StationTable(const std::vector<StationRow>& rows, std::
                        "  " + Cell(phase, 18) + "  " + RightCell(block, 11) + "  " +
                        RightCell(percent, 4) + "  " + RightCell(rate, 12) + "  " +
                        RightCell(elapsed, 7) + "  " + RightCell(ok, 4) + "  " +
-                       RightCell(failed, 4) + "  " + Cell(verdict, 40);
+                       RightCell(failed, 4) + "  " + ConsoleView::EscapeForTerminal(verdict);
     return Cut(std::move(text), width);
   };
   std::vector<std::string> lines;
