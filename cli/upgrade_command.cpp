@@ -12,14 +12,17 @@
 #include <memory>
 #include <vector>
 
+#include "app/core/box_recorder.h"
 #include "app/core/main_window.h"
 #include "app/core/memory_settings.h"
 #include "app/core/va_comm_port.h"
+#include "cli/box_verdict.h"
 #include "cli/console_view.h"
 #include "cli/ini_ports.h"
 #include "cli/loop_timer.h"
 #include "cli/port_diagnosis.h"
 #include "cli/trace_writer.h"
+#include "records/records.h"
 #include "seams/errors.h"
 #include "serial/event_loop.h"
 
@@ -103,6 +106,12 @@ std::string Seconds(double seconds) {
   return text;
 }
 
+std::string HostName() {
+  char name[256] = {};
+  if (::gethostname(name, sizeof name - 1) != 0) return "localhost";
+  return name;
+}
+
 std::string Describe(int status) {
   switch (status) {
     case kExitOk:
@@ -127,6 +136,9 @@ class UpgradeSession {
   void OnRunEvent(RunEvent event);
   void EndBox(int status);
   void EndSession(int status);
+  // The box's record, when records are kept; a store's trouble is said once.
+  void RecordBox(int status);
+  void SayRecordsProblem();
   // After a box ends, the next one is waited for as after Enter.
   void Rearm();
   int FinalStatus() const;
@@ -141,6 +153,9 @@ class UpgradeSession {
   std::unique_ptr<ConsoleView> console_;
   std::unique_ptr<TraceWriter> trace_;
   std::unique_ptr<TeeView> tee_;
+  std::unique_ptr<RecordSink> records_;
+  std::unique_ptr<BoxRecorder> recorder_;
+  std::unique_ptr<TeeView> records_tee_;
   View* view_ = nullptr;
 
   std::unique_ptr<EventLoop> loop_;
@@ -185,6 +200,13 @@ int UpgradeSession::Run() {
     trace_ = std::make_unique<TraceWriter>(trace_file_);
     tee_ = std::make_unique<TeeView>(*console_, *trace_);
     view_ = tee_.get();
+  }
+  if (!options_.records_file.empty()) records_ = OpenRecordSink(options_.records_file);
+  if (records_) {
+    recorder_ = std::make_unique<BoxRecorder>(
+        *records_, BoxRecorder::Where{HostName(), "upgrade", options_.port});
+    records_tee_ = std::make_unique<TeeView>(*view_, recorder_->Tap());
+    view_ = records_tee_.get();
   }
 
   // The store the window would read: the image and the port as given, the
@@ -244,6 +266,10 @@ int UpgradeSession::Run() {
   console_->FinishProgress();
   timer_->Stop();
   comm_->Close();
+  if (records_) {
+    records_->Flush();
+    SayRecordsProblem();
+  }
   if (options_.repeat) {
     int upgraded = 0;
     for (const auto& box : boxes_) upgraded += box.status == kExitOk ? 1 : 0;
@@ -264,7 +290,10 @@ int UpgradeSession::ExplainClosedPort() {
 }
 
 void UpgradeSession::OnRunEvent(RunEvent event) {
+  if (recorder_) recorder_->Observe(event);
   switch (event) {
+    case RunEvent::kAnnounced:
+      break;
     case RunEvent::kAccepted:
       box_accepted_ = true;
       if (options_.check_only) {
@@ -298,6 +327,7 @@ void UpgradeSession::EndBox(int status) {
   double seconds = std::chrono::duration<double>(SteadyClock::now() - box_started_).count();
   boxes_.push_back({status, seconds});
   box_ended_ = true;
+  RecordBox(status);
   if (!options_.repeat) {
     EndSession(status);
     return;
@@ -314,6 +344,7 @@ void UpgradeSession::Rearm() {
     box_accepted_ = false;
     box_ended_ = false;
     box_started_ = SteadyClock::now();
+    if (recorder_) recorder_->Await();
     try {
       if (port_->Active()) {
         window_->ResetConnection();
@@ -327,8 +358,20 @@ void UpgradeSession::Rearm() {
 }
 
 void UpgradeSession::EndSession(int status) {
+  // A box cut short by the session's end (port gone, time-out, Ctrl-C).
+  if (recorder_ && recorder_->BoxInProgress()) RecordBox(status);
   if (!session_status_) session_status_ = status;
   loop_->Quit();
+}
+
+void UpgradeSession::RecordBox(int status) {
+  if (!recorder_) return;
+  recorder_->Finish(*window_, VerdictOfStatus(status, options_.check_only), status);
+  SayRecordsProblem();
+}
+
+void UpgradeSession::SayRecordsProblem() {
+  if (const auto problem = records_->TakeProblem()) console_->Note("records: " + *problem);
 }
 
 int UpgradeSession::FinalStatus() const {
@@ -350,11 +393,17 @@ int RunUpgrade(const UpgradeOptions& options, std::ostream& out, std::ostream& e
 
 void AddUpgradeCommand(CommandRegistry& registry) {
   auto options = std::make_shared<UpgradeOptions>();
+  auto no_records = std::make_shared<bool>(false);
   CLI::App* sub =
       registry.Add("upgrade", "Upgrade a box on a serial port with an image, as the window does",
-                   [options](CommandIo& io) {
+                   [options, no_records](CommandIo& io) {
                      UpgradeOptions run = *options;
                      run.process_wide = true;
+                     if (*no_records) {
+                       run.records_file.clear();
+                     } else if (run.records_file.empty()) {
+                       run.records_file = DefaultRecordsPath();
+                     }
                      return RunUpgrade(run, io.out, io.err);
                    });
   sub->add_option("IMAGE", options->image, "Firmware image file (*.bin)")->required();
@@ -376,6 +425,10 @@ void AddUpgradeCommand(CommandRegistry& registry) {
   sub->add_flag("--check-only", options->check_only,
                 "Identify the box and run every check, print the verdict, never answer "
                 "\"ack\" (0 accepted, 5 refused)");
+  auto* records = sub->add_option("--records", options->records_file,
+                                  "Append each box's record to FILE (default: $STBUP_RECORDS, else "
+                                  "stbup/records.sqlite3 under $XDG_DATA_HOME or ~/.local/share)");
+  sub->add_flag("--no-records", *no_records, "Keep no record of the boxes")->excludes(records);
   sub->footer(
       "Exit status: 0 upgraded, 1 internal error, 2 usage, 3 image not accepted, 4 port not "
       "opened, 5 refused, 6 the box started its own software first, 7 the port went away, "
