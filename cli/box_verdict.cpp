@@ -1,6 +1,6 @@
 #include "cli/box_verdict.h"
 
-#include "cli/upgrade_command.h"
+#include "cli/exit_status.h"
 
 namespace stbup {
 
