@@ -28,7 +28,7 @@ std::string BytesToUtf8(std::string_view bytes);
 // failure), tells it the engine's run events and says when a box has ended.
 class BoxRecorder {
  public:
-  static constexpr std::size_t kTailLines = 12;
+  static constexpr std::size_t kTailLines = 16;
 
   struct Where {
     std::string station;    // the host name
