@@ -2,6 +2,7 @@
 
 #include "cli/command_registry.h"
 #include "cli/demo_command.h"
+#include "cli/history_command.h"
 #include "cli/info_command.h"
 #include "cli/mkimage_command.h"
 #include "cli/ports_command.h"
@@ -17,6 +18,7 @@ int main(int argc, char** argv) {
   stbup::AddMkimageCommand(registry);
   stbup::AddUpgradeCommand(registry);
   stbup::AddStationCommand(registry);
+  stbup::AddHistoryCommand(registry);
   stbup::AddPortsCommand(registry);
   stbup::AddDemoCommand(registry);
   stbup::AddSimulateCommand(registry);

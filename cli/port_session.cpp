@@ -2,10 +2,12 @@
 
 #include <unistd.h>
 
+#include <cstdio>
 #include <exception>
 
 #include "app/core/memory_settings.h"
 #include "app/core/va_comm_port.h"
+#include "cli/box_verdict.h"
 #include "cli/exit_status.h"
 #include "cli/ini_ports.h"
 #include "cli/loop_timer.h"
@@ -91,6 +93,14 @@ PortSession::PortSession(EventLoop& loop, View& view, Options options, PortSessi
       reasons_(std::make_unique<ReasonsView>()),
       tee_(std::make_unique<TeeView>(view, *reasons_)),
       view_(tee_.get()) {
+  if (options_.records != nullptr) {
+    char host[256] = {};
+    if (::gethostname(host, sizeof host - 1) != 0) std::snprintf(host, sizeof host, "localhost");
+    recorder_ = std::make_unique<BoxRecorder>(
+        *options_.records, BoxRecorder::Where{host, options_.front_end, options_.port});
+    records_tee_ = std::make_unique<TeeView>(*view_, recorder_->Tap());
+    view_ = records_tee_.get();
+  }
   // The store the window would read: the image and the port as given, the
   // selector on COM1 (the device name and the index are independent), and
   // the COMn map of the settings file.
@@ -158,12 +168,20 @@ void PortSession::Note(std::string_view text) {
 void PortSession::OnDeviceLost() {
   if (ended_) return;
   // A box the port took with it has failed; one not yet accepted is no box.
-  if (BoxInProgress()) RecordBox(kExitPortGone);
+  if (BoxInProgress()) {
+    RecordBox(kExitPortGone);
+  } else {
+    RecordUnacceptedBox(kExitPortGone);
+  }
   End(kExitPortGone);
 }
 
 void PortSession::Abort(int status) {
-  if (BoxInProgress()) RecordBox(status);
+  if (BoxInProgress()) {
+    RecordBox(status);
+  } else {
+    RecordUnacceptedBox(status);
+  }
   Close();
 }
 
@@ -171,11 +189,23 @@ void PortSession::RecordBox(int status) {
   double seconds = std::chrono::duration<double>(Clock::now() - box_started_).count();
   boxes_.push_back({status, seconds});
   box_ended_ = true;
+  if (recorder_) {
+    recorder_->Finish(*window_, VerdictOfStatus(status, options_.check_only), status);
+  }
   if (listener_.box_ended) listener_.box_ended(boxes_.back());
 }
 
+void PortSession::RecordUnacceptedBox(int status) {
+  if (recorder_ && recorder_->BoxInProgress()) {
+    recorder_->Finish(*window_, VerdictOfStatus(status, options_.check_only), status);
+  }
+}
+
 void PortSession::OnRunEvent(RunEvent event) {
+  if (recorder_) recorder_->Observe(event);
   switch (event) {
+    case RunEvent::kAnnounced:
+      break;
     case RunEvent::kAccepted:
       box_accepted_ = true;
       if (listener_.accepted) listener_.accepted();
@@ -200,6 +230,7 @@ void PortSession::OnRunEvent(RunEvent event) {
       if (!box_ended_ && (box_accepted_ || !options_.repeat)) {
         EndBox(kExitNormalStart);
       } else if (options_.repeat) {
+        RecordUnacceptedBox(kExitNormalStart);
         Rearm();
       }
       break;
@@ -223,6 +254,7 @@ void PortSession::Rearm() {
     box_accepted_ = false;
     box_ended_ = false;
     box_started_ = Clock::now();
+    if (recorder_) recorder_->Await();
     try {
       if (port_->Active()) {
         window_->ResetConnection();

@@ -7,6 +7,7 @@
 #include <string_view>
 #include <vector>
 
+#include "app/core/box_recorder.h"
 #include "app/core/main_window.h"
 #include "seams/view.h"
 #include "serial/event_loop.h"
@@ -62,6 +63,10 @@ class PortSession {
     bool change_directory = false;
     // Where the COMn map comes from.
     std::string settings_file;
+    // Where each box's record goes (shared by the ports of a station); none
+    // for no records. The records name the command: "upgrade" or "station".
+    RecordSink* records = nullptr;
+    std::string front_end = "upgrade";
   };
 
   // What Start found.
@@ -101,6 +106,9 @@ class PortSession {
   void OnDeviceLost();
   void EndBox(int status);
   void RecordBox(int status);
+  // A box that spoke but was not accepted yet is no box to the summary, but
+  // the records keep that it was cut short.
+  void RecordUnacceptedBox(int status);
   void End(int status);
   // After a box ends, the next one is waited for as after Enter.
   void Rearm();
@@ -111,6 +119,8 @@ class PortSession {
 
   std::unique_ptr<ReasonsView> reasons_;
   std::unique_ptr<View> tee_;
+  std::unique_ptr<BoxRecorder> recorder_;
+  std::unique_ptr<View> records_tee_;
   View* view_;
 
   std::unique_ptr<MemorySettings> settings_;

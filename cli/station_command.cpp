@@ -22,6 +22,7 @@
 #include "cli/station_table.h"
 #include "image/check_code.h"
 #include "image/image_loader.h"
+#include "records/records.h"
 #include "seams/null_view.h"
 #include "serial/event_loop.h"
 
@@ -93,6 +94,8 @@ class Station {
   void Abort(int status, std::string_view why);
   void CheckDrained();
   void Note(std::string_view text);
+  // A records file that cannot be written is said once; the station goes on.
+  void SayRecordsProblem();
   void Redraw(bool final);
   std::size_t TerminalWidth() const;
   int BoxesTaken() const;
@@ -106,6 +109,7 @@ class Station {
   std::string watch_;  // the glob, from the root: a device path names a port
   PortSession::Options session_;
   std::map<std::string, std::string, std::less<>> port_map_;
+  std::unique_ptr<RecordSink> records_;
   std::unique_ptr<EventLoop> loop_;
   std::vector<Slot> slots_;
   bool taking_boxes_ = true;
@@ -113,6 +117,7 @@ class Station {
   std::optional<int> aborted_status_;
   std::vector<std::string> recent_;  // the last events, under the live table
   std::size_t drawn_lines_ = 0;
+  bool finished_ = false;  // the table is drawn for the last time
 };
 
 bool Station::LoadImageOnce() {
@@ -162,7 +167,10 @@ Station::Slot& Station::AddSlot(const std::string& name, bool watched) {
   StationPort::Listener listener;
   listener.event = [this](StationPort& port, std::string_view text) { OnEvent(port, text); };
   listener.accepted = [this](StationPort&) { CheckBoxLimit(); };
-  listener.box_ended = [this](StationPort&, const BoxOutcome&) { CheckBoxLimit(); };
+  listener.box_ended = [this](StationPort&, const BoxOutcome&) {
+    SayRecordsProblem();
+    CheckBoxLimit();
+  };
   listener.ended = [this](StationPort& port, int status) { OnEnded(port, status); };
   Slot slot;
   slot.port = std::make_unique<StationPort>(name, files, listener);
@@ -270,11 +278,16 @@ void Station::CheckDrained() {
 }
 
 void Station::Note(std::string_view text) {
-  if (terminal_) {
+  if (terminal_ && !finished_) {
     recent_.push_back(ClockTime() + " " + std::string(text));
     return;
   }
   PrintError(err_, text);
+}
+
+void Station::SayRecordsProblem() {
+  if (!records_) return;
+  if (const auto problem = records_->TakeProblem()) Note("records: " + *problem);
 }
 
 std::size_t Station::TerminalWidth() const {
@@ -338,6 +351,9 @@ int Station::Run() {
   session_.repeat = true;
   session_.check_only = options_.check_only;
   session_.settings_file = options_.settings_file;
+  if (!options_.records_file.empty()) records_ = OpenRecordSink(options_.records_file);
+  session_.records = records_.get();
+  session_.front_end = "station";
 
   std::optional<SignalWatch> signals;
   if (options_.process_wide) signals.emplace();
@@ -397,6 +413,11 @@ int Station::Run() {
     if (slot.port->Serving()) slot.port->Release(kExitInterrupted, "closed");
   }
   Redraw(true);
+  finished_ = true;
+  if (records_) {
+    records_->Flush();
+    SayRecordsProblem();
+  }
 
   std::vector<StationPortSummary> summary;
   bool all_upgraded = true;
@@ -427,11 +448,17 @@ int RunStation(const StationOptions& options, std::ostream& out, std::ostream& e
 
 void AddStationCommand(CommandRegistry& registry) {
   auto options = std::make_shared<StationOptions>();
+  auto no_records = std::make_shared<bool>(false);
   CLI::App* sub = registry.Add(
       "station", "Upgrade boxes on many ports at once, each port as \"upgrade --repeat\" does",
-      [options](CommandIo& io) {
+      [options, no_records](CommandIo& io) {
         StationOptions run = *options;
         run.process_wide = true;
+        if (*no_records) {
+          run.records_file.clear();
+        } else if (run.records_file.empty()) {
+          run.records_file = DefaultRecordsPath();
+        }
         return RunStation(run, io.out, io.err);
       });
   sub->add_option("IMAGE", options->image, "Firmware image file (*.bin)")->required();
@@ -453,6 +480,10 @@ void AddStationCommand(CommandRegistry& registry) {
   sub->add_option("--timeout", options->timeout_seconds,
                   "End after SECONDS; boxes still being upgraded count as not upgraded")
       ->check(CLI::NonNegativeNumber);
+  auto* records = sub->add_option("--records", options->records_file,
+                                  "Append each box's record to FILE (default: $STBUP_RECORDS, else "
+                                  "stbup/records.sqlite3 under $XDG_DATA_HOME or ~/.local/share)");
+  sub->add_flag("--no-records", *no_records, "Keep no record of the boxes")->excludes(records);
   sub->footer(
       "On a terminal a live table, one row per port; otherwise one line per event. Ctrl-C "
       "once: no new boxes, boxes being upgraded finish; twice: abort and close every port.\n"

@@ -19,6 +19,8 @@ struct StationOptions {
   std::string trace_dir;
   bool check_only = false;
   double timeout_seconds = 0;  // 0: no limit
+  // Each box's record is appended here; empty: no records.
+  std::string records_file;
 
   // Where the COMn map comes from; empty: the window's settings file.
   std::string settings_file;

@@ -14,6 +14,7 @@
 #include "cli/port_session.h"
 #include "cli/signal_watch.h"
 #include "cli/trace_writer.h"
+#include "records/records.h"
 #include "seams/errors.h"
 #include "serial/event_loop.h"
 
@@ -36,6 +37,8 @@ class UpgradeSession {
  private:
   void EndSession(int status);
   int FinalStatus() const;
+  // A records file that cannot be written is said once, the run goes on.
+  void SayRecordsProblem();
 
   const UpgradeOptions& options_;
   std::ostream& out_;
@@ -48,6 +51,7 @@ class UpgradeSession {
   std::unique_ptr<TeeView> tee_;
   View* view_ = nullptr;
 
+  std::unique_ptr<RecordSink> records_;
   std::unique_ptr<EventLoop> loop_;
   std::unique_ptr<PortSession> port_;
   std::optional<int> session_status_;
@@ -95,9 +99,12 @@ int UpgradeSession::Run() {
   session.check_only = options_.check_only;
   session.change_directory = options_.process_wide;
   session.settings_file = options_.settings_file;
+  if (!options_.records_file.empty()) records_ = OpenRecordSink(options_.records_file);
+  session.records = records_.get();
   PortSessionListener listener;
   listener.note = [this](std::string_view text) { console_->Note(text); };
   listener.box_ended = [this](const BoxOutcome& box) {
+    SayRecordsProblem();
     if (!options_.repeat) return;
     console_->FinishProgress();
     console_->Note("box " + std::to_string(port_->Boxes().size()) + ": " +
@@ -142,7 +149,16 @@ int UpgradeSession::Run() {
   if (signal_watch != 0) loop_->StopWatching(signal_watch);
 
   console_->FinishProgress();
-  port_->Close();
+  // A box cut short by the time limit or a signal has ended too.
+  if (session_status_ == kExitTimeout || session_status_ == kExitInterrupted) {
+    port_->Abort(*session_status_);
+  } else {
+    port_->Close();
+  }
+  if (records_) {
+    records_->Flush();
+    SayRecordsProblem();
+  }
   if (options_.repeat) {
     const auto& boxes = port_->Boxes();
     std::size_t upgraded = 0;
@@ -152,6 +168,11 @@ int UpgradeSession::Run() {
                    std::to_string(boxes.size() - upgraded) + " not");
   }
   return FinalStatus();
+}
+
+void UpgradeSession::SayRecordsProblem() {
+  if (!records_) return;
+  if (const auto problem = records_->TakeProblem()) console_->Note("records: " + *problem);
 }
 
 void UpgradeSession::EndSession(int status) {
@@ -179,11 +200,17 @@ int RunUpgrade(const UpgradeOptions& options, std::ostream& out, std::ostream& e
 
 void AddUpgradeCommand(CommandRegistry& registry) {
   auto options = std::make_shared<UpgradeOptions>();
+  auto no_records = std::make_shared<bool>(false);
   CLI::App* sub =
       registry.Add("upgrade", "Upgrade a box on a serial port with an image, as the window does",
-                   [options](CommandIo& io) {
+                   [options, no_records](CommandIo& io) {
                      UpgradeOptions run = *options;
                      run.process_wide = true;
+                     if (*no_records) {
+                       run.records_file.clear();
+                     } else if (run.records_file.empty()) {
+                       run.records_file = DefaultRecordsPath();
+                     }
                      return RunUpgrade(run, io.out, io.err);
                    });
   sub->add_option("IMAGE", options->image, "Firmware image file (*.bin)")->required();
@@ -205,6 +232,10 @@ void AddUpgradeCommand(CommandRegistry& registry) {
   sub->add_flag("--check-only", options->check_only,
                 "Identify the box and run every check, print the verdict, never answer "
                 "\"ack\" (0 accepted, 5 refused)");
+  auto* records = sub->add_option("--records", options->records_file,
+                                  "Append each box's record to FILE (default: $STBUP_RECORDS, else "
+                                  "stbup/records.sqlite3 under $XDG_DATA_HOME or ~/.local/share)");
+  sub->add_flag("--no-records", *no_records, "Keep no record of the boxes")->excludes(records);
   sub->footer(
       "Exit status: 0 upgraded, 1 internal error, 2 usage, 3 image not accepted, 4 port not "
       "opened, 5 refused, 6 the box started its own software first, 7 the port went away, "

@@ -18,6 +18,8 @@ struct UpgradeOptions {
   double timeout_seconds = 0;  // 0: no limit, the box decides
   bool repeat = false;
   bool check_only = false;
+  // The records file each box's record goes to; empty: no records.
+  std::string records_file;
 
   // Where the COMn map comes from; empty: the window's settings file.
   std::string settings_file;

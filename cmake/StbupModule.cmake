@@ -15,7 +15,8 @@ function(stbup_module name)
 endfunction()
 
 # stbup_tests(DIR LIBS ...): one GoogleTest executable per *_test.cpp in DIR,
-# registered with CTest one test case at a time.
+# registered with CTest one test case at a time. A stbup run by a test keeps
+# its records under the build folder, never in the user's own records.
 function(stbup_tests dir)
   cmake_parse_arguments(T "" "LABEL" "LIBS" ${ARGN})
   file(GLOB tests CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/${dir}/*_test.cpp)
@@ -27,6 +28,7 @@ function(stbup_tests dir)
     if(T_LABEL)
       set(label ${T_LABEL})
     endif()
-    gtest_discover_tests(${base} DISCOVERY_TIMEOUT 30 PROPERTIES LABELS ${label} TIMEOUT 120)
+    gtest_discover_tests(${base} DISCOVERY_TIMEOUT 30 PROPERTIES LABELS ${label} TIMEOUT 120
+                         ENVIRONMENT "XDG_DATA_HOME=${CMAKE_BINARY_DIR}/test-data")
   endforeach()
 endfunction()

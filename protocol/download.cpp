@@ -49,9 +49,13 @@ void Engine::Down1024Err(const Message& message) {
   std::string line(message.Argument);
   line.append(" Block Retry");
   Memo(line);
+  ++tally_.BlocksRetried;
 }
 
-void Engine::Down1024Success(const Message&) { AdvanceBlock(); }
+void Engine::Down1024Success(const Message&) {
+  ++tally_.BlocksSent;
+  AdvanceBlock();
+}
 
 void Engine::SubtractKey(int count) {
   count = std::clamp(count, 0, kBlockSize);

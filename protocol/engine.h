@@ -25,10 +25,18 @@ class ConnectionControl {
 
 // Milestones of a run that front ends act on (exit statuses, summaries).
 enum class RunEvent {
+  kAnnounced,       // a loader announced itself: a box's dialogue begins
   kAccepted,        // the identification passed the checks ("ack" answered, unless check-only)
   kRefused,         // "Upgrade Fail"
   kUpgradeSuccess,  // "UPGRADE_SUCCESS"
   kNormalStart,     // "NO_ACKNOWLEDGE with PC."
+};
+
+// What the box's download came to, counted from its loader's announcement;
+// the records keep it.
+struct DownloadTally {
+  std::int32_t BlocksSent = 0;     // blocks the box accepted ("1024DOWN_SUCCESS")
+  std::int32_t BlocksRetried = 0;  // blocks the box asked again ("1024DOWN_ERR")
 };
 
 // The upgrade engine: received bytes in, replies out through the Link,
@@ -58,6 +66,7 @@ class Engine {
 
   ExchangeState& State() { return state_; }
   const ExchangeState& State() const { return state_; }
+  const DownloadTally& Tally() const { return tally_; }
 
  private:
   // The dispatcher: normalisation of the loader forms, then the ordered table.
@@ -72,6 +81,8 @@ class Engine {
   void RequestV(const Message& message);
   void RequestL(const Message& message);
   void AnnounceVersionedLoader(const Message& message);
+  // A new box's dialogue: its tally starts afresh and front ends hear of it.
+  void BoxAnnounced();
   void RequestVersion(const Message& message);
   void Accept();
   void Refuse();
@@ -145,6 +156,7 @@ class Engine {
   PollTimer& timer_;
   ConnectionControl& window_;
   ExchangeState state_;
+  DownloadTally tally_;
   std::function<void(RunEvent)> on_run_event_;
   bool check_only_ = false;
   Colour label3_colour_ = colours::kBlack;

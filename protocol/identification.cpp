@@ -80,6 +80,7 @@ void Engine::RequestMode(const Message&) {
   Memo("Target 1M Flash.");
   SizeGuard();
   Reply(image_.TypeName == "LOADER" ? "BL___" : "PC___");
+  BoxAnnounced();
 }
 
 void Engine::RequestV(const Message& message) {
@@ -110,6 +111,12 @@ void Engine::AnnounceVersionedLoader(const Message& message) {
   std::snprintf(line, sizeof line, "-. Target loader version :L %4.4X", state_.LoaderVersion);
   Memo(line);
   AppendLabel3((state_.LoaderVersion & kUcBit) != 0 ? ", u-C[1]" : ", u-C[0]");
+  BoxAnnounced();
+}
+
+void Engine::BoxAnnounced() {
+  tally_ = {};
+  Notify(RunEvent::kAnnounced);
 }
 
 void Engine::RequestVersion(const Message& message) {

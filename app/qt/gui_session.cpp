@@ -1,16 +1,45 @@
 #include "app/qt/gui_session.h"
 
+#include <QSysInfo>
+#include <iostream>
+
 #include "app/core/settings.h"
 
 namespace stbup {
 
-GuiSession::GuiSession(Settings& settings, Dialogs& dialogs, const std::string& trace_path)
-    : comm_(queue_), port_(comm_) {
+GuiSession::GuiSession(Settings& settings, Dialogs& dialogs, const std::string& trace_path,
+                       RecordSink* records)
+    : comm_(queue_), port_(comm_), records_(records) {
   ConfigureVaComm1(comm_);
   // COMn names map through the store's Ports group, paths are used as they are.
   comm_.SetPortResolver([&settings](std::string_view name) { return settings.PortPath(name); });
-  controller_ = std::make_unique<MainFrmController>(port_, settings, dialogs, trace_path);
+  if (records_ != nullptr) {
+    recorder_ = std::make_unique<BoxRecorder>(
+        *records_, BoxRecorder::Where{QSysInfo::machineHostName().toStdString(), "window", {}});
+  }
+  controller_ = std::make_unique<MainFrmController>(port_, settings, dialogs, trace_path,
+                                                    recorder_ ? &recorder_->Tap() : nullptr);
   ConnectVaComm1(comm_, controller_->Logic(), controller_->ShownView());
+  controller_->Logic().GetEngine().SetRunEventHandler(
+      [this](RunEvent event) { OnRunEvent(event); });
+}
+
+// The window's verdicts come from the engine's run events alone.
+void GuiSession::OnRunEvent(RunEvent event) {
+  if (recorder_) {
+    recorder_->Observe(event);
+    if (const auto verdict = WindowVerdictOf(event, recorder_->BoxInProgress())) {
+      // The device the box is on, as the log names it.
+      recorder_->SetPort(port_.DeviceName());
+      recorder_->Finish(controller_->Logic(), *verdict, ExitStatusOf(*verdict));
+      recorder_->Await();
+    }
+    // The window has no place for it in its log: the terminal that started it.
+    if (const auto problem = records_->TakeProblem()) {
+      std::cerr << "stbup-gui: records: " << *problem << std::endl;
+    }
+  }
+  if (on_run_event_) on_run_event_(event);
 }
 
 GuiSession::~GuiSession() {

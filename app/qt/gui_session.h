@@ -1,9 +1,11 @@
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
 
+#include "app/core/box_recorder.h"
 #include "app/core/va_comm_port.h"
 #include "app/qt/main_frm_controller.h"
 #include "app/qt/qt_main_thread_queue.h"
@@ -19,7 +21,9 @@ class Settings;
 class GuiSession {
  public:
   // trace_path: the trace of everything shown ($STBUP_TRACE); empty for none.
-  GuiSession(Settings& settings, Dialogs& dialogs, const std::string& trace_path = {});
+  // records: where each box's record goes; none for no records.
+  GuiSession(Settings& settings, Dialogs& dialogs, const std::string& trace_path = {},
+             RecordSink* records = nullptr);
   // Closes the port and stops the link's threads, releasing any of them still
   // waiting for the user-interface thread.
   ~GuiSession();
@@ -27,16 +31,25 @@ class GuiSession {
   GuiSession& operator=(const GuiSession&) = delete;
 
   void Start(std::string_view first_argument) { controller_->Start(first_argument); }
+  // The engine's run events, after the records have seen them.
+  void SetRunEventHandler(std::function<void(RunEvent)> handler) {
+    on_run_event_ = std::move(handler);
+  }
 
   MainFrmController& Controller() { return *controller_; }
   TMainFrm& Frame() { return controller_->Frame(); }
   TVaComm& VaComm1() { return comm_; }
 
  private:
+  void OnRunEvent(RunEvent event);
+
   QtMainThreadQueue queue_;
   TVaComm comm_;
   VaCommPort port_;
+  RecordSink* records_;
+  std::unique_ptr<BoxRecorder> recorder_;
   std::unique_ptr<MainFrmController> controller_;
+  std::function<void(RunEvent)> on_run_event_;
 };
 
 }  // namespace stbup

@@ -2,12 +2,15 @@
 #include <QApplication>
 #include <QIcon>
 #include <QTimer>
+#include <iostream>
+#include <memory>
 #include <string>
 
 #include "app/qt/dialogs.h"
 #include "app/qt/fonts.h"
 #include "app/qt/gui_session.h"
 #include "app/qt/settings/ini_settings.h"
+#include "records/records.h"
 
 int main(int argc, char** argv) {
   QApplication application(argc, argv);
@@ -18,17 +21,28 @@ int main(int argc, char** argv) {
   stbup::IniSettings settings;
   stbup::ModalDialogs dialogs;
   const QByteArray trace = qgetenv("STBUP_TRACE");
-  stbup::GuiSession session(settings, dialogs, trace.toStdString());
+  // Every box seen through to a verdict is recorded, as by the command line.
+  const std::string records_path = stbup::DefaultRecordsPath();
+  std::unique_ptr<stbup::RecordSink> records;
+  if (!records_path.empty()) records = stbup::OpenRecordSink(records_path);
+  stbup::GuiSession session(settings, dialogs, trace.toStdString(), records.get());
   // Unattended runs (benchmarks, scripts): with STBUP_QUIT_AFTER_RUN set the
   // window quits once the box's run has ended, 0 after "UPGRADE_SUCCESS".
   if (!qgetenv("STBUP_QUIT_AFTER_RUN").isEmpty()) {
-    session.Controller().Logic().GetEngine().SetRunEventHandler([](stbup::RunEvent event) {
-      if (event == stbup::RunEvent::kAccepted) return;
+    session.SetRunEventHandler([](stbup::RunEvent event) {
+      if (event == stbup::RunEvent::kAccepted || event == stbup::RunEvent::kAnnounced) return;
       const int status = event == stbup::RunEvent::kUpgradeSuccess ? 0 : 1;
       // Once the engine has finished with the line that ended the run.
       QTimer::singleShot(0, [status] { QCoreApplication::exit(status); });
     });
   }
   session.Start(argc > 1 ? argv[1] : "");
-  return QApplication::exec();
+  const int status = QApplication::exec();
+  if (records) {
+    records->Flush();
+    if (const auto problem = records->TakeProblem()) {
+      std::cerr << "stbup-gui: records: " << *problem << std::endl;
+    }
+  }
+  return status;
 }

@@ -33,11 +33,23 @@ std::unique_ptr<MainFrmController::TraceSink> MainFrmController::OpenTrace(const
   });
 }
 
+namespace {
+
+std::unique_ptr<TeeView> AlsoShown(View& shown, View* also_shown) {
+  if (also_shown == nullptr) return nullptr;
+  return std::make_unique<TeeView>(shown, *also_shown);
+}
+
+}  // namespace
+
 MainFrmController::MainFrmController(Port& port, Settings& settings, Dialogs& dialogs,
-                                     const std::string& trace_path)
+                                     const std::string& trace_path, View* also_shown)
     : form_view_(frame_, dialogs),
       trace_(OpenTrace(trace_path, form_view_)),
-      view_(trace_ ? static_cast<View&>(trace_->tee) : form_view_),
+      also_shown_(AlsoShown(trace_ ? static_cast<View&>(trace_->tee) : form_view_, also_shown)),
+      view_(also_shown_ ? static_cast<View&>(*also_shown_)
+            : trace_    ? static_cast<View&>(trace_->tee)
+                        : static_cast<View&>(form_view_)),
       controls_(frame_),
       file_dialog_(frame_, dialogs),
       timer_([this] { logic_.Timer1Timer(); }),

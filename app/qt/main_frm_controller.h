@@ -15,6 +15,7 @@ namespace stbup {
 class Dialogs;
 class Port;
 class Settings;
+class TeeView;
 
 // TMainFrm with its logic: the controls' events go to MainWindow's handlers,
 // and MainWindow shows everything through the View over the controls (teed
@@ -22,8 +23,9 @@ class Settings;
 class MainFrmController {
  public:
   // trace_path: where to write the trace of everything shown; empty for none.
+  // also_shown: a View that sees everything shown as well (the records' tap).
   MainFrmController(Port& port, Settings& settings, Dialogs& dialogs,
-                    const std::string& trace_path = {});
+                    const std::string& trace_path = {}, View* also_shown = nullptr);
   ~MainFrmController();
   MainFrmController(const MainFrmController&) = delete;
   MainFrmController& operator=(const MainFrmController&) = delete;
@@ -46,6 +48,7 @@ class MainFrmController {
   TMainFrm frame_;
   FormView form_view_;
   std::unique_ptr<TraceSink> trace_;
+  std::unique_ptr<TeeView> also_shown_;
   View& view_;
   FrameControls controls_;
   FrameFileDialog file_dialog_;

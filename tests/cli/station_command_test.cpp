@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <fstream>
 #include <future>
+#include <map>
 #include <memory>
 #include <sstream>
 #include <string>
@@ -19,6 +20,7 @@
 #include "cli/station_table.h"
 #include "image/image_reader.h"
 #include "image/image_writer.h"
+#include "records/records.h"
 #include "sim/box_simulator.h"
 #include "sim/pty_endpoint.h"
 #include "tests/reliability/upgrade_harness.h"
@@ -135,6 +137,7 @@ TEST_F(StationCommandTest, FourBoxesEachEndAsTheyWouldAlone) {
   StationOptions options = Options(image);
   options.ports = {a.path(), b.path(), c.path(), d.path()};
   options.boxes = 4;
+  options.records_file = dir.PathOf("records.sqlite3");
   StationRun run = Run(options);
   EXPECT_EQ(run.status, kExitSomeBoxNotUpgraded) << run.err << run.out;
 
@@ -169,6 +172,18 @@ TEST_F(StationCommandTest, FourBoxesEachEndAsTheyWouldAlone) {
   EXPECT_TRUE(Contains(Log(c.path()), "Upgrade Fail\n"));
   EXPECT_TRUE(Contains(Log(a.path()), "Upgrade End\n"));
   EXPECT_TRUE(Log(a.path()).starts_with("[ Upgrade mode. ]\n"));
+
+  // One record per box, each under its own port, from the station.
+  std::map<std::string, std::vector<std::string>> verdicts;
+  for (const auto& record : ReadRecords(options.records_file, {})) {
+    EXPECT_EQ(record.front_end, "station");
+    verdicts[record.port].emplace_back(VerdictName(record.verdict));
+  }
+  using Verdicts = std::vector<std::string>;
+  EXPECT_EQ(verdicts[a.path()], Verdicts{"upgraded"});
+  EXPECT_EQ(verdicts[b.path()], Verdicts{"upgraded"});
+  EXPECT_EQ(verdicts[c.path()], Verdicts{"refused"});
+  EXPECT_EQ(verdicts[d.path()], Verdicts{"port_gone"});
 }
 
 TEST_F(StationCommandTest, WatchServesPortsAsTheyAppearAndReleasesThemWhenTheyVanish) {

@@ -269,3 +269,39 @@ TEST_F(DownloadTest, TotalChecksumIsTheSumOfWhatWasSent) {
 
 }  // namespace
 }  // namespace stbup
+
+namespace stbup {
+namespace {
+
+// The records' counts: blocks the box accepted and blocks it asked again,
+// each box's own from its loader's announcement.
+TEST_F(DownloadTest, TallyCountsAcceptedAndRetriedBlocksPerBox) {
+  std::vector<RunEvent> events;
+  engine.SetRunEventHandler([&](RunEvent event) { events.push_back(event); });
+  UseImage(PatternPayload(4096), false, false);
+  Line("REQUEST_V217");
+  EXPECT_EQ(events, std::vector<RunEvent>{RunEvent::kAnnounced});
+  Line("REQUEST_DOWNLOAD");
+  Line("REQUEST_1024DOWN:0000");
+  Line("1024DOWN_ERR:0000");
+  Line("REQUEST_1024DOWN:0000");
+  Line("1024DOWN_ERR:0000");
+  Line("REQUEST_1024DOWN:0000");
+  Line("1024DOWN_SUCCESS:0000");
+  Line("REQUEST_1024DOWN:0001");
+  Line("1024DOWN_SUCCESS:0001");
+  EXPECT_EQ(engine.Tally().BlocksSent, 2);
+  EXPECT_EQ(engine.Tally().BlocksRetried, 2);
+  // The next box starts from nothing, whichever way its loader announces itself.
+  for (const char* announcement : {"REQUEST_L301", "REQUEST_MODE"}) {
+    Line("1024DOWN_SUCCESS:0002");
+    Line(announcement);
+    EXPECT_EQ(engine.Tally().BlocksSent, 0) << announcement;
+    EXPECT_EQ(engine.Tally().BlocksRetried, 0) << announcement;
+  }
+  EXPECT_EQ(events, (std::vector<RunEvent>{RunEvent::kAnnounced, RunEvent::kAnnounced,
+                                           RunEvent::kAnnounced}));
+}
+
+}  // namespace
+}  // namespace stbup

@@ -38,6 +38,15 @@ using namespace std::chrono_literals;
 
 constexpr int kBlocks = 96;
 
+// Records kept in memory, as the window hands them over.
+class MemorySink : public RecordSink {
+ public:
+  void Append(BoxRecord record) override { records.push_back(std::move(record)); }
+  std::optional<std::string> TakeProblem() override { return std::nullopt; }
+  void Flush() override {}
+  std::vector<BoxRecord> records;
+};
+
 // Runs the window's event loop until done() holds or the time is up.
 bool RunUntil(const std::function<bool()>& done, std::chrono::milliseconds limit) {
   const auto deadline = std::chrono::steady_clock::now() + limit;
@@ -96,7 +105,7 @@ class PtyUpgradeTest : public testing::Test {
 
   void StartWindow() {
     settings = std::make_unique<IniSettings>(QString::fromStdString(dir.PathOf("stbup.ini")));
-    session = std::make_unique<GuiSession>(*settings, dialogs, dir.PathOf("trace.jsonl"));
+    session = std::make_unique<GuiSession>(*settings, dialogs, dir.PathOf("trace.jsonl"), &records);
     // What the setup controls show while the bars move, sampled as it runs.
     sampler_.callOnTimeout([this] {
       TMainFrm& frame = session->Frame();
@@ -124,6 +133,7 @@ class PtyUpgradeTest : public testing::Test {
   TempDir dir;
   PtyEndpoint pty;
   ScriptedDialogs dialogs;
+  MemorySink records;
   std::unique_ptr<IniSettings> settings;
   std::unique_ptr<GuiSession> session;
   std::atomic<bool> box_done_{false};
@@ -198,6 +208,33 @@ TEST_F(PtyUpgradeTest, WholeUpgradeThroughTheWindow) {
   EXPECT_EQ(index_of("\"setup_enabled\":true", locked + 1), unlocked);
   EXPECT_TRUE(dialogs.messages.isEmpty());
   EXPECT_TRUE(dialogs.errors.isEmpty());
+
+  ASSERT_EQ(records.records.size(), 1u);
+  const BoxRecord& record = records.records[0];
+  EXPECT_EQ(record.verdict, Verdict::kUpgraded);
+  EXPECT_EQ(record.exit_status, 0);
+  EXPECT_EQ(record.front_end, "window");
+  EXPECT_EQ(record.port, pty.slave_path());
+  EXPECT_EQ(record.blocks_sent, kBlocks);
+  EXPECT_EQ(record.box_model, "MX1");
+  EXPECT_EQ(record.image_model, "MX1");
+  EXPECT_EQ(record.log_tail, "");
+}
+
+// The window's verdicts come from the engine's run events: a refused box is
+// one record; a box that restarts after its success adds none.
+TEST_F(PtyUpgradeTest, TheWindowRecordsEachBoxOnce) {
+  SimulatorOptions options;
+  options.model = "ZZZ";
+  StartBox(options);
+  StartWindow();
+  ASSERT_TRUE(RunUntil([&] { return box_done_ && !records.records.empty(); }, 30s));
+  ASSERT_EQ(records.records.size(), 1u);
+  EXPECT_EQ(records.records[0].verdict, Verdict::kRefused);
+  EXPECT_EQ(records.records[0].exit_status, 5);
+  EXPECT_EQ(records.records[0].box_model, "ZZZ");
+  EXPECT_NE(records.records[0].log_tail.find("Upgrade Fail"), std::string::npos)
+      << records.records[0].log_tail;
 }
 
 TEST_F(PtyUpgradeTest, EnterReconnectsAfterTheBoxStartedItsOwnSoftware) {
@@ -209,6 +246,8 @@ TEST_F(PtyUpgradeTest, EnterReconnectsAfterTheBoxStartedItsOwnSoftware) {
   ASSERT_TRUE(RunUntil([&] { return box_done_ && !session->VaComm1().Active(); }, 60s));
   const QStringList memo = Memo();
   EXPECT_TRUE(memo.contains("STB normal start."));
+  ASSERT_EQ(records.records.size(), 1u);
+  EXPECT_EQ(records.records[0].verdict, Verdict::kUpgraded);
   EXPECT_EQ(frame.lblLogoName->text(), "Disconnected !");
   EXPECT_TRUE(frame.bbConnect->isVisible());
   EXPECT_EQ(frame.bbConnect->text(), "Disconnected");

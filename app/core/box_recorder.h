@@ -1,0 +1,80 @@
+#pragma once
+
+#include <chrono>
+#include <deque>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "app/core/box_record.h"
+#include "app/core/record_sink.h"
+#include "protocol/engine.h"
+#include "seams/null_view.h"
+
+namespace stbup {
+
+class MainWindow;
+
+// "2026-12-08T12:34:56.789Z": the records' form of a UTC time.
+std::string FormatUtcTimestamp(std::chrono::system_clock::time_point time);
+
+// A byte string as UTF-8, each byte the code point of the same value, so any
+// text from a box can be stored and exported.
+std::string BytesToUtf8(std::string_view bytes);
+
+// Builds one record per box of a window's runs and hands it to a sink. It
+// reads what the engine knows of the box and the loaded image; the front end
+// tees its Tap() beside what it shows (for the log lines that explain a
+// failure), tells it the engine's run events and says when a box has ended.
+class BoxRecorder {
+ public:
+  static constexpr std::size_t kTailLines = 16;
+
+  struct Where {
+    std::string station;    // the host name
+    std::string front_end;  // "upgrade", "station" or "window"
+    std::string port;       // as the operator named it; empty: the window's COMn
+  };
+
+  BoxRecorder(RecordSink& sink, Where where);
+
+  // A View that shows nothing and keeps the last memo lines.
+  View& Tap() { return tap_; }
+
+  // The engine's milestones, as they come.
+  void Observe(RunEvent event);
+  // The next box is awaited (after a verdict, or at start-up).
+  void Await();
+  // The port as the front end names it now (a window's port can change).
+  void SetPort(std::string port) { where_.port = std::move(port); }
+  // A box has spoken since it was awaited and has no verdict yet.
+  bool BoxInProgress() const { return announced_ && !finished_; }
+  // Records the end of the box on the window's line; once per box (later
+  // calls until Await are ignored).
+  void Finish(const MainWindow& window, Verdict verdict, int exit_status);
+
+ private:
+  class Tail : public NullView {
+   public:
+    void AddMemoLine(std::string_view line) override;
+    std::deque<std::string> lines;
+  };
+
+  RecordSink& sink_;
+  Where where_;
+  Tail tap_;
+  std::chrono::system_clock::time_point awaited_at_;
+  std::chrono::steady_clock::time_point awaited_steady_;
+  std::optional<std::chrono::system_clock::time_point> announced_at_;
+  std::chrono::steady_clock::time_point announced_steady_;
+  bool announced_ = false;
+  bool identified_ = false;
+  bool finished_ = false;
+};
+
+// The verdict the window gives a run event, when the event ends a box: the
+// window has no exit status of its own, so its records take the command
+// line's figure for the same ending.
+std::optional<Verdict> WindowVerdictOf(RunEvent event, bool box_in_progress);
+
+}  // namespace stbup

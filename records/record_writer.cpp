@@ -1,0 +1,117 @@
+#include "records/record_writer.h"
+
+#include "records/record_database.h"
+#include "records/sha256.h"
+#include "records/signal_free_thread.h"
+
+namespace stbup {
+
+RecordWriter::RecordWriter(std::string path) : path_(std::move(path)) {
+  thread_ = StartSignalFreeThread([this] { Loop(); });
+}
+
+RecordWriter::~RecordWriter() {
+  {
+    std::lock_guard lock(mutex_);
+    stopping_ = true;
+  }
+  wake_.notify_one();
+  thread_.join();
+}
+
+void RecordWriter::Append(BoxRecord record) {
+  {
+    std::lock_guard lock(mutex_);
+    queue_.push_back(std::move(record));
+    ++appended_;
+  }
+  wake_.notify_one();
+}
+
+std::optional<std::string> RecordWriter::TakeProblem() {
+  std::lock_guard lock(mutex_);
+  if (!problem_ || problem_taken_) return std::nullopt;
+  problem_taken_ = true;
+  return problem_;
+}
+
+void RecordWriter::Flush() {
+  std::unique_lock lock(mutex_);
+  const std::uint64_t target = appended_;
+  written_.wait(lock, [&] { return done_ >= target; });
+}
+
+void RecordWriter::Note(const std::string& problem) {
+  std::lock_guard lock(mutex_);
+  if (!problem_) problem_ = problem;
+}
+
+void RecordWriter::Open() {
+  const std::filesystem::path parent = std::filesystem::path(path_).parent_path();
+  std::error_code error;
+  if (!parent.empty() && !std::filesystem::is_directory(parent, error)) {
+    std::filesystem::create_directories(parent, error);
+    if (error) {
+      throw RecordsError(path_ + ": cannot create the folder " + parent.string() + ": " +
+                         error.message());
+    }
+  }
+  database_ = std::make_unique<RecordDatabase>(path_, RecordDatabase::Mode::kWrite);
+}
+
+void RecordWriter::Loop() {
+  // Opening early finds a broken file before the first box ends; a failure
+  // here is tried again with the first batch.
+  try {
+    Open();
+  } catch (const RecordsError& error) {
+    Note(error.what());
+  } catch (const std::exception& error) {
+    Note(path_ + ": " + error.what());
+  }
+  std::unique_lock lock(mutex_);
+  for (;;) {
+    wake_.wait(lock, [this] { return stopping_ || !queue_.empty(); });
+    if (queue_.empty()) break;  // stopping, and nothing left to write
+    std::deque<BoxRecord> batch;
+    batch.swap(queue_);
+    lock.unlock();
+    const std::size_t count = batch.size();
+    Write(batch);
+    lock.lock();
+    done_ += count;
+    written_.notify_all();
+  }
+}
+
+void RecordWriter::Write(std::deque<BoxRecord>& batch) {
+  for (BoxRecord& record : batch) DigestImage(record);
+  try {
+    if (!database_) Open();
+    database_->Insert(std::vector<BoxRecord>(batch.begin(), batch.end()));
+  } catch (const RecordsError& error) {
+    Note(error.what());
+    database_.reset();
+  } catch (const std::exception& error) {
+    Note(path_ + ": " + error.what());
+    database_.reset();
+  }
+}
+
+void RecordWriter::DigestImage(BoxRecord& record) {
+  if (record.image_sha256 || !record.image_size || record.image_path.empty()) return;
+  std::error_code error;
+  const std::uintmax_t size = std::filesystem::file_size(record.image_path, error);
+  if (error || size != static_cast<std::uintmax_t>(*record.image_size)) return;
+  const auto modified = std::filesystem::last_write_time(record.image_path, error);
+  if (error) return;
+  // One image serves many boxes: digest it once while it stays the same.
+  auto known = digests_.find(record.image_path);
+  if (known == digests_.end() || known->second.size != size || known->second.modified != modified) {
+    Digest digest{size, modified, Sha256OfFile(record.image_path)};
+    known = digests_.insert_or_assign(record.image_path, digest).first;
+  }
+  record.image_sha256 = known->second.sha256;
+}
+
+}  // namespace stbup

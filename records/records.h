@@ -1,0 +1,45 @@
+#pragma once
+
+#include <memory>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "app/core/box_record.h"
+#include "app/core/record_sink.h"
+
+namespace stbup {
+
+// The records database as the front ends see it. A build without the store
+// (no SQLite) has these too: the sink is absent and reading fails with a
+// RecordsError saying so.
+
+class RecordsError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// $STBUP_RECORDS, else stbup/records.sqlite3 under the user's data directory
+// ($XDG_DATA_HOME, else ~/.local/share); empty when there is no home.
+std::string DefaultRecordsPath();
+
+// A sink writing to the file from a thread of its own; nothing when this
+// build keeps no records. Its destructor waits for queued records.
+std::unique_ptr<RecordSink> OpenRecordSink(const std::string& path);
+
+// Which records to read. Times are records' UTC texts; `since` is inclusive,
+// `before` exclusive.
+struct RecordFilter {
+  std::optional<std::string> since;
+  std::optional<std::string> before;
+  std::optional<std::string> port;
+  std::optional<std::string> model;  // the box's model or the image's
+  std::optional<Verdict> verdict;
+};
+
+// The records that match, oldest first. Throws RecordsError when the file
+// cannot be read (missing, not a database, a newer schema).
+std::vector<BoxRecord> ReadRecords(const std::string& path, const RecordFilter& filter);
+
+}  // namespace stbup

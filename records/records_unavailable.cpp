@@ -1,0 +1,15 @@
+// The records seam for a build without the store (no SQLite): no sink, and
+// reading says why.
+#include "records/records.h"
+
+namespace stbup {
+
+std::string DefaultRecordsPath() { return {}; }
+
+std::unique_ptr<RecordSink> OpenRecordSink(const std::string&) { return nullptr; }
+
+std::vector<BoxRecord> ReadRecords(const std::string&, const RecordFilter&) {
+  throw RecordsError("this build keeps no records");
+}
+
+}  // namespace stbup
