@@ -94,6 +94,8 @@ class Station {
   void Abort(int status, std::string_view why);
   void CheckDrained();
   void Note(std::string_view text);
+  // A line under the live table; the oldest goes.
+  void Recent(std::string_view line);
   // A records file that cannot be written is said once; the station goes on.
   void SayRecordsProblem();
   void Redraw(bool final);
@@ -115,6 +117,7 @@ class Station {
   bool taking_boxes_ = true;
   int interrupts_ = 0;
   std::optional<int> aborted_status_;
+  std::set<std::string> refused_;    // watched ports whose files cannot be written
   std::vector<std::string> recent_;  // the last events, under the live table
   std::size_t drawn_lines_ = 0;
   bool finished_ = false;  // the table is drawn for the last time
@@ -192,7 +195,15 @@ void Station::Look() {
     for (const auto& path : Matches(watch_)) {
       bool known = std::any_of(slots_.begin(), slots_.end(),
                                [&](const Slot& slot) { return slot.port->Port() == path; });
-      if (!known && taking_boxes_) AddSlot(path, true);
+      if (known || !taking_boxes_ || refused_.contains(path)) continue;
+      try {
+        AddSlot(path, true);
+      } catch (const std::exception& problem) {
+        // Its log or trace cannot be written: said once, and the port is
+        // left alone rather than served without them.
+        refused_.insert(path);
+        Note(path + " is not served: " + problem.what());
+      }
     }
   }
   for (auto& slot : slots_) {
@@ -211,9 +222,7 @@ void Station::OnEvent(StationPort& port, std::string_view text) {
   std::string line =
       ConsoleView::EscapeForTerminal(port.Port()) + ": " + ConsoleView::EscapeForTerminal(text);
   if (terminal_) {
-    recent_.push_back(ClockTime() + " " + line);
-    constexpr std::size_t kRecent = 6;
-    if (recent_.size() > kRecent) recent_.erase(recent_.begin());
+    Recent(line);
     return;
   }
   // One whole line at a time; nothing else writes to this stream meanwhile.
@@ -277,9 +286,15 @@ void Station::CheckDrained() {
   if (!serving) loop_->Quit();
 }
 
+void Station::Recent(std::string_view line) {
+  constexpr std::size_t kRecent = 6;
+  recent_.push_back(ClockTime() + " " + ConsoleView::EscapeForTerminal(line));
+  if (recent_.size() > kRecent) recent_.erase(recent_.begin());
+}
+
 void Station::Note(std::string_view text) {
   if (terminal_ && !finished_) {
-    recent_.push_back(ClockTime() + " " + std::string(text));
+    Recent(text);
     return;
   }
   PrintError(err_, text);

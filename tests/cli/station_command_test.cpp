@@ -278,6 +278,21 @@ TEST_F(StationCommandTest, UsageAndImageProblemsEndBeforeAnyPortOpens) {
   options.ports.clear();
   EXPECT_EQ(Run(options).status, kExitUsage);
 
+  // A watched port whose log cannot be created is said once and left alone.
+  const std::string link = dir.PathOf("watched-1");
+  std::filesystem::create_symlink(pty.slave_path(), link);
+  std::filesystem::create_directories(dir.PathOf("logs/" + StationFileName(link) + ".log"));
+  options.watch = link;
+  options.timeout_seconds = 0.6;
+  StationRun unwritable = Run(options);
+  EXPECT_EQ(unwritable.status, 0) << unwritable.err;
+  const std::string said = "stbup: " + link + " is not served: Cannot create file";
+  const auto first = unwritable.err.find(said);
+  EXPECT_NE(first, std::string::npos) << unwritable.err;
+  EXPECT_EQ(unwritable.err.find(said, first + 1), std::string::npos) << unwritable.err;
+  EXPECT_FALSE(Contains(unwritable.out, link + ": serving")) << unwritable.out;
+  options.watch.clear();
+
   options.ports = {pty.slave_path()};
   options.log_dir = dir.WriteFile("file-not-folder", "x");
   StationRun bad_dir = Run(options);
