@@ -101,6 +101,8 @@ class Station {
   void Redraw(bool final);
   std::size_t TerminalWidth() const;
   int BoxesTaken() const;
+  // What a box that succeeded did.
+  std::string SuccessWord() const { return options_.check_only ? "accepted" : "upgraded"; }
 
   const StationOptions& options_;
   std::ostream& out_;
@@ -325,8 +327,8 @@ void Station::Redraw(bool final) {
     failed += row.failed;
   }
   std::string status = std::to_string(rows.size()) + (rows.size() == 1 ? " port, " : " ports, ") +
-                       std::to_string(upgraded) + " upgraded, " + std::to_string(failed) +
-                       " failed";
+                       std::to_string(upgraded) + " " + SuccessWord() + ", " +
+                       std::to_string(failed) + " failed";
   if (!final) {
     status += taking_boxes_ ? "   Ctrl-C: take no new boxes"
                             : "   taking no new boxes; Ctrl-C again: abort";
@@ -435,23 +437,24 @@ int Station::Run() {
   }
 
   std::vector<StationPortSummary> summary;
-  bool all_upgraded = true;
+  bool all_succeeded = true;
   for (const auto& slot : slots_) {
     StationPortSummary port;
     port.port = slot.port->Port();
-    port.verdicts = slot.port->Verdicts();
-    for (const auto& box : slot.port->Boxes()) {
-      (box.status == kExitOk ? port.upgraded : port.failed) += 1;
-      all_upgraded = all_upgraded && box.status == kExitOk;
+    const auto& boxes = slot.port->Boxes();
+    const auto& verdicts = slot.port->Verdicts();
+    for (std::size_t i = 0; i < boxes.size() && i < verdicts.size(); ++i) {
+      port.boxes.push_back({boxes[i].status == kExitOk, verdicts[i]});
+      all_succeeded = all_succeeded && boxes[i].status == kExitOk;
     }
     summary.push_back(std::move(port));
   }
   out_ << '\n';
-  for (const auto& line : StationSummary(summary)) out_ << line << '\n';
+  for (const auto& line : StationSummary(summary, SuccessWord())) out_ << line << '\n';
   out_.flush();
   slots_.clear();
   if (aborted_status_) return *aborted_status_;
-  return all_upgraded ? kExitOk : kExitSomeBoxNotUpgraded;
+  return all_succeeded ? kExitOk : kExitSomeBoxNotUpgraded;
 }
 
 }  // namespace

@@ -83,6 +83,7 @@ bool StationPort::Serve(EventLoop& loop, const PortSession::Options& options) {
     if (listener_.ended) listener_.ended(*this, status);
   };
   View& view = tee_ ? static_cast<View&>(*tee_) : *this;
+  check_only_ = options.check_only;
   session_ = std::make_unique<PortSession>(loop, view, options, std::move(listener));
   switch (session_->Begin()) {
     case PortSession::Start::kRunning:
@@ -132,6 +133,7 @@ void StationPort::OnBoxEnded(const BoxOutcome& box) {
   box_ended_at_ = Clock::now();
   boxes_.push_back(box);
   std::string verdict = DescribeBoxStatus(box.status);
+  if (check_only_ && box.status == kExitOk) verdict = "would take the image (check only)";
   if (box.status == kExitOk) {
     ++row_.upgraded;
   } else {

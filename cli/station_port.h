@@ -112,6 +112,7 @@ class StationPort : public View {
   std::unique_ptr<PortSession> session_;
   std::vector<std::unique_ptr<PortSession>> retired_;
 
+  bool check_only_ = false;
   StationRow row_;
   std::string label3_ = "???";
   std::map<Edit, std::string> edits_;

@@ -1,6 +1,7 @@
 #include "cli/station_table.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cmath>
 #include <cstdio>
 
@@ -78,38 +79,44 @@ std::vector<std::string> StationTable(const std::vector<StationRow>& rows, std::
   return lines;
 }
 
-std::vector<std::string> StationSummary(const std::vector<StationPortSummary>& ports) {
+std::vector<std::string> StationSummary(const std::vector<StationPortSummary>& ports,
+                                        std::string_view success) {
   std::size_t port_width = 4;
   for (const auto& port : ports) port_width = std::max(port_width, port.port.size());
+  std::string success_head(success);
+  for (char& c : success_head) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
   std::vector<std::string> lines;
-  auto row = [&](std::string_view port, std::string_view boxes, std::string_view upgraded,
+  auto row = [&](std::string_view port, std::string_view boxes, std::string_view succeeded,
                  std::string_view failed, std::string_view last) {
     std::string text = std::string(port) + std::string(port_width - port.size(), ' ') + "  " +
-                       RightCell(boxes, 5) + "  " + RightCell(upgraded, 8) + "  " +
+                       RightCell(boxes, 5) + "  " + RightCell(succeeded, 8) + "  " +
                        RightCell(failed, 6) + "  " + std::string(last);
     return Cut(std::move(text), std::string::npos);
   };
-  lines.push_back(row("PORT", "BOXES", "UPGRADED", "FAILED", "LAST VERDICT"));
+  lines.push_back(row("PORT", "BOXES", success_head, "FAILED", "LAST VERDICT"));
   int boxes = 0;
-  int upgraded = 0;
+  int succeeded = 0;
   for (const auto& port : ports) {
-    boxes += static_cast<int>(port.verdicts.size());
-    upgraded += port.upgraded;
-    lines.push_back(row(ConsoleView::EscapeForTerminal(port.port),
-                        std::to_string(port.verdicts.size()), std::to_string(port.upgraded),
-                        std::to_string(port.failed),
-                        port.verdicts.empty() ? "-" : port.verdicts.back()));
+    int port_succeeded = 0;
+    for (const auto& box : port.boxes) port_succeeded += box.succeeded ? 1 : 0;
+    const int port_boxes = static_cast<int>(port.boxes.size());
+    boxes += port_boxes;
+    succeeded += port_succeeded;
+    lines.push_back(
+        row(ConsoleView::EscapeForTerminal(port.port), std::to_string(port_boxes),
+            std::to_string(port_succeeded), std::to_string(port_boxes - port_succeeded),
+            port.boxes.empty() ? "-" : ConsoleView::EscapeForTerminal(port.boxes.back().verdict)));
   }
   for (const auto& port : ports) {
-    for (std::size_t i = 0; i < port.verdicts.size(); ++i) {
-      if (port.verdicts[i] == "upgraded") continue;
+    for (std::size_t i = 0; i < port.boxes.size(); ++i) {
+      if (port.boxes[i].succeeded) continue;
       lines.push_back(ConsoleView::EscapeForTerminal(port.port) + " box " + std::to_string(i + 1) +
-                      ": " + port.verdicts[i]);
+                      ": " + ConsoleView::EscapeForTerminal(port.boxes[i].verdict));
     }
   }
   lines.push_back(std::to_string(boxes) + (boxes == 1 ? " box, " : " boxes, ") +
-                  std::to_string(upgraded) + " upgraded, " + std::to_string(boxes - upgraded) +
-                  " not");
+                  std::to_string(succeeded) + " " + std::string(success) + ", " +
+                  std::to_string(boxes - succeeded) + " not");
   return lines;
 }
 

@@ -13,13 +13,18 @@ std::vector<std::string> StationTable(const std::vector<StationRow>& rows, std::
 
 // What the station did, port by port, when it ends: a line per port with its
 // counts and last verdict, then every box that did not end upgraded and why.
+struct StationBoxSummary {
+  bool succeeded = false;  // upgraded (or, checking only, accepted)
+  std::string verdict;
+};
 struct StationPortSummary {
   std::string port;
-  std::vector<std::string> verdicts;  // one per box, in order
-  int upgraded = 0;
-  int failed = 0;
+  std::vector<StationBoxSummary> boxes;  // in order
 };
-std::vector<std::string> StationSummary(const std::vector<StationPortSummary>& ports);
+// success names what a box that succeeded did: "upgraded", or "accepted" when
+// the station only checks.
+std::vector<std::string> StationSummary(const std::vector<StationPortSummary>& ports,
+                                        std::string_view success = "upgraded");
 
 // "12.3 KiB/s", "--" for 0.
 std::string StationRate(double bytes_per_second);

@@ -186,6 +186,31 @@ TEST_F(StationCommandTest, FourBoxesEachEndAsTheyWouldAlone) {
   EXPECT_EQ(verdicts[d.path()], Verdicts{"port_gone"});
 }
 
+TEST_F(StationCommandTest, CheckOnlyTellsWhichBoxesWouldTakeTheImage) {
+  const std::string image = WriteCodeImage(dir, 0xC0000);
+  SimulatorOptions takes;
+  takes.ack_timeout_ms = 300;
+  SimulatorOptions refuses = takes;
+  refuses.model = "QQ9";
+  SimulatedBox a(image, takes), b(image, refuses);
+  StationOptions options = Options(image);
+  options.ports = {a.path(), b.path()};
+  options.boxes = 2;
+  options.check_only = true;
+  StationRun run = Run(options);
+  EXPECT_EQ(run.status, kExitSomeBoxNotUpgraded) << run.err << run.out;
+  EXPECT_TRUE(Contains(run.out, a.path() + ": box 1: would take the image (check only) ("))
+      << run.out;
+  EXPECT_TRUE(Contains(run.out, b.path() + ": box 1: refused (Upgrade Fail): ")) << run.out;
+  EXPECT_TRUE(Contains(run.out, "\n2 boxes, 1 accepted, 1 not\n")) << run.out;
+  // No data moved to either box.
+  for (SimulatedBox* box : {&a, &b}) {
+    const auto played = box->Summaries();
+    ASSERT_FALSE(played.empty());
+    EXPECT_EQ(played[0].blocks, 0);
+  }
+}
+
 TEST_F(StationCommandTest, WatchServesPortsAsTheyAppearAndReleasesThemWhenTheyVanish) {
   const std::string image = testing::WriteSmallImage(dir, 16 * 1024);
   const std::string first_link = dir.PathOf("box-1");
@@ -328,7 +353,7 @@ TEST(StationTable, RowsAndSummaryAreLaidOutInColumns) {
   EXPECT_EQ(narrow[1], "/dev/pts/7  5518 L 217  A\\x1B[2J    Down");
 
   const auto summary = StationSummary(
-      {{"/dev/pts/7", {"upgraded", "refused (Upgrade Fail)"}, 1, 1}, {"COM3", {}, 0, 0}});
+      {{"/dev/pts/7", {{true, "upgraded"}, {false, "refused (Upgrade Fail)"}}}, {"COM3", {}}});
   const std::vector<std::string> expected = {
       "PORT        BOXES  UPGRADED  FAILED  LAST VERDICT",
       "/dev/pts/7      2         1       1  refused (Upgrade Fail)",
@@ -337,6 +362,11 @@ TEST(StationTable, RowsAndSummaryAreLaidOutInColumns) {
       "2 boxes, 1 upgraded, 1 not",
   };
   EXPECT_EQ(summary, expected);
+  // Checking only, a box that would take the image is what succeeds.
+  const auto checked =
+      StationSummary({{"COM3", {{true, "would take the image (check only)"}}}}, "accepted");
+  EXPECT_EQ(checked.front(), "PORT  BOXES  ACCEPTED  FAILED  LAST VERDICT");
+  EXPECT_EQ(checked.back(), "1 box, 1 accepted, 0 not");
   EXPECT_EQ(StationFileName("/dev/serial/by-id/usb-FTDI_A-if00"),
             "dev_serial_by-id_usb-FTDI_A-if00");
   EXPECT_EQ(StationFileName("COM3"), "COM3");
