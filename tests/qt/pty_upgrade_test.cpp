@@ -170,10 +170,6 @@ TEST_F(PtyUpgradeTest, WholeUpgradeThroughTheWindow) {
   EXPECT_EQ(frame.lblLogoName->palette().color(QPalette::Window), QColor(0, 0, 255));
   EXPECT_TRUE(frame.bbConnect->isVisible());
   EXPECT_EQ(frame.bbConnect->text(), "Disconnected");
-  // The port stays open after success; the button does nothing then.
-  EXPECT_TRUE(session->VaComm1().Active());
-  frame.bbConnect->click();
-  EXPECT_EQ(Memo(), memo);
   EXPECT_TRUE(frame.Label3->text().startsWith("L 217")) << frame.Label3->text().toStdString();
 
   // Locked from the box's ACK until the run ended, and unlocked after.
@@ -198,6 +194,14 @@ TEST_F(PtyUpgradeTest, WholeUpgradeThroughTheWindow) {
   EXPECT_EQ(index_of("\"setup_enabled\":true", locked + 1), unlocked);
   EXPECT_TRUE(dialogs.messages.isEmpty());
   EXPECT_TRUE(dialogs.errors.isEmpty());
+
+  // The port stays open after success; the button restarts the exchange on
+  // it, so the next box is woken.
+  EXPECT_TRUE(session->VaComm1().Active());
+  frame.bbConnect->click();
+  EXPECT_EQ(Memo().mid(memo.size()).front(), "[ Upgrade mode. ]");
+  EXPECT_EQ(session->Controller().Timer1().Interval(), 100);
+  EXPECT_FALSE(frame.bbConnect->isVisible());
 }
 
 TEST_F(PtyUpgradeTest, EnterReconnectsAfterTheBoxStartedItsOwnSoftware) {
