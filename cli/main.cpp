@@ -6,6 +6,7 @@
 #include "cli/mkimage_command.h"
 #include "cli/ports_command.h"
 #include "cli/simulate_command.h"
+#include "cli/station_command.h"
 #include "cli/upgrade_command.h"
 
 int main(int argc, char** argv) {
@@ -15,6 +16,7 @@ int main(int argc, char** argv) {
   stbup::AddInfoCommand(registry);
   stbup::AddMkimageCommand(registry);
   stbup::AddUpgradeCommand(registry);
+  stbup::AddStationCommand(registry);
   stbup::AddPortsCommand(registry);
   stbup::AddDemoCommand(registry);
   stbup::AddSimulateCommand(registry);
