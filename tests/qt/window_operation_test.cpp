@@ -231,7 +231,7 @@ TEST_F(WindowOperationTest, RepliesLeaveBeforeTheErrorBoxAndPollsGoOnWhileItIsOp
   // The upload file cannot be created: a folder has its name.
   ASSERT_TRUE(std::filesystem::create_directory(dir.PathOf("box.tdf")));
   StartWindow();
-  ASSERT_EQ(ReceiveUntil("\x07").front(), '\x07');
+  ASSERT_EQ(ReceiveUntil("\x07").find('\x07'), 0u);
 
   std::string at_box;
   std::vector<Clock::time_point> polls_in_box;
@@ -271,7 +271,7 @@ TEST_F(WindowOperationTest, RepliesLeaveBeforeTheErrorBoxAndPollsGoOnWhileItIsOp
 
 TEST_F(WindowOperationTest, TheResetByteReachesTheBoxBeforeThePortCloses) {
   StartWindow();
-  ASSERT_EQ(ReceiveUntil("\x07").front(), '\x07');
+  ASSERT_EQ(ReceiveUntil("\x07").find('\x07'), 0u);
   ASSERT_EQ(::write(pty->master(), "NO_ACKNOWLEDGE with PC.\n", 24), 24);
   ASSERT_TRUE(RunUntil([&] { return !session->VaComm1().Active(); }, 3s));
   EXPECT_EQ(WithoutPolls(ReceiveUntil("\x07", 1s)), "\x07");
@@ -279,6 +279,26 @@ TEST_F(WindowOperationTest, TheResetByteReachesTheBoxBeforeThePortCloses) {
   EXPECT_TRUE(memo.contains("STB normal start."));
   EXPECT_TRUE(
       memo.contains(QString::fromStdString(device_) + " Off !!! (\"Enter\" key to reconnect.)"));
+}
+
+TEST_F(WindowOperationTest, ABadPortIndexIsSaidOnceAndTheSavedPortStillOpens) {
+  const QString ini = QString::fromStdString(dir.PathOf("stbup.ini"));
+  QSettings(ini, QSettings::IniFormat)
+      .setValue("SOFTWARE/TAVOLINKS/SOFTWAREUPGRADE_TZIP/PortIndex", "abc");
+  StartWindow();
+  EXPECT_EQ(dialogs.errors, QStringList{"'abc' is not a valid integer value"});
+  ASSERT_EQ(ReceiveUntil("\x07").find('\x07'), 0u);
+  TMainFrm& frame = session->Frame();
+  EXPECT_EQ(frame.edModelName->text(), "MX1");
+  EXPECT_EQ(frame.cbPort->currentText().toStdString(), device_);
+  EXPECT_TRUE(frame.close());
+  QSettings saved(ini, QSettings::IniFormat);
+  const QString group = "SOFTWARE/TAVOLINKS/SOFTWAREUPGRADE_TZIP/";
+  EXPECT_EQ(saved.value(group + "FileName").toString().toStdString(), image_);
+  EXPECT_EQ(saved.value(group + "ComPort").toString().toStdString(), device_);
+  EXPECT_EQ(saved.value(group + "PortIndex").toString(),
+            QString::number(frame.cbPort->currentIndex()));
+  EXPECT_EQ(dialogs.errors.size(), 1);
 }
 
 TEST_F(WindowOperationTest, AnAdapterPulledWhileIdleIsOneTransitionAndEnterReconnects) {
