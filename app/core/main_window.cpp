@@ -394,13 +394,16 @@ void MainWindow::VaComm1DeviceLost() {
   Guarded([&] {
     if (!port_.Active()) return;
     const std::string device = port_.DeviceName();
+    const bool run_cut = RunInProgress();
     timer_.Stop();
     engine_.CloseFiles();
     engine_.EndRun();
     link_.Close();
     view_.AddMemoLine(">> " + device + " has gone away (unplugged or hung up).");
     engine_.LogPortOff(device);
-    view_.SetLogo("Disconnected !", std::nullopt, std::nullopt);
+    // The banner keeps the last outcome ("Upgrade End!") unless the loss
+    // cut a run short.
+    if (run_cut) view_.SetLogo("Disconnected !", std::nullopt, std::nullopt);
     view_.ShowConnect(true, kDisconnected);
   });
 }

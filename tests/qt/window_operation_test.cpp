@@ -164,7 +164,7 @@ class WindowOperationTest : public testing::Test {
   }
 
   // The transition every loss ends in, as the operator sees it.
-  void ExpectPortLostState() {
+  void ExpectPortLostState(const QString& banner) {
     TMainFrm& frame = session->Frame();
     EXPECT_FALSE(session->VaComm1().Active());
     const QString device = QString::fromStdString(device_);
@@ -173,7 +173,7 @@ class WindowOperationTest : public testing::Test {
     EXPECT_TRUE(memo.contains(device + " Off !!! (\"Enter\" key to reconnect.)"));
     EXPECT_TRUE(frame.bbConnect->isVisible());
     EXPECT_EQ(frame.bbConnect->text(), "Disconnected");
-    EXPECT_EQ(frame.lblLogoName->text(), "Disconnected !");
+    EXPECT_EQ(frame.lblLogoName->text(), banner);
     EXPECT_TRUE(frame.cbPort->isEnabled() && frame.bbFileOpen->isEnabled() &&
                 frame.bbExit->isEnabled());
     EXPECT_EQ(session->Controller().Timer1().Interval(), 0);
@@ -307,7 +307,7 @@ TEST_F(WindowOperationTest, AnAdapterPulledWhileIdleIsOneTransitionAndEnterRecon
   RunFor(250ms);  // polling
   pty->CloseMaster();
   ASSERT_TRUE(RunUntil([&] { return !session->VaComm1().Active(); }, 2s));
-  ExpectPortLostState();
+  ExpectPortLostState("Simple and Speedy");
   ExpectIdleWhileGone();
   ExpectEnterReconnectsOnceTheDeviceIsBack();
 }
@@ -321,7 +321,7 @@ TEST_F(WindowOperationTest, AnAdapterPulledMidDownloadEndsTheRunAndEnterReconnec
   ASSERT_TRUE(RunUntil([&] { return box_done_ && !session->VaComm1().Active(); }, 20s));
   EXPECT_GT(frame.pb1->value(), 0);
   EXPECT_LT(frame.pb1->value(), 100);
-  ExpectPortLostState();
+  ExpectPortLostState("Disconnected !");
   EXPECT_FALSE(Memo().contains("DownLoad Success"));
   ExpectIdleWhileGone();
   ExpectEnterReconnectsOnceTheDeviceIsBack();
