@@ -3,6 +3,7 @@
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QCoreApplication>
+#include <QFontMetrics>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -14,6 +15,7 @@
 
 #include "app/qt/caption_panel.h"
 #include "app/qt/fonts.h"
+#include "app/qt/port_combo_box.h"
 #include "app/qt/system_colours.h"
 
 namespace stbup {
@@ -136,7 +138,7 @@ void TMainFrm::BuildToolBar() {
   // The tool controls sit at the design's places, with its gaps of 96 pixels
   // after bbFileOpen and 16 after bbConnect, rather than in a toolbar layout.
   bbFileOpen = AddButton(ToolBar1, "bbFileOpen", "File Open", QRect(0, 2, 113, 21));
-  cbPort = new QComboBox(ToolBar1);
+  cbPort = new PortComboBox(ToolBar1);
   cbPort->setObjectName("cbPort");
   cbPort->setEditable(false);
   for (int n = 1; n <= 10; ++n) cbPort->addItem(QString("COM%1").arg(n));
@@ -164,12 +166,22 @@ void TMainFrm::BuildPanel3() {
   Label2 = new QLabel("STB Info ::", Panel3);
   Label2->setObjectName("Label2");
   Label2->setTextFormat(Qt::PlainText);
-  // The design leaves this caption 48 pixels before Label3; the substitute
-  // face is a little wider than the design's, so it is set a little tighter.
-  QFont tight = font();
-  tight.setLetterSpacing(QFont::PercentageSpacing, 92);
-  Label2->setFont(tight);
+  // The design leaves this caption 48 pixels before Label3. The substitute
+  // face is wider than the design's: it is narrowed (its height kept) until
+  // a gap remains before Label3's text.
   Label2->move(8, 280);
+  const int room = 56 - 8 - kLabelGap;
+  QFont narrow = font();
+  for (int stretch = 100; stretch >= 70; stretch -= 5) {
+    narrow.setStretch(stretch);
+    if (QFontMetrics(narrow).horizontalAdvance(Label2->text()) <= room) break;
+  }
+  for (int spacing = 98;
+       QFontMetrics(narrow).horizontalAdvance(Label2->text()) > room && spacing >= 80;
+       spacing -= 2) {
+    narrow.setLetterSpacing(QFont::PercentageSpacing, spacing);
+  }
+  Label2->setFont(narrow);
   Label2->adjustSize();
   Label3 = new QLabel("???", Panel3);
   Label3->setObjectName("Label3");
@@ -203,6 +215,9 @@ void TMainFrm::BuildPanel2() {
   Memo2->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
   Memo2->setFont(DesignFont("Verdana", design_fonts::kMemoPixels));
   Memo2->setUndoRedoEnabled(false);
+  // A box flooding lines must not grow the window without bound: the oldest
+  // lines go first.
+  Memo2->setMaximumBlockCount(kMemoLines);
   // The log never changes colour line by line: one text colour for it all.
   QPalette palette = Memo2->palette();
   palette.setColor(QPalette::Base, ToQColor(system_colours::kWindow));
@@ -237,15 +252,22 @@ bool TMainFrm::DeliverKey(QKeyEvent* event) {
 
 void TMainFrm::keyPressEvent(QKeyEvent* event) {
   // Keys the edits, the combo box and the buttons did not take travel up to
-  // the window; only those pressed in the window itself are its own.
+  // the window; only those pressed in the window itself are its own, except
+  // Enter, which none of them uses: it reconnects whatever has the focus.
   QWidget* focus = focusWidget();
-  if ((focus == nullptr || focus == this) && DeliverKey(event)) return;
+  const bool enter = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
+  if ((enter || focus == nullptr || focus == this) && DeliverKey(event)) return;
   QWidget::keyPressEvent(event);
 }
 
 bool TMainFrm::eventFilter(QObject* watched, QEvent* event) {
   if (watched == Memo2 && event->type() == QEvent::KeyPress) {
-    DeliverKey(static_cast<QKeyEvent*>(event));
+    auto* key = static_cast<QKeyEvent*>(event);
+    // Enter is delivered here once; the read-only memo would pass it on to
+    // the window, which delivers Enter from anywhere.
+    if (DeliverKey(key) && (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter)) {
+      return true;
+    }
   }
   return QWidget::eventFilter(watched, event);
 }

@@ -5,6 +5,8 @@
 #include <QWidget>
 #include <functional>
 
+#include "app/qt/port_combo_box.h"
+
 class QComboBox;
 class QLabel;
 class QLineEdit;
@@ -29,6 +31,10 @@ class TMainFrm : public QWidget {
   static constexpr int kClientHeight = 529;
   static constexpr int kLeft = 30;
   static constexpr int kTop = 50;
+  // Memo2 keeps at most this many lines, dropping the oldest.
+  static constexpr int kMemoLines = 5000;
+  // Pixels kept clear between "STB Info ::" and Label3's text.
+  static constexpr int kLabelGap = 3;
 
   explicit TMainFrm(QWidget* parent = nullptr);
 
@@ -55,7 +61,7 @@ class TMainFrm : public QWidget {
   QPlainTextEdit* Memo2 = nullptr;
   QToolBar* ToolBar1 = nullptr;
   QPushButton* bbFileOpen = nullptr;
-  QComboBox* cbPort = nullptr;
+  PortComboBox* cbPort = nullptr;
   QPushButton* bbConnect = nullptr;
   QPushButton* bbExit = nullptr;
   CaptionPanel* Panel4 = nullptr;

@@ -7,6 +7,7 @@
 #include <chrono>
 #include <fstream>
 
+#include "app/qt/port_combo_box.h"
 #include "cli/trace_writer.h"
 
 namespace stbup {
@@ -62,6 +63,7 @@ MainFrmController::MainFrmController(Port& port, Settings& settings, Dialogs& di
   // `activated` is the operator's choice only, also of the item already shown.
   QObject::connect(frame_.cbPort, &QComboBox::activated,
                    [this](int index) { logic_.cbPortChange(index); });
+  frame_.cbPort->OnPopup = [this] { logic_.RefreshPorts(); };
   QObject::connect(frame_.bbConnect, &QPushButton::clicked, [this] { logic_.bbConnectClick(); });
   QObject::connect(frame_.bbExit, &QPushButton::clicked, [this] { logic_.Exit1Click(); });
   frame_.OnKeyPress = [this](char key) { logic_.FormKeyPress(key); };
