@@ -19,7 +19,7 @@
 #include "cli/ini_ports.h"
 #include "cli/loop_timer.h"
 #include "cli/port_diagnosis.h"
-#include "cli/trace_writer.h"
+#include "app/trace/trace_writer.h"
 #include "seams/errors.h"
 #include "serial/event_loop.h"
 
