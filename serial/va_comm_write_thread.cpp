@@ -1,9 +1,5 @@
 #include "serial/va_comm_write_thread.h"
 
-#include <poll.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <chrono>
 #include <exception>
 #include <mutex>
@@ -53,7 +49,7 @@ bool TVaCommWriteThread::Enqueue(const void* data, std::int32_t count, std::int3
     // a reply then leaves without waking this thread. What the device does
     // not take now is queued as usual; a drain somebody listens for still
     // goes through the thread, which reports it.
-    const ssize_t written = ::write(session_->fd, bytes, static_cast<std::size_t>(count));
+    const long written = WriteDevice(session_->fd, bytes, count);
     if (written == count) return true;
     if (written > 0) {
       bytes += written;
@@ -76,8 +72,7 @@ void TVaCommWriteThread::Release() {
   if (!transferring_) {
     // The thread is idle and was not told of these bytes, so nobody else
     // writes them; what the device does not take now the thread sends.
-    const ssize_t written =
-        ::write(session_->fd, Queue.Data(), static_cast<std::size_t>(Queue.Size()));
+    const long written = WriteDevice(session_->fd, Queue.Data(), Queue.Size());
     if (written > 0) Queue.Consume(static_cast<std::int32_t>(written));
   }
   if (Queue.Size() > 0) DataEvent.SetSignal();
@@ -89,17 +84,16 @@ std::int32_t TVaCommWriteThread::QueuedBytes() {
 }
 
 void TVaCommWriteThread::Execute() {
-  const int fd = session_->fd;
+  const TVaDeviceHandle fd = session_->fd;
   try {
     for (;;) {
-      pollfd entries[2] = {{CloseEvent.Handle(), POLLIN, 0}, {DataEvent.Handle(), POLLIN, 0}};
-      if (::poll(entries, 2, -1) < 0) {
-        if (errno == EINTR) continue;
+      const int signalled =
+          TVaHandleObject::WaitForAny({&CloseEvent, &DataEvent}, TVaHandleObject::kInfinite);
+      if (signalled == 0 || Terminated()) return;
+      if (signalled != 1) {
         if (!Pause(kRetryPauseMs)) return;
         continue;
       }
-      if ((entries[0].revents & POLLIN) || Terminated()) return;
-      if (!(entries[1].revents & POLLIN)) continue;
 
       const std::uint8_t* start;
       std::int32_t n;
@@ -116,20 +110,17 @@ void TVaCommWriteThread::Execute() {
         TransferDone(0);
         continue;
       }
-      const ssize_t written = ::write(fd, start, static_cast<std::size_t>(n));
+      const long written = WriteDevice(fd, start, n);
       if (written > 0) {
         TransferDone(static_cast<std::int32_t>(written));
         continue;
       }
-      if (written < 0 && errno == EINTR) continue;
-      if (written < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-        pollfd wait[2] = {{CloseEvent.Handle(), POLLIN, 0}, {fd, POLLOUT, 0}};
-        while (::poll(wait, 2, -1) < 0 && errno == EINTR) {
-        }
-        if ((wait[0].revents & POLLIN) || Terminated()) return;
-        if (!(wait[1].revents & (POLLHUP | POLLERR | POLLNVAL))) continue;
+      if (written == 0) {
+        const TVaDeviceWait ready = WaitDevice(fd, &CloseEvent, nullptr, kWaitWritable, -1);
+        if (ready == TVaDeviceWait::Stopped || Terminated()) return;
+        if (ready != TVaDeviceWait::Gone) continue;
         ReportDeviceLost();
-      } else if (written == 0 || errno == EIO || errno == ENXIO) {
+      } else if (IsDeviceGone(LastDeviceError())) {
         ReportDeviceLost();
       }
       // The queue keeps its bytes; the next pass writes it again.
