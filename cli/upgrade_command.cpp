@@ -18,10 +18,10 @@
 #include "cli/console_view.h"
 #include "cli/ini_ports.h"
 #include "cli/loop_timer.h"
-#include "cli/port_diagnosis.h"
 #include "cli/trace_writer.h"
 #include "seams/errors.h"
 #include "serial/event_loop.h"
+#include "serial/port_diagnosis.h"
 
 namespace stbup {
 namespace {

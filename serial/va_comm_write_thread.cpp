@@ -37,7 +37,8 @@ bool TVaCommWriteThread::Enqueue(const void* data, std::int32_t count, std::int3
   }
   report_drain_ = report_drain;
   const auto* bytes = static_cast<const std::uint8_t*>(data);
-  if (held_ || (holding_ > 0 && Queue.Size() == 0 && !transferring_ && !report_drain)) {
+  const bool holding = holding_ > 0 && !hold_ended_;
+  if (held_ || (holding && Queue.Size() == 0 && !transferring_ && !report_drain)) {
     Queue.Append(bytes, count);
     held_ = !report_drain;
     if (!held_) DataEvent.SetSignal();
@@ -65,7 +66,19 @@ void TVaCommWriteThread::Hold() { ++holding_; }
 
 void TVaCommWriteThread::Release() {
   if (holding_ > 0 && --holding_ > 0) return;
+  hold_ended_ = false;
   std::lock_guard lock(*WriteLock);
+  SendHeldLocked();
+}
+
+void TVaCommWriteThread::EndHold() {
+  if (holding_ == 0) return;
+  hold_ended_ = true;
+  std::lock_guard lock(*WriteLock);
+  SendHeldLocked();
+}
+
+void TVaCommWriteThread::SendHeldLocked() {
   if (!held_) return;
   held_ = false;
   if (Terminated()) return;  // closed meanwhile: queued output is dropped
@@ -76,6 +89,34 @@ void TVaCommWriteThread::Release() {
     if (written > 0) Queue.Consume(static_cast<std::int32_t>(written));
   }
   if (Queue.Size() > 0) DataEvent.SetSignal();
+}
+
+void TVaCommWriteThread::Drain(int timeout_ms) {
+  using Clock = std::chrono::steady_clock;
+  const auto deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
+  std::unique_lock lock(*WriteLock);
+  held_ = false;
+  while (Queue.Size() > 0 && !Terminated()) {
+    if (transferring_) {
+      // The thread owns a snapshot of the queue's front; it reports back.
+      if (room_.wait_until(lock, deadline) == std::cv_status::timeout) return;
+      continue;
+    }
+    // Idle (or ended after a failed notification): nobody else writes now.
+    const long written = WriteDevice(session_->fd, Queue.Data(), Queue.Size());
+    if (written > 0) {
+      Queue.Consume(static_cast<std::int32_t>(written));
+      continue;
+    }
+    if (written < 0) return;  // the device is gone
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
+    if (left <= 0) return;
+    lock.unlock();
+    const TVaDeviceWait ready =
+        WaitDevice(session_->fd, nullptr, nullptr, kWaitWritable, static_cast<int>(left));
+    lock.lock();
+    if (ready != TVaDeviceWait::Writable) return;
+  }
 }
 
 std::int32_t TVaCommWriteThread::QueuedBytes() {
@@ -115,12 +156,20 @@ void TVaCommWriteThread::Execute() {
         TransferDone(static_cast<std::int32_t>(written));
         continue;
       }
+      const int write_error = LastDeviceError();
+      {
+        // Nothing of the snapshot went out: this thread holds none while it
+        // waits or reports, so Close may hand the queue over meanwhile.
+        std::lock_guard lock(*WriteLock);
+        transferring_ = false;
+      }
+      room_.notify_all();
       if (written == 0) {
         const TVaDeviceWait ready = WaitDevice(fd, &CloseEvent, nullptr, kWaitWritable, -1);
         if (ready == TVaDeviceWait::Stopped || Terminated()) return;
         if (ready != TVaDeviceWait::Gone) continue;
         ReportDeviceLost();
-      } else if (IsDeviceGone(LastDeviceError())) {
+      } else if (IsDeviceGone(write_error)) {
         ReportDeviceLost();
       }
       // The queue keeps its bytes; the next pass writes it again.
@@ -130,10 +179,13 @@ void TVaCommWriteThread::Execute() {
   } catch (const std::exception& error) {
     // An exception from a notification ends the thread: nothing more is sent,
     // and further writes fail once the queue is full. Say why, once.
+    // The operator may have several ports: the report names this one.
     try {
       const std::string message = error.what();
-      RunOnOwner(
-          [&message](TVaCustomComm& owner) { owner.HandleException(EVaCommError(message)); });
+      RunOnOwner([&message](TVaCustomComm& owner) {
+        owner.HandleException(
+            EVaCommError(owner.DeviceText() + ": " + message + " (nothing more is sent)"));
+      });
     } catch (...) {
     }
   }
