@@ -5,9 +5,9 @@
 
 #include "app/win32/dialogs.h"
 #include "app/win32/gui_session.h"
+#include "app/win32/settings/registry_settings.h"
 #include "app/win32/windows_api.h"
 #include "protocol/engine.h"
-SETTINGS_INCLUDE
 
 namespace {
 
@@ -31,7 +31,7 @@ int RunMessageLoop(stbup::TMainFrm& frame) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  SETTINGS_STORE settings;
+  stbup::RegistrySettings settings;
   stbup::ModalDialogs dialogs;
   stbup::GuiSession session(settings, dialogs, Environment("STBUP_TRACE"));
   // Closing the window ends the tool.
