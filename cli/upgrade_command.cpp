@@ -10,6 +10,7 @@
 #include <memory>
 #include <optional>
 
+#include "app/trace/trace_writer.h"
 #include "cli/console_view.h"
 #include "cli/port_session.h"
 #include "cli/signal_watch.h"

@@ -44,39 +44,23 @@ std::wstring InstalledFamily(const main_frm_layout::Font& font) {
   return design;
 }
 
-HFONT DesignFonts::Create(const main_frm_layout::Font& font, int average_width) {
+HFONT DesignFonts::Create(const main_frm_layout::Font& font) {
   const std::wstring family = InstalledFamily(font);
   const bool serif = font.family == main_frm_layout::kLogoFont.family;
-  return ::CreateFontW(-font.pixels, average_width, 0, 0, font.bold ? FW_BOLD : FW_NORMAL,
+  return ::CreateFontW(-font.pixels, 0, 0, 0, font.bold ? FW_BOLD : FW_NORMAL,
                        font.italic, FALSE, FALSE, DEFAULT_CHARSET, OUT_TT_PRECIS,
                        CLIP_DEFAULT_PRECIS, CLEARTYPE_QUALITY,
                        (serif ? FF_ROMAN : FF_SWISS) | VARIABLE_PITCH, family.c_str());
 }
 
-namespace {
-
-int AverageWidth(HFONT font) {
-  HDC screen = ::GetDC(nullptr);
-  HGDIOBJ previous = ::SelectObject(screen, font);
-  TEXTMETRICW metrics{};
-  ::GetTextMetricsW(screen, &metrics);
-  ::SelectObject(screen, previous);
-  ::ReleaseDC(nullptr, screen);
-  return metrics.tmAveCharWidth;
-}
-
-}  // namespace
-
 DesignFonts::DesignFonts()
     : default_(Create(main_frm_layout::kDefaultFont)),
-      label2_(Create(main_frm_layout::kDefaultFont,
-                     AverageWidth(default_) * main_frm_layout::kLabel2Spacing / 100)),
       label3_(Create(main_frm_layout::kLabel3Font)),
       logo_(Create(main_frm_layout::kLogoFont)),
       memo_(Create(main_frm_layout::kMemoFont)) {}
 
 DesignFonts::~DesignFonts() {
-  for (HFONT font : {default_, label2_, label3_, logo_, memo_}) ::DeleteObject(font);
+  for (HFONT font : {default_, label3_, logo_, memo_}) ::DeleteObject(font);
 }
 
 }  // namespace stbup

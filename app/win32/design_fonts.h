@@ -23,20 +23,14 @@ class DesignFonts {
   DesignFonts& operator=(const DesignFonts&) = delete;
 
   HFONT Default() const { return default_; }
-  // The default font set a little tighter (main_frm_layout::kLabel2Spacing),
-  // so Label2's caption ends before Label3 where the face is a little wider
-  // than the design's.
-  HFONT Label2() const { return label2_; }
   HFONT Label3() const { return label3_; }
   HFONT Logo() const { return logo_; }
   HFONT Memo() const { return memo_; }
 
-  // average_width: the characters' average width in pixels; 0 for the face's own.
-  static HFONT Create(const main_frm_layout::Font& font, int average_width = 0);
+  static HFONT Create(const main_frm_layout::Font& font);
 
  private:
   HFONT default_;
-  HFONT label2_;
   HFONT label3_;
   HFONT logo_;
   HFONT memo_;

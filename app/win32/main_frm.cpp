@@ -2,6 +2,9 @@
 
 #include <commctrl.h>
 
+#include <algorithm>
+#include <vector>
+
 #include "app/win32/panel.h"
 #include "app/win32/text.h"
 
@@ -223,7 +226,8 @@ void TMainFrm::CreateControls() {
   ::SendMessageW(lblLogoName, WM_SETFONT, reinterpret_cast<WPARAM>(fonts_.Logo()), FALSE);
   SetColours(lblLogoName, main_frm_layout::kLogoText, main_frm_layout::kLogoBackground);
 
-  ::SendMessageW(Label2, WM_SETFONT, reinterpret_cast<WPARAM>(fonts_.Label2()), FALSE);
+  // Label2 draws itself, condensed where its face is wider than the design's.
+  ::SetWindowSubclass(Label2, &TMainFrm::ForwardingProc, 3, reinterpret_cast<DWORD_PTR>(this));
   SetLabelCaption(Label2, WideFromBytes(main_frm_layout::Find("Label2").caption));
   ::SendMessageW(Label3, WM_SETFONT, reinterpret_cast<WPARAM>(fonts_.Label3()), FALSE);
   SetLabelCaption(Label3, WideFromBytes(main_frm_layout::Find("Label3").caption));
@@ -276,7 +280,47 @@ SIZE TMainFrm::CaptionSize(HWND label, std::wstring_view caption) const {
   size.cy = metrics.tmHeight;
   ::SelectObject(dc, previous);
   ::ReleaseDC(label, dc);
+  if (label == Label2 && Label2 != nullptr) size.cx = std::min<LONG>(size.cx, Label2Room());
   return size;
+}
+
+int TMainFrm::Label2Room() const {
+  // The design leaves Label2's caption 48 pixels before Label3; it ends one
+  // pixel short of Label3's text.
+  return main_frm_layout::Find("Label3").place.left - main_frm_layout::Find("Label2").place.left - 1;
+}
+
+void TMainFrm::PaintCondensed(HWND label) {
+  PAINTSTRUCT paint;
+  HDC dc = ::BeginPaint(label, &paint);
+  RECT area;
+  ::GetClientRect(label, &area);
+  ::FillRect(dc, &area, BrushOf(BackgroundColour(label)));
+  const int length = ::GetWindowTextLengthW(label);
+  std::wstring caption(static_cast<std::size_t>(length) + 1, L'\0');
+  caption.resize(static_cast<std::size_t>(::GetWindowTextW(label, caption.data(), length + 1)));
+  auto* font = reinterpret_cast<HFONT>(::SendMessageW(label, WM_GETFONT, 0, 0));
+  HGDIOBJ previous = ::SelectObject(dc, font ? font : fonts_.Default());
+  const int count = static_cast<int>(caption.size());
+  std::vector<int> ends(caption.size());
+  SIZE natural{0, 0};
+  ::GetTextExtentExPointW(dc, caption.c_str(), count, 0, nullptr, ends.data(), &natural);
+  // Each character's advance, scaled so that the caption fits its room:
+  // condensed evenly, as a face set a little tighter would be.
+  const int room = area.right - area.left;
+  std::vector<int> advances(caption.size());
+  int previous_end = 0;
+  for (int i = 0; i < count; ++i) {
+    const int end = natural.cx > room ? ends[static_cast<std::size_t>(i)] * room / natural.cx
+                                      : ends[static_cast<std::size_t>(i)];
+    advances[static_cast<std::size_t>(i)] = end - previous_end;
+    previous_end = end;
+  }
+  ::SetTextColor(dc, ToColorRef(TextColour(label)));
+  ::SetBkMode(dc, TRANSPARENT);
+  ::ExtTextOutW(dc, 0, 0, 0, nullptr, caption.c_str(), static_cast<UINT>(count), advances.data());
+  ::SelectObject(dc, previous);
+  ::EndPaint(label, &paint);
 }
 
 void TMainFrm::SetLabelCaption(HWND label, std::wstring_view caption) {
@@ -380,6 +424,9 @@ LRESULT CALLBACK TMainFrm::ForwardingProc(HWND window, UINT message, WPARAM wpar
       default:
         break;
     }
+  } else if (id == 3 && message == WM_PAINT) {
+    self->PaintCondensed(window);
+    return 0;
   } else if (id == 2 && message == WM_CHAR) {
     // Memo2's keys are the window's too (Enter is taken before dispatch).
     if (self->OnKeyPress && wparam <= 0xFF) self->OnKeyPress(static_cast<char>(wparam));

@@ -124,6 +124,8 @@ class TMainFrm {
   HWND CreateControl(const main_frm_layout::Control& row, int id);
   void SetPortSelectorHeight();
   void Restack();
+  int Label2Room() const;
+  void PaintCondensed(HWND label);
   LRESULT ControlColour(HDC dc, HWND control);
   HBRUSH BrushOf(Colour colour);
   void Command(int id, int code);
