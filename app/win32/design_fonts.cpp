@@ -47,10 +47,10 @@ std::wstring InstalledFamily(const main_frm_layout::Font& font) {
 HFONT DesignFonts::Create(const main_frm_layout::Font& font) {
   const std::wstring family = InstalledFamily(font);
   const bool serif = font.family == main_frm_layout::kLogoFont.family;
-  return ::CreateFontW(-font.pixels, 0, 0, 0, font.bold ? FW_BOLD : FW_NORMAL,
-                       font.italic, FALSE, FALSE, DEFAULT_CHARSET, OUT_TT_PRECIS,
-                       CLIP_DEFAULT_PRECIS, CLEARTYPE_QUALITY,
-                       (serif ? FF_ROMAN : FF_SWISS) | VARIABLE_PITCH, family.c_str());
+  return ::CreateFontW(-font.pixels, 0, 0, 0, font.bold ? FW_BOLD : FW_NORMAL, font.italic, FALSE,
+                       FALSE, DEFAULT_CHARSET, OUT_TT_PRECIS, CLIP_DEFAULT_PRECIS,
+                       CLEARTYPE_QUALITY, (serif ? FF_ROMAN : FF_SWISS) | VARIABLE_PITCH,
+                       family.c_str());
 }
 
 DesignFonts::DesignFonts()

@@ -22,40 +22,70 @@ std::wstring WindowText(HWND control) {
 
 }  // namespace
 
-FormView::FormView(TMainFrm& frame, Dialogs& dialogs) : frame_(frame), dialogs_(dialogs) {}
+FormView::FormView(TMainFrm& frame, Dialogs& dialogs) : frame_(frame), dialogs_(dialogs) {
+  frame_.OnMemoTimer = [this] { FlushMemo(); };
+}
 
 void FormView::AddMemoLine(std::string_view line) {
+  // Lines are gathered and put into the edit together: an edit takes a few
+  // milliseconds per change, whatever its size, and a box sends lines in bursts.
+  if (memo_lines_ + pending_lines_ > 0) pending_ += L"\r\n";
+  // One line per call; a line break of the box's own is no line of the memo.
+  pending_ += WideFromBytes(line);
+  ++pending_lines_;
+  if (pending_lines_ >= kMemoLineCap) {
+    FlushMemo();
+  } else if (!flush_armed_) {
+    flush_armed_ = ::SetTimer(frame_.Handle(), TMainFrm::kMemoTimerId, kMemoFlushMs, nullptr) != 0;
+    if (!flush_armed_) FlushMemo();
+  }
+}
+
+void FormView::FlushMemo() {
+  if (flush_armed_) ::KillTimer(frame_.Handle(), TMainFrm::kMemoTimerId);
+  flush_armed_ = false;
+  if (pending_lines_ == 0) return;
   HWND memo = frame_.Memo2;
-  if (memo_lines_ >= kMemoLineCap) {
-    // Drop the oldest lines in one go, a tenth of the cap, so a flood costs
-    // one removal per many lines rather than one per line.
-    const int drop = kMemoLineCap / 10;
-    const LRESULT end = ::SendMessageW(memo, EM_LINEINDEX, static_cast<WPARAM>(drop), 0);
-    if (end > 0) {
+  // The edit would repaint itself at every step below; it is painted once,
+  // with the rest of the window, instead.
+  ::SendMessageW(memo, WM_SETREDRAW, FALSE, 0);
+  if (memo_lines_ + pending_lines_ > kMemoLineCap) {
+    // Drop the oldest lines, down to nine tenths of the cap, so a flood
+    // costs one removal per many lines rather than one per line.
+    const int drop = std::min(memo_lines_, memo_lines_ + pending_lines_ - kMemoLineCap * 9 / 10);
+    if (drop >= memo_lines_) {
+      ::SetWindowTextW(memo, L"");
+      memo_lines_ = 0;
+      pending_.erase(0, 2);  // the line break before the first pending line
+    } else if (drop > 0) {
+      const LRESULT end = ::SendMessageW(memo, EM_LINEINDEX, static_cast<WPARAM>(drop), 0);
       ::SendMessageW(memo, EM_SETSEL, 0, end);
       ::SendMessageW(memo, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(L""));
       memo_lines_ -= drop;
     }
   }
-  // One line per call; a line break of the box's own is no line of the memo.
-  std::wstring text = memo_lines_ > 0 ? L"\r\n" : L"";
-  text += WideFromBytes(line);
   const LRESULT length = ::GetWindowTextLengthW(memo);
   ::SendMessageW(memo, EM_SETSEL, static_cast<WPARAM>(length), length);
-  ::SendMessageW(memo, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(text.c_str()));
-  ++memo_lines_;
+  ::SendMessageW(memo, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(pending_.c_str()));
+  memo_lines_ += pending_lines_;
+  pending_.clear();
+  pending_lines_ = 0;
   // The newest line in view from its start, as the log is read.
   const LRESULT last = ::SendMessageW(memo, EM_LINEINDEX, static_cast<WPARAM>(memo_lines_ - 1), 0);
   ::SendMessageW(memo, EM_SETSEL, static_cast<WPARAM>(last), last);
   ::SendMessageW(memo, EM_SCROLLCARET, 0, 0);
+  ::SendMessageW(memo, WM_SETREDRAW, TRUE, 0);
+  ::InvalidateRect(memo, nullptr, FALSE);
 }
 
 void FormView::ClearMemo() {
+  pending_.clear();
+  pending_lines_ = 0;
   ::SetWindowTextW(frame_.Memo2, L"");
   memo_lines_ = 0;
 }
 
-int FormView::MemoLineCount() const { return memo_lines_; }
+int FormView::MemoLineCount() const { return memo_lines_ + pending_lines_; }
 
 void FormView::SetMemoColour(Colour colour) {
   frame_.SetColours(frame_.Memo2, colour, frame_.BackgroundColour(frame_.Memo2));
@@ -130,10 +160,13 @@ std::string FormView::EditText(Edit edit) const {
 }
 
 void FormView::ShowMessage(std::string_view text) {
+  // The log as it stands when the box opens.
+  FlushMemo();
   dialogs_.Message(frame_.Handle(), WideFromBytes(text));
 }
 
 void FormView::ReportError(std::string_view text) {
+  FlushMemo();
   dialogs_.Error(frame_.Handle(), WideFromBytes(ErrorBoxText(text)));
 }
 

@@ -19,6 +19,9 @@ class FormView : public View {
   // Memo2 keeps the newest lines only, so a box flooding lines cannot grow
   // the window's memory without bound.
   static constexpr int kMemoLineCap = 5000;
+  // Lines wait at most this long to be put into Memo2, as the Qt window
+  // paints at most every 20 ms.
+  static constexpr UINT kMemoFlushMs = 20;
 
   FormView(TMainFrm& frame, Dialogs& dialogs);
 
@@ -39,7 +42,10 @@ class FormView : public View {
   void ReportError(std::string_view text) override;
   void Beep() override;
 
-  // What Memo2 holds, one entry per line.
+  // Puts the lines gathered so far into Memo2 (also done by the window's
+  // memo timer, and before any box opens).
+  void FlushMemo();
+  // What Memo2 holds and is about to, one entry per line.
   int MemoLineCount() const;
 
  private:
@@ -49,6 +55,9 @@ class FormView : public View {
   Dialogs& dialogs_;
   std::string label3_ = "???";
   int memo_lines_ = 0;
+  std::wstring pending_;
+  int pending_lines_ = 0;
+  bool flush_armed_ = false;
 };
 
 }  // namespace stbup

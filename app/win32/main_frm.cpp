@@ -287,7 +287,8 @@ SIZE TMainFrm::CaptionSize(HWND label, std::wstring_view caption) const {
 int TMainFrm::Label2Room() const {
   // The design leaves Label2's caption 48 pixels before Label3; it ends one
   // pixel short of Label3's text.
-  return main_frm_layout::Find("Label3").place.left - main_frm_layout::Find("Label2").place.left - 1;
+  return main_frm_layout::Find("Label3").place.left - main_frm_layout::Find("Label2").place.left -
+         1;
 }
 
 void TMainFrm::PaintCondensed(HWND label) {
@@ -457,6 +458,7 @@ LRESULT TMainFrm::Handle(UINT message, WPARAM wparam, LPARAM lparam) {
     }
     case WM_TIMER:
       if (wparam == kTimer1Id && OnTimer1) OnTimer1();
+      if (wparam == kMemoTimerId && OnMemoTimer) OnMemoTimer();
       return 0;
     case WM_CHAR:
       // Enter is taken before dispatch; other keys of the window itself.
@@ -473,6 +475,7 @@ LRESULT TMainFrm::Handle(UINT message, WPARAM wparam, LPARAM lparam) {
       return 0;
     case WM_DESTROY:
       ::KillTimer(window_, kTimer1Id);
+      ::KillTimer(window_, kMemoTimerId);
       if (OnDestroy) OnDestroy();
       return 0;
     default:

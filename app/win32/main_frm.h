@@ -23,6 +23,7 @@ class TMainFrm {
   // Control identifiers of WM_COMMAND: the row in the design table plus this.
   static constexpr int kFirstControlId = 100;
   static constexpr UINT_PTR kTimer1Id = 1;
+  static constexpr UINT_PTR kMemoTimerId = 2;
 
   // Creates the window (hidden) and all its controls.
   TMainFrm();
@@ -50,6 +51,8 @@ class TMainFrm {
   std::function<void(int)> OnPortChosen;
   // The window has gone (closed): the tool ends.
   std::function<void()> OnDestroy;
+  // The View's timer for putting gathered lines into Memo2.
+  std::function<void()> OnMemoTimer;
   // Timer1's tick (SetTimer on this window).
   std::function<void()> OnTimer1;
 

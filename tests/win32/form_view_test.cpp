@@ -53,6 +53,9 @@ TEST_F(Win32FormViewTest, MemoAddsOneLinePerCallByteForByte) {
   view.AddMemoLine("[ Upgrade mode. ]");
   view.AddMemoLine("");
   view.AddMemoLine("-. \xb0\xff box");
+  // Gathered lines reach the edit together, at the latest with the memo timer.
+  EXPECT_EQ(TextOf(frame.Memo2), "");
+  view.FlushMemo();
   ASSERT_EQ(::SendMessageW(frame.Memo2, EM_GETLINECOUNT, 0, 0), 3);
   EXPECT_EQ(MemoLine(frame.Memo2, 0), "[ Upgrade mode. ]");
   EXPECT_EQ(MemoLine(frame.Memo2, 1), "");
@@ -60,18 +63,37 @@ TEST_F(Win32FormViewTest, MemoAddsOneLinePerCallByteForByte) {
   view.ClearMemo();
   EXPECT_EQ(TextOf(frame.Memo2), "");
   view.AddMemoLine("again");
+  view.FlushMemo();
   EXPECT_EQ(TextOf(frame.Memo2), "again");
 }
 
 TEST_F(Win32FormViewTest, MemoKeepsOnlyTheNewestLinesOfAFlood) {
   const int total = FormView::kMemoLineCap * 2 + 7;
-  for (int n = 0; n < total; ++n) view.AddMemoLine("line " + std::to_string(n));
+  for (int n = 0; n < total; ++n) {
+    view.AddMemoLine("line " + std::to_string(n));
+    if (n % 997 == 0) view.FlushMemo();
+  }
+  view.FlushMemo();
   const auto lines = static_cast<int>(::SendMessageW(frame.Memo2, EM_GETLINECOUNT, 0, 0));
   EXPECT_LE(lines, FormView::kMemoLineCap);
   EXPECT_GE(lines, FormView::kMemoLineCap * 9 / 10);
   EXPECT_EQ(lines, view.MemoLineCount());
   EXPECT_EQ(MemoLine(frame.Memo2, lines - 1), "line " + std::to_string(total - 1));
   EXPECT_EQ(MemoLine(frame.Memo2, 0), "line " + std::to_string(total - lines));
+}
+
+TEST_F(Win32FormViewTest, GatheredLinesReachTheMemoWithItsTimerAndBeforeABox) {
+  view.AddMemoLine("Connect Success");
+  const auto deadline = ::GetTickCount64() + 2000;
+  while (TextOf(frame.Memo2).empty() && ::GetTickCount64() < deadline) {
+    MSG message;
+    while (::PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) ::DispatchMessageW(&message);
+    ::Sleep(5);
+  }
+  EXPECT_EQ(TextOf(frame.Memo2), "Connect Success");
+  view.AddMemoLine("Upgrade Fail");
+  view.ShowMessage("Need higher up tool !");
+  EXPECT_EQ(TextOf(frame.Memo2), "Connect Success\r\nUpgrade Fail");
 }
 
 TEST_F(Win32FormViewTest, Label3KeepsItsBytesColourAndSize) {
