@@ -7,11 +7,11 @@
 
 #include "app/core/memory_settings.h"
 #include "app/core/va_comm_port.h"
+#include "app/trace/trace_writer.h"
 #include "cli/box_verdict.h"
 #include "cli/exit_status.h"
 #include "cli/ini_ports.h"
 #include "cli/loop_timer.h"
-#include "cli/trace_writer.h"
 #include "seams/null_view.h"
 #include "serial/port_diagnosis.h"
 #include "serial/va_comm.h"

@@ -5,6 +5,7 @@
 #include <QWidget>
 #include <functional>
 
+#include "app/core/main_frm_layout.h"
 #include "app/qt/port_combo_box.h"
 
 class QComboBox;
@@ -27,10 +28,10 @@ class TMainFrm : public QWidget {
   Q_OBJECT
 
  public:
-  static constexpr int kClientWidth = 546;
-  static constexpr int kClientHeight = 529;
-  static constexpr int kLeft = 30;
-  static constexpr int kTop = 50;
+  static constexpr int kClientWidth = main_frm_layout::kClientWidth;
+  static constexpr int kClientHeight = main_frm_layout::kClientHeight;
+  static constexpr int kLeft = main_frm_layout::kLeft;
+  static constexpr int kTop = main_frm_layout::kTop;
   // Memo2 keeps at most this many lines, dropping the oldest.
   static constexpr int kMemoLines = 5000;
   // Pixels kept clear between "STB Info ::" and Label3's text.
