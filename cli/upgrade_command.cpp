@@ -99,7 +99,10 @@ int UpgradeSession::Run() {
   session.check_only = options_.check_only;
   session.change_directory = options_.process_wide;
   session.settings_file = options_.settings_file;
-  if (!options_.records_file.empty()) records_ = OpenRecordSink(options_.records_file);
+  if (!options_.records_file.empty()) {
+    records_ = OpenRecordSink(options_.records_file);
+    if (!records_) console_->Note("records: this build keeps no records");
+  }
   session.records = records_.get();
   PortSessionListener listener;
   listener.note = [this](std::string_view text) { console_->Note(text); };

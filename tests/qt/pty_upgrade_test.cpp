@@ -229,7 +229,8 @@ TEST_F(PtyUpgradeTest, WholeUpgradeThroughTheWindow) {
 // one record; a box that restarts after its success adds none.
 TEST_F(PtyUpgradeTest, TheWindowRecordsEachBoxOnce) {
   SimulatorOptions options;
-  options.model = "ZZZ";
+  options.model.emplace("ZZZ");
+  options.ack_timeout_ms = 200;  // the refused box gives up soon
   StartBox(options);
   StartWindow();
   ASSERT_TRUE(RunUntil([&] { return box_done_ && !records.records.empty(); }, 30s));
@@ -239,6 +240,19 @@ TEST_F(PtyUpgradeTest, TheWindowRecordsEachBoxOnce) {
   EXPECT_EQ(records.records[0].box_model, "ZZZ");
   EXPECT_NE(records.records[0].log_tail.find("Upgrade Fail"), std::string::npos)
       << records.records[0].log_tail;
+}
+
+TEST_F(PtyUpgradeTest, ABoxWhosePortGoesAwayIsRecordedAsSuch) {
+  SimulatorOptions options;
+  options.hangup_after = 3;
+  StartBox(options);
+  StartWindow();
+  ASSERT_TRUE(RunUntil([&] { return box_done_ && !records.records.empty(); }, 30s));
+  ASSERT_EQ(records.records.size(), 1u);
+  EXPECT_EQ(records.records[0].verdict, Verdict::kPortGone);
+  EXPECT_EQ(records.records[0].exit_status, 7);
+  EXPECT_EQ(records.records[0].blocks_sent, 4);
+  EXPECT_EQ(records.records[0].port, pty.slave_path());
 }
 
 TEST_F(PtyUpgradeTest, EnterReconnectsAfterTheBoxStartedItsOwnSoftware) {
