@@ -28,7 +28,23 @@ int OpenRegularFile(const std::string& path) {
   return fd;
 }
 
+ImageFileIdentity IdentityOfStatus(const struct stat& status) {
+  ImageFileIdentity identity;
+  identity.device = static_cast<std::uint64_t>(status.st_dev);
+  identity.inode = static_cast<std::uint64_t>(status.st_ino);
+  identity.size = static_cast<std::int64_t>(status.st_size);
+  identity.modified_ns = static_cast<std::int64_t>(status.st_mtim.tv_sec) * 1'000'000'000 +
+                         status.st_mtim.tv_nsec;
+  return identity;
+}
+
 }  // namespace
+
+ImageFileIdentity IdentityOf(int fd) {
+  struct stat status {};
+  if (::fstat(fd, &status) != 0) return {};
+  return IdentityOfStatus(status);
+}
 
 bool CanOpenImageFile(const std::string& path) {
   const int fd = OpenRegularFile(path);
@@ -48,6 +64,7 @@ ImageFileHead ReadImageFileHead(const std::string& path) {
     throw EFileError::CannotOpen(path, error);
   }
   head.size = status.st_size;
+  head.identity = IdentityOfStatus(status);
   head.bytes.resize(kHeaderReadSize);
   std::size_t filled = 0;
   while (filled < head.bytes.size()) {

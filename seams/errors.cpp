@@ -34,7 +34,7 @@ std::string SysErrorMessage(int error_code) {
 
 int StrToInt(std::string_view text) {
   std::size_t pos = 0;
-  while (pos < text.size() && (text[pos] == ' ' || text[pos] == '\t')) ++pos;
+  while (pos < text.size() && text[pos] == ' ') ++pos;  // blanks only, no tabs
   std::string_view digits = text.substr(pos);
   bool negative = false;
   if (!digits.empty() && (digits.front() == '+' || digits.front() == '-')) {
