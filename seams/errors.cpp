@@ -21,6 +21,14 @@ EFileError EFileError::CannotCreate(std::string_view path, int error_code) {
   return EFileError("Cannot create file \"" + std::string(path) + "\". " + SysErrorMessage(error_code));
 }
 
+EFileError EFileError::CannotRead(std::string_view path, int error_code) {
+  return EFileError("Cannot read file \"" + std::string(path) + "\". " + SysErrorMessage(error_code));
+}
+
+EFileError EFileError::NotTheLoadedFile(std::string_view path, std::string_view reason) {
+  return EFileError("Cannot open file \"" + std::string(path) + "\". " + std::string(reason));
+}
+
 std::string SysErrorMessage(int error_code) {
   std::string text = std::strerror(error_code);
   if (text.size() > 255) text.resize(255);
