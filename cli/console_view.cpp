@@ -70,11 +70,6 @@ void ConsoleView::ClearBarLine() {
 }
 
 void ConsoleView::AddMemoLine(std::string_view line) {
-  if (line == "[ Upgrade mode. ]") {
-    reasons_.clear();
-  } else if (line.starts_with(">") && reasons_.size() < 64) {
-    reasons_.emplace_back(line);
-  }
   if (options_.log != nullptr) {
     options_.log->write(line.data(), static_cast<std::streamsize>(line.size()));
     *options_.log << '\n';

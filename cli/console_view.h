@@ -55,9 +55,6 @@ class ConsoleView : public View {
   void FinishProgress();
 
   const std::string& Logo() const { return logo_; }
-  // The warning and hint lines (">> ", "> ") since the last "[ Upgrade mode. ]":
-  // the reasons behind a verdict.
-  const std::vector<std::string>& RecentReasons() const { return reasons_; }
 
   // Control bytes, DEL and the upper half as \xNN.
   static std::string EscapeForTerminal(std::string_view bytes);
@@ -85,7 +82,6 @@ class ConsoleView : public View {
   Bar download_{"DownLoad"};
   Bar flash_{"Flash Write"};
   Bar* drawn_ = nullptr;  // the bar on the terminal's last line, if any
-  std::vector<std::string> reasons_;
   long long bytes_done_ = 0;
   long long bytes_total_ = 0;
 };

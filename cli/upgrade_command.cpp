@@ -1,7 +1,5 @@
 #include "cli/upgrade_command.h"
 
-#include <signal.h>
-#include <sys/signalfd.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -10,15 +8,11 @@
 #include <exception>
 #include <fstream>
 #include <memory>
-#include <vector>
+#include <optional>
 
-#include "app/core/main_window.h"
-#include "app/core/memory_settings.h"
-#include "app/core/va_comm_port.h"
 #include "cli/console_view.h"
-#include "cli/ini_ports.h"
-#include "cli/loop_timer.h"
-#include "cli/port_diagnosis.h"
+#include "cli/port_session.h"
+#include "cli/signal_watch.h"
 #include "cli/trace_writer.h"
 #include "seams/errors.h"
 #include "serial/event_loop.h"
@@ -26,94 +20,10 @@
 namespace stbup {
 namespace {
 
-using SteadyClock = std::chrono::steady_clock;
-
-// The command line has no open dialog: the image comes from the arguments.
-class NoFileDialog : public FileDialog {
- public:
-  std::optional<std::string> Execute(std::string_view, std::string_view,
-                                     std::string_view) override {
-    return std::nullopt;
-  }
-};
-
-// What only a window has: nothing to show here; the current directory is the
-// process's own when the whole process is ours, else kept aside.
-class ConsoleControls : public WindowControls {
- public:
-  explicit ConsoleControls(bool change_directory) : change_directory_(change_directory) {
-    char buffer[4096];
-    if (::getcwd(buffer, sizeof buffer) != nullptr) directory_ = buffer;
-  }
-  void SelectPort(int) override {}
-  void SetCaption(std::string_view) override {}
-  void SetPosition(int, int) override {}
-  bool CloseWindow() override { return true; }
-  void Terminate() override {}
-  std::string CurrentDirectory() const override { return directory_; }
-  bool SetCurrentDirectory(std::string_view directory) override {
-    if (change_directory_ && ::chdir(std::string(directory).c_str()) != 0) return false;
-    directory_ = directory;
-    return true;
-  }
-
- private:
-  bool change_directory_;
-  std::string directory_;
-};
-
-// SIGINT and SIGTERM as a descriptor the loop watches, blocked in every
-// thread (the serial threads inherit the mask) for the life of the run.
-class SignalWatch {
- public:
-  SignalWatch() {
-    sigemptyset(&set_);
-    sigaddset(&set_, SIGINT);
-    sigaddset(&set_, SIGTERM);
-    pthread_sigmask(SIG_BLOCK, &set_, &previous_);
-    fd_ = ::signalfd(-1, &set_, SFD_NONBLOCK | SFD_CLOEXEC);
-  }
-  ~SignalWatch() {
-    if (fd_ >= 0) ::close(fd_);
-    pthread_sigmask(SIG_SETMASK, &previous_, nullptr);
-  }
-  SignalWatch(const SignalWatch&) = delete;
-  SignalWatch& operator=(const SignalWatch&) = delete;
-
-  int Fd() const { return fd_; }
-  bool Raised() {
-    signalfd_siginfo info{};
-    return fd_ >= 0 && ::read(fd_, &info, sizeof info) == static_cast<ssize_t>(sizeof info);
-  }
-
- private:
-  sigset_t set_{};
-  sigset_t previous_{};
-  int fd_ = -1;
-};
-
-struct BoxResult {
-  int status;
-  double seconds;
-};
-
 std::string Seconds(double seconds) {
   char text[32];
   std::snprintf(text, sizeof text, "%.1f s", seconds);
   return text;
-}
-
-std::string Describe(int status) {
-  switch (status) {
-    case kExitOk:
-      return "upgraded";
-    case kExitRefused:
-      return "refused (Upgrade Fail)";
-    case kExitNormalStart:
-      return "started its own software before success";
-    default:
-      return "ended with status " + std::to_string(status);
-  }
 }
 
 class UpgradeSession {
@@ -124,13 +34,8 @@ class UpgradeSession {
   int Run();
 
  private:
-  void OnRunEvent(RunEvent event);
-  void EndBox(int status);
   void EndSession(int status);
-  // After a box ends, the next one is waited for as after Enter.
-  void Rearm();
   int FinalStatus() const;
-  int ExplainClosedPort();
 
   const UpgradeOptions& options_;
   std::ostream& out_;
@@ -144,16 +49,8 @@ class UpgradeSession {
   View* view_ = nullptr;
 
   std::unique_ptr<EventLoop> loop_;
-  std::unique_ptr<TVaComm> comm_;
-  std::unique_ptr<VaCommPort> port_;
-  std::unique_ptr<LoopTimer> timer_;
-  std::unique_ptr<MainWindow> window_;
-
+  std::unique_ptr<PortSession> port_;
   std::optional<int> session_status_;
-  std::vector<BoxResult> boxes_;
-  bool box_accepted_ = false;
-  bool box_ended_ = false;
-  SteadyClock::time_point box_started_ = SteadyClock::now();
 };
 
 int UpgradeSession::Run() {
@@ -187,39 +84,42 @@ int UpgradeSession::Run() {
     view_ = tee_.get();
   }
 
-  // The store the window would read: the image and the port as given, the
-  // selector on COM1 (the device name and the index are independent), and
-  // the COMn map of the settings file.
-  MemorySettings settings;
-  settings.keys[std::string(MainWindow::kKeyPath)] = {
-      {"FileName", options_.image}, {"ComPort", options_.port}, {"PortIndex", "0"}};
-  settings.ports =
-      ReadPortMap(options_.settings_file.empty() ? SettingsFilePath() : options_.settings_file);
-
   std::optional<SignalWatch> signals;
   if (options_.process_wide) signals.emplace();
 
   loop_ = std::make_unique<EventLoop>();
-  comm_ = std::make_unique<TVaComm>(*loop_);
-  ConfigureVaComm1(*comm_);
-  comm_->SetPortResolver([&settings](std::string_view name) { return settings.PortPath(name); });
-  port_ = std::make_unique<VaCommPort>(*comm_);
-  timer_ = std::make_unique<LoopTimer>(*loop_);
-  NoFileDialog dialog;
-  ConsoleControls controls(options_.process_wide);
-  window_ = std::make_unique<MainWindow>(*view_, *port_, *timer_, settings, dialog, controls);
-  ConnectVaComm1(*comm_, *window_, *view_);
-  timer_->SetTick([this] { window_->Timer1Timer(); });
-  comm_->OnDeviceLost = [this](TVaComm&) {
-    console_->Note(options_.port + " has gone away");
-    EndSession(kExitPortGone);
+  PortSession::Options session;
+  session.image = options_.image;
+  session.port = options_.port;
+  session.repeat = options_.repeat;
+  session.check_only = options_.check_only;
+  session.change_directory = options_.process_wide;
+  session.settings_file = options_.settings_file;
+  PortSessionListener listener;
+  listener.note = [this](std::string_view text) { console_->Note(text); };
+  listener.box_ended = [this](const BoxOutcome& box) {
+    if (!options_.repeat) return;
+    console_->FinishProgress();
+    console_->Note("box " + std::to_string(port_->Boxes().size()) + ": " +
+                   DescribeBoxStatus(box.status) + " in " + Seconds(box.seconds));
   };
-  window_->GetEngine().SetCheckOnly(options_.check_only);
-  window_->GetEngine().SetRunEventHandler([this](RunEvent event) { OnRunEvent(event); });
+  listener.ended = [this](int status) {
+    if (status == kExitPortGone) console_->Note(options_.port + " has gone away");
+    EndSession(status);
+  };
+  port_ = std::make_unique<PortSession>(*loop_, *view_, session, listener);
 
-  window_->FormCreate(options_.image);
-  box_started_ = SteadyClock::now();
-  if (!port_->Active()) return ExplainClosedPort();
+  switch (port_->Begin()) {
+    case PortSession::Start::kRunning:
+      break;
+    case PortSession::Start::kImageNotAccepted:
+      console_->FinishProgress();
+      return kExitImageNotAccepted;
+    case PortSession::Start::kPortNotOpened:
+      console_->FinishProgress();
+      for (const auto& line : port_->OpenFailure()) console_->Note(line);
+      return kExitPortNotOpened;
+  }
 
   if (options_.timeout_seconds > 0) {
     auto ms = static_cast<int>(options_.timeout_seconds * 1000);
@@ -242,88 +142,16 @@ int UpgradeSession::Run() {
   if (signal_watch != 0) loop_->StopWatching(signal_watch);
 
   console_->FinishProgress();
-  timer_->Stop();
-  comm_->Close();
+  port_->Close();
   if (options_.repeat) {
-    int upgraded = 0;
-    for (const auto& box : boxes_) upgraded += box.status == kExitOk ? 1 : 0;
-    console_->Note(std::to_string(boxes_.size()) + (boxes_.size() == 1 ? " box, " : " boxes, ") +
+    const auto& boxes = port_->Boxes();
+    std::size_t upgraded = 0;
+    for (const auto& box : boxes) upgraded += box.status == kExitOk ? 1 : 0;
+    console_->Note(std::to_string(boxes.size()) + (boxes.size() == 1 ? " box, " : " boxes, ") +
                    std::to_string(upgraded) + " upgraded, " +
-                   std::to_string(boxes_.size() - upgraded) + " not");
+                   std::to_string(boxes.size() - upgraded) + " not");
   }
   return FinalStatus();
-}
-
-int UpgradeSession::ExplainClosedPort() {
-  console_->FinishProgress();
-  if (port_->FailedOpens() == 0) return kExitImageNotAccepted;
-  console_->Note(port_->LastOpenError());
-  std::string reason = DiagnosePort(comm_->DevicePath());
-  if (!reason.empty()) console_->Note(reason);
-  return kExitPortNotOpened;
-}
-
-void UpgradeSession::OnRunEvent(RunEvent event) {
-  switch (event) {
-    case RunEvent::kAccepted:
-      box_accepted_ = true;
-      if (options_.check_only) {
-        console_->Note("check-only: the image would be accepted by this box");
-        EndBox(kExitOk);
-      }
-      break;
-    case RunEvent::kRefused:
-      if (options_.check_only) {
-        console_->Note("check-only: the image would be refused by this box:");
-        for (const auto& line : console_->RecentReasons()) console_->Note("  " + line);
-      }
-      EndBox(kExitRefused);
-      break;
-    case RunEvent::kUpgradeSuccess:
-      EndBox(kExitOk);
-      break;
-    case RunEvent::kNormalStart:
-      // The box that just ended restarting is no news; one that was being
-      // upgraded (or, for a single run, any box before success) has failed.
-      if (!box_ended_ && (box_accepted_ || !options_.repeat)) {
-        EndBox(kExitNormalStart);
-      } else if (options_.repeat) {
-        Rearm();
-      }
-      break;
-  }
-}
-
-void UpgradeSession::EndBox(int status) {
-  double seconds = std::chrono::duration<double>(SteadyClock::now() - box_started_).count();
-  boxes_.push_back({status, seconds});
-  box_ended_ = true;
-  if (!options_.repeat) {
-    EndSession(status);
-    return;
-  }
-  console_->FinishProgress();
-  console_->Note("box " + std::to_string(boxes_.size()) + ": " + Describe(status) + " in " +
-                 Seconds(seconds));
-  Rearm();
-}
-
-void UpgradeSession::Rearm() {
-  // Not inside the engine's own handling of the line: once it has returned.
-  PostToLoop(*loop_, [this] {
-    box_accepted_ = false;
-    box_ended_ = false;
-    box_started_ = SteadyClock::now();
-    try {
-      if (port_->Active()) {
-        window_->ResetConnection();
-      } else {
-        window_->FormKeyPress(MainWindow::kEnter);
-      }
-    } catch (const std::exception& error) {
-      view_->ReportError(error.what());
-    }
-  });
 }
 
 void UpgradeSession::EndSession(int status) {
@@ -333,9 +161,10 @@ void UpgradeSession::EndSession(int status) {
 
 int UpgradeSession::FinalStatus() const {
   int status = session_status_.value_or(kExitInternalError);
-  if (!options_.repeat || status == kExitInterrupted || boxes_.empty()) return status;
+  const auto& boxes = port_->Boxes();
+  if (!options_.repeat || status == kExitInterrupted || boxes.empty()) return status;
   // A session over several boxes: the first box that failed decides.
-  for (const auto& box : boxes_) {
+  for (const auto& box : boxes) {
     if (box.status != kExitOk) return box.status;
   }
   return kExitOk;

@@ -5,16 +5,9 @@
 #include <string>
 
 #include "cli/command_registry.h"
+#include "cli/exit_status.h"
 
 namespace stbup {
-
-// Exit statuses of "stbup upgrade" beyond the registry's.
-inline constexpr int kExitPortNotOpened = 4;
-inline constexpr int kExitRefused = 5;
-inline constexpr int kExitNormalStart = 6;
-inline constexpr int kExitPortGone = 7;
-inline constexpr int kExitTimeout = 8;
-inline constexpr int kExitInterrupted = 130;
 
 struct UpgradeOptions {
   std::string image;

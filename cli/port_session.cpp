@@ -1,0 +1,244 @@
+#include "cli/port_session.h"
+
+#include <unistd.h>
+
+#include <exception>
+
+#include "app/core/memory_settings.h"
+#include "app/core/va_comm_port.h"
+#include "cli/exit_status.h"
+#include "cli/ini_ports.h"
+#include "cli/loop_timer.h"
+#include "cli/port_diagnosis.h"
+#include "cli/trace_writer.h"
+#include "seams/null_view.h"
+#include "serial/va_comm.h"
+
+namespace stbup {
+
+// The command line has no open dialog: the image comes from the arguments.
+class NoFileDialog : public FileDialog {
+ public:
+  std::optional<std::string> Execute(std::string_view, std::string_view,
+                                     std::string_view) override {
+    return std::nullopt;
+  }
+};
+
+// What only a window has: nothing to show here; the current directory is the
+// process's own when the whole process is ours, else kept aside.
+class ConsoleControls : public WindowControls {
+ public:
+  explicit ConsoleControls(bool change_directory) : change_directory_(change_directory) {
+    char buffer[4096];
+    if (::getcwd(buffer, sizeof buffer) != nullptr) directory_ = buffer;
+  }
+  void SelectPort(int) override {}
+  void SetCaption(std::string_view) override {}
+  void SetPosition(int, int) override {}
+  bool CloseWindow() override { return true; }
+  void Terminate() override {}
+  std::string CurrentDirectory() const override { return directory_; }
+  bool SetCurrentDirectory(std::string_view directory) override {
+    if (change_directory_ && ::chdir(std::string(directory).c_str()) != 0) return false;
+    directory_ = directory;
+    return true;
+  }
+
+ private:
+  bool change_directory_;
+  std::string directory_;
+};
+
+// The warning and hint lines (">> ", "> ") since the last "[ Upgrade mode. ]":
+// the reasons behind a check-only verdict.
+class PortSession::ReasonsView : public NullView {
+ public:
+  void AddMemoLine(std::string_view line) override {
+    if (line == "[ Upgrade mode. ]") {
+      lines.clear();
+    } else if (line.starts_with(">") && lines.size() < kMaxLines) {
+      lines.emplace_back(line);
+    }
+  }
+  static constexpr std::size_t kMaxLines = 64;
+  std::vector<std::string> lines;
+};
+
+std::string DescribeBoxStatus(int status) {
+  switch (status) {
+    case kExitOk:
+      return "upgraded";
+    case kExitRefused:
+      return "refused (Upgrade Fail)";
+    case kExitNormalStart:
+      return "started its own software before success";
+    case kExitPortGone:
+      return "the port went away";
+    case kExitTimeout:
+      return "not done within the time limit";
+    case kExitInterrupted:
+      return "interrupted";
+    default:
+      return "ended with status " + std::to_string(status);
+  }
+}
+
+PortSession::PortSession(EventLoop& loop, View& view, Options options, PortSessionListener listener)
+    : loop_(loop),
+      options_(std::move(options)),
+      listener_(std::move(listener)),
+      reasons_(std::make_unique<ReasonsView>()),
+      tee_(std::make_unique<TeeView>(view, *reasons_)),
+      view_(tee_.get()) {
+  // The store the window would read: the image and the port as given, the
+  // selector on COM1 (the device name and the index are independent), and
+  // the COMn map of the settings file.
+  settings_ = std::make_unique<MemorySettings>();
+  settings_->keys[std::string(MainWindow::kKeyPath)] = {
+      {"FileName", options_.image}, {"ComPort", options_.port}, {"PortIndex", "0"}};
+  settings_->ports =
+      ReadPortMap(options_.settings_file.empty() ? SettingsFilePath() : options_.settings_file);
+
+  comm_ = std::make_unique<TVaComm>(loop_);
+  ConfigureVaComm1(*comm_);
+  comm_->SetPortResolver(
+      [settings = settings_.get()](std::string_view name) { return settings->PortPath(name); });
+  port_ = std::make_unique<VaCommPort>(*comm_);
+  timer_ = std::make_unique<LoopTimer>(loop_);
+  dialog_ = std::make_unique<NoFileDialog>();
+  controls_ = std::make_unique<ConsoleControls>(options_.change_directory);
+  window_ = std::make_unique<MainWindow>(*view_, *port_, *timer_, *settings_, *dialog_, *controls_);
+  ConnectVaComm1(*comm_, *window_, *view_);
+  timer_->SetTick([this] { window_->Timer1Timer(); });
+  comm_->OnDeviceLost = [this](TVaComm&) { OnDeviceLost(); };
+  window_->GetEngine().SetCheckOnly(options_.check_only);
+  window_->GetEngine().SetRunEventHandler([this](RunEvent event) { OnRunEvent(event); });
+}
+
+PortSession::~PortSession() {
+  *alive_ = false;
+  timer_->Stop();
+  comm_->Close();
+}
+
+PortSession::Start PortSession::Begin() {
+  window_->FormCreate(options_.image);
+  box_started_ = Clock::now();
+  if (port_->Active()) return Start::kRunning;
+  timer_->Stop();
+  ended_ = true;
+  return port_->FailedOpens() == 0 ? Start::kImageNotAccepted : Start::kPortNotOpened;
+}
+
+std::vector<std::string> PortSession::OpenFailure() const {
+  std::vector<std::string> lines{port_->LastOpenError()};
+  std::string reason = DiagnosePort(comm_->DevicePath());
+  if (!reason.empty()) lines.push_back(reason);
+  return lines;
+}
+
+bool PortSession::Active() const { return port_->Active(); }
+
+void PortSession::Close() {
+  ended_ = true;
+  timer_->Stop();
+  comm_->Close();
+}
+
+void PortSession::TakeNoMoreBoxes() {
+  taking_boxes_ = false;
+  if (!BoxInProgress() && !ended_) End(kExitOk);
+}
+
+void PortSession::Note(std::string_view text) {
+  if (listener_.note) listener_.note(text);
+}
+
+void PortSession::OnDeviceLost() {
+  if (ended_) return;
+  // A box the port took with it has failed; one not yet accepted is no box.
+  if (BoxInProgress()) RecordBox(kExitPortGone);
+  End(kExitPortGone);
+}
+
+void PortSession::Abort(int status) {
+  if (BoxInProgress()) RecordBox(status);
+  Close();
+}
+
+void PortSession::RecordBox(int status) {
+  double seconds = std::chrono::duration<double>(Clock::now() - box_started_).count();
+  boxes_.push_back({status, seconds});
+  box_ended_ = true;
+  if (listener_.box_ended) listener_.box_ended(boxes_.back());
+}
+
+void PortSession::OnRunEvent(RunEvent event) {
+  switch (event) {
+    case RunEvent::kAccepted:
+      box_accepted_ = true;
+      if (listener_.accepted) listener_.accepted();
+      if (options_.check_only) {
+        Note("check-only: the image would be accepted by this box");
+        EndBox(kExitOk);
+      }
+      break;
+    case RunEvent::kRefused:
+      if (options_.check_only) {
+        Note("check-only: the image would be refused by this box:");
+        for (const auto& line : reasons_->lines) Note("  " + line);
+      }
+      EndBox(kExitRefused);
+      break;
+    case RunEvent::kUpgradeSuccess:
+      EndBox(kExitOk);
+      break;
+    case RunEvent::kNormalStart:
+      // The box that just ended restarting is no news; one that was being
+      // upgraded (or, for a single run, any box before success) has failed.
+      if (!box_ended_ && (box_accepted_ || !options_.repeat)) {
+        EndBox(kExitNormalStart);
+      } else if (options_.repeat) {
+        Rearm();
+      }
+      break;
+  }
+}
+
+void PortSession::EndBox(int status) {
+  RecordBox(status);
+  if (!options_.repeat || !taking_boxes_) {
+    End(status);
+  } else {
+    Rearm();
+  }
+}
+
+void PortSession::Rearm() {
+  // Not inside the engine's own handling of the line: once it has returned.
+  std::weak_ptr<bool> alive = alive_;
+  PostToLoop(loop_, [this, alive] {
+    if (alive.expired() || ended_) return;
+    box_accepted_ = false;
+    box_ended_ = false;
+    box_started_ = Clock::now();
+    try {
+      if (port_->Active()) {
+        window_->ResetConnection();
+      } else {
+        window_->FormKeyPress(MainWindow::kEnter);
+      }
+    } catch (const std::exception& error) {
+      view_->ReportError(error.what());
+    }
+  });
+}
+
+void PortSession::End(int status) {
+  if (ended_) return;
+  ended_ = true;
+  if (listener_.ended) listener_.ended(status);
+}
+
+}  // namespace stbup
