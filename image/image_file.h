@@ -24,7 +24,5 @@ bool CanOpenImageFile(const std::string& path);
 // file cannot be opened or read.
 ImageFileHead ReadImageFileHead(const std::string& path);
 
-// The identity of an open descriptor (fstat); size -1 when it has none.
-ImageFileIdentity IdentityOf(int fd);
 
 }  // namespace stbup

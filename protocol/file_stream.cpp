@@ -1,13 +1,9 @@
 #include "protocol/file_stream.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 
-#include "image/image_file.h"
+#include "image/regular_file.h"
 #include "image/scramble_key.h"
 #include "seams/errors.h"
 
@@ -16,18 +12,17 @@ namespace stbup {
 void FileStream::OpenRead(const std::string& path, std::int64_t offset,
                           const ImageFileIdentity& loaded) {
   Close();
-  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-  if (fd < 0) throw EFileError::CannotOpen(path, errno);
-  struct stat status {};
-  if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
-    const int error = S_ISDIR(status.st_mode) ? EISDIR : EINVAL;
-    ::close(fd);
-    throw EFileError::NotTheLoadedFile(path, error == EISDIR ? "Is a directory"
-                                                             : "Not a regular file");
+  // Never waits for a FIFO's writer; a folder or a device is refused.
+  const int fd = OpenRegularFile(path);
+  if (fd < 0) {
+    const int error = errno;
+    if (error == EISDIR) throw EFileError::NotTheLoadedFile(path, "Is a directory");
+    if (error == EINVAL) throw EFileError::NotTheLoadedFile(path, "Not a regular file");
+    throw EFileError::CannotOpen(path, error);
   }
   const ImageFileIdentity found = IdentityOf(fd);
   if (loaded.size >= 0 && !(found == loaded)) {
-    ::close(fd);
+    CloseFile(fd);
     throw EFileError::NotTheLoadedFile(path, "The file has changed since it was loaded");
   }
   fd_ = fd;
@@ -38,8 +33,7 @@ void FileStream::OpenRead(const std::string& path, std::int64_t offset,
 
 int FileStream::CreateNew(const std::string& path) {
   Close();
-  const int fd =
-      ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC, 0666);
+  const int fd = CreateNewFile(path);
   if (fd < 0) return errno;
   fd_ = fd;
   path_ = path;
@@ -49,7 +43,7 @@ int FileStream::CreateNew(const std::string& path) {
 }
 
 void FileStream::Close() {
-  if (fd_ >= 0) ::close(fd_);
+  if (fd_ >= 0) CloseFile(fd_);
   fd_ = -1;
 }
 
@@ -64,9 +58,8 @@ int FileStream::ReadSlice(std::int64_t index, std::uint8_t* data) {
       static_cast<int>(std::clamp<std::int64_t>(PayloadBytes() - at, 0, kBlockSize));
   int got = 0;
   while (got < expected) {
-    const ssize_t n = ::pread(fd_, data + got, static_cast<std::size_t>(expected - got),
-                              static_cast<off_t>(offset_ + at + got));
-    if (n < 0 && errno == EINTR) continue;
+    const long n = ReadFileAt(fd_, data + got, static_cast<std::size_t>(expected - got),
+                              offset_ + at + got);
     if (n < 0) {
       const int error = errno;
       Close();

@@ -5,6 +5,8 @@
 #include <QWidget>
 #include <functional>
 
+#include "app/core/main_frm_layout.h"
+
 class QComboBox;
 class QLabel;
 class QLineEdit;
@@ -25,10 +27,10 @@ class TMainFrm : public QWidget {
   Q_OBJECT
 
  public:
-  static constexpr int kClientWidth = 546;
-  static constexpr int kClientHeight = 529;
-  static constexpr int kLeft = 30;
-  static constexpr int kTop = 50;
+  static constexpr int kClientWidth = main_frm_layout::kClientWidth;
+  static constexpr int kClientHeight = main_frm_layout::kClientHeight;
+  static constexpr int kLeft = main_frm_layout::kLeft;
+  static constexpr int kTop = main_frm_layout::kTop;
 
   explicit TMainFrm(QWidget* parent = nullptr);
 

@@ -4,40 +4,14 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
-#include <chrono>
-#include <fstream>
-
-#include "cli/trace_writer.h"
 
 namespace stbup {
-
-// The trace file and the tee that feeds it alongside the window.
-struct MainFrmController::TraceSink {
-  std::ofstream file;
-  TraceWriter writer;
-  TeeView tee;
-
-  TraceSink(const std::string& path, View& form_view, TraceWriter::Clock clock)
-      : file(path, std::ios::binary | std::ios::trunc),
-        writer(file, std::move(clock)),
-        tee(form_view, writer) {}
-};
-
-std::unique_ptr<MainFrmController::TraceSink> MainFrmController::OpenTrace(const std::string& path,
-                                                                           View& form_view) {
-  if (path.empty()) return nullptr;
-  const auto start = std::chrono::steady_clock::now();
-  return std::make_unique<TraceSink>(path, form_view, [start] {
-    return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
-        .count();
-  });
-}
 
 MainFrmController::MainFrmController(Port& port, Settings& settings, Dialogs& dialogs,
                                      const std::string& trace_path)
     : form_view_(frame_, dialogs),
-      trace_(OpenTrace(trace_path, form_view_)),
-      view_(trace_ ? static_cast<View&>(trace_->tee) : form_view_),
+      trace_(TraceFile::Open(trace_path, form_view_)),
+      view_(trace_ ? trace_->Tee() : form_view_),
       controls_(frame_),
       file_dialog_(frame_, dialogs),
       timer_([this] { logic_.Timer1Timer(); }),
