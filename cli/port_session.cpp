@@ -9,8 +9,7 @@
 #include "cli/exit_status.h"
 #include "cli/ini_ports.h"
 #include "cli/loop_timer.h"
-#include "cli/port_diagnosis.h"
-#include "cli/trace_writer.h"
+#include "serial/port_diagnosis.h"
 #include "seams/null_view.h"
 #include "serial/va_comm.h"
 

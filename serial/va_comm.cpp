@@ -12,6 +12,9 @@ namespace stbup {
 namespace {
 
 constexpr std::string_view kPortOpen = "Can't perform this operation while port is open";
+// Close waits at most this long for a device that does not take what is
+// still queued (nobody reading the far end); a vanished one fails at once.
+constexpr int kCloseDrainMs = 200;
 
 // "COMn" with n from 1: the n, else 0.
 int ComPortNumber(std::string_view name) {
@@ -91,8 +94,10 @@ std::string TVaCustomComm::DeviceText() const {
   return text;
 }
 
-std::string TVaCustomComm::DevicePath() const {
-  std::string name = DeviceText();
+std::string TVaCustomComm::DevicePath() const { return PathOf(DeviceText()); }
+
+std::string TVaCustomComm::PathOf(std::string_view given) const {
+  std::string name(given);
   if (!name.empty() && name.front() == '/') return name;
   // The default name carries the prefix of another platform's device space.
   constexpr std::string_view kDevicePrefix = "\\\\.\\";
@@ -327,6 +332,9 @@ void TVaCustomComm::CloseDevice() {
 
 void TVaCustomComm::Close() {
   if (!Active()) return;
+  // What was written before Close leaves before it (the 0x07 of a reset that
+  // ends with closing the port); only a device that does not take it loses it.
+  if (write_thread_) write_thread_->Drain(kCloseDrainMs);
   {
     std::lock_guard lock(*ReadLock);
     StopThreads();

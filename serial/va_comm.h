@@ -72,6 +72,8 @@ class TVaCustomComm : public TVaComponent {
   // What is opened: a name beginning with "/" as it is, "COMn" through the
   // port resolver, else /dev/ttyS<n-1>; anything else as DeviceText.
   std::string DevicePath() const;
+  // What a name would open, by the same rules.
+  std::string PathOf(std::string_view name) const;
 
   // True once the device of the current opening has gone away (unplugged,
   // far end hung up); cleared by Open.
@@ -137,6 +139,9 @@ class TVaCustomComm : public TVaComponent {
   // Around one batch of received data: the replies its handler writes leave
   // together when the batch is done. The thread to release, or null.
   std::shared_ptr<TVaCommWriteThread> HoldWrites();
+  // The handler of a batch is about to wait for the operator (a modal box):
+  // the replies it wrote so far leave now, and so do its later writes.
+  void SendHeldWrites();
 
   void Loaded() override;
 

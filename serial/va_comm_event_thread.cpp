@@ -58,8 +58,12 @@ void TVaCommEventThread::DispatchEvents(TVaCustomComm& owner, std::uint32_t repo
     }
     if (reported_mask != 0) owner.DoEvent(reported_mask);
   } catch (const std::exception& error) {
+    // The error box waits for the operator; the replies made before the
+    // error must not wait with it.
+    if (held.thread) held.thread->EndHold();
     owner.HandleException(error);
   } catch (...) {
+    if (held.thread) held.thread->EndHold();
     owner.HandleException(EVaCommError("Unknown exception in a serial event handler"));
   }
 }

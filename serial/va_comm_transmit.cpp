@@ -19,6 +19,10 @@ std::shared_ptr<TVaCommWriteThread> TVaCustomComm::HoldWrites() {
   return write_thread_;
 }
 
+void TVaCustomComm::SendHeldWrites() {
+  if (write_thread_) write_thread_->EndHold();
+}
+
 int TVaCustomComm::WriteBuf(const void* data, int count) {
   if (!Active() || count < 0) return 0;
   if (direct_write_) return DirectWriteBuf(data, count);

@@ -41,7 +41,8 @@ bool TVaCommWriteThread::Enqueue(const void* data, std::int32_t count, std::int3
   }
   report_drain_ = report_drain;
   const auto* bytes = static_cast<const std::uint8_t*>(data);
-  if (held_ || (holding_ > 0 && Queue.Size() == 0 && !transferring_ && !report_drain)) {
+  const bool holding = holding_ > 0 && !hold_ended_;
+  if (held_ || (holding && Queue.Size() == 0 && !transferring_ && !report_drain)) {
     Queue.Append(bytes, count);
     held_ = !report_drain;
     if (!held_) DataEvent.SetSignal();
@@ -69,7 +70,19 @@ void TVaCommWriteThread::Hold() { ++holding_; }
 
 void TVaCommWriteThread::Release() {
   if (holding_ > 0 && --holding_ > 0) return;
+  hold_ended_ = false;
   std::lock_guard lock(*WriteLock);
+  SendHeldLocked();
+}
+
+void TVaCommWriteThread::EndHold() {
+  if (holding_ == 0) return;
+  hold_ended_ = true;
+  std::lock_guard lock(*WriteLock);
+  SendHeldLocked();
+}
+
+void TVaCommWriteThread::SendHeldLocked() {
   if (!held_) return;
   held_ = false;
   if (Terminated()) return;  // closed meanwhile: queued output is dropped
@@ -81,6 +94,37 @@ void TVaCommWriteThread::Release() {
     if (written > 0) Queue.Consume(static_cast<std::int32_t>(written));
   }
   if (Queue.Size() > 0) DataEvent.SetSignal();
+}
+
+void TVaCommWriteThread::Drain(int timeout_ms) {
+  using Clock = std::chrono::steady_clock;
+  const auto deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
+  std::unique_lock lock(*WriteLock);
+  held_ = false;
+  while (Queue.Size() > 0 && !Terminated()) {
+    if (transferring_) {
+      // The thread owns a snapshot of the queue's front; it reports back.
+      if (room_.wait_until(lock, deadline) == std::cv_status::timeout) return;
+      continue;
+    }
+    // Idle (or ended after a failed notification): nobody else writes now.
+    const ssize_t written =
+        ::write(session_->fd, Queue.Data(), static_cast<std::size_t>(Queue.Size()));
+    if (written > 0) {
+      Queue.Consume(static_cast<std::int32_t>(written));
+      continue;
+    }
+    if (written < 0 && errno == EINTR) continue;
+    if (written == 0 || (errno != EAGAIN && errno != EWOULDBLOCK)) return;  // the device is gone
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
+    if (left <= 0) return;
+    lock.unlock();
+    pollfd entry{session_->fd, POLLOUT, 0};
+    const int ready = ::poll(&entry, 1, static_cast<int>(left));
+    lock.lock();
+    if (ready <= 0 && !(ready < 0 && errno == EINTR)) return;
+    if (entry.revents & (POLLHUP | POLLERR | POLLNVAL)) return;
+  }
 }
 
 std::int32_t TVaCommWriteThread::QueuedBytes() {
@@ -122,6 +166,15 @@ void TVaCommWriteThread::Execute() {
         continue;
       }
       if (written < 0 && errno == EINTR) continue;
+      const int write_error = errno;
+      {
+        // Nothing of the snapshot went out: this thread holds none while it
+        // waits or reports, so Close may hand the queue over meanwhile.
+        std::lock_guard lock(*WriteLock);
+        transferring_ = false;
+      }
+      room_.notify_all();
+      errno = write_error;
       if (written < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
         pollfd wait[2] = {{CloseEvent.Handle(), POLLIN, 0}, {fd, POLLOUT, 0}};
         while (::poll(wait, 2, -1) < 0 && errno == EINTR) {
@@ -139,10 +192,13 @@ void TVaCommWriteThread::Execute() {
   } catch (const std::exception& error) {
     // An exception from a notification ends the thread: nothing more is sent,
     // and further writes fail once the queue is full. Say why, once.
+    // The operator may have several ports: the report names this one.
     try {
       const std::string message = error.what();
-      RunOnOwner(
-          [&message](TVaCustomComm& owner) { owner.HandleException(EVaCommError(message)); });
+      RunOnOwner([&message](TVaCustomComm& owner) {
+        owner.HandleException(
+            EVaCommError(owner.DeviceText() + ": " + message + " (nothing more is sent)"));
+      });
     } catch (...) {
     }
   }

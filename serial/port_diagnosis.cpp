@@ -1,4 +1,4 @@
-#include "cli/port_diagnosis.h"
+#include "serial/port_diagnosis.h"
 
 #include <fcntl.h>
 #include <grp.h>
