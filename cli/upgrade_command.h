@@ -18,6 +18,7 @@ struct UpgradeOptions {
   double timeout_seconds = 0;  // 0: no limit, the box decides
   bool repeat = false;
   bool check_only = false;
+  bool raw = false;  // memo lines on stdout as raw bytes, not escaped
 
   // Where the COMn map comes from; empty: the window's settings file.
   std::string settings_file;
