@@ -79,7 +79,8 @@ void Engine::Request1024Down(const Message& message) {
   if (state_.DownloadStopped) return;  // said when it stopped
   const std::optional<std::int64_t> number = RequestedNumber(message.Argument);
   if (number && state_.SourceStream.IsOpen()) {
-    if (!state_.FirstRequestNumber) state_.FirstRequestNumber = *number;
+    // The first numbered request names the block prepared for it.
+    if (!state_.FirstRequestNumber) state_.FirstRequestNumber = *number - state_.BufferedBlock;
     const std::int64_t wanted = *number - *state_.FirstRequestNumber;
     if (wanted != state_.BufferedBlock) {
       const std::int64_t due = *state_.FirstRequestNumber + state_.BufferedBlock;
@@ -179,8 +180,10 @@ void Engine::PrepareFirstBlock() {
   state_.DownloadStartPayloadRead = image_.PayloadBytesRead;
   try {
     state_.SourceStream.OpenRead(image_.ImageFileName, image_.PayloadOffset, image_.SourceIdentity);
-  } catch (const EFileError&) {
+  } catch (const EFileError& error) {
     state_.DownloadStopped = true;  // nothing is sent in the image's place
+    // A file that was loaded and checked and is not there as it was: a change.
+    if (image_.SourceIdentity.size >= 0) Memo(">> Download stopped: " + std::string(error.what()));
     throw;
   }
   const int n = ReadSlice(0);

@@ -61,8 +61,8 @@ struct ExchangeState {
   // Which 1024-byte slice of the source DataBuffer holds, counted from 0.
   std::int64_t BufferedBlock = 0;
   bool BufferedBlockSent = false;
-  // The number of the download's first numbered request: the box's block 0,
-  // whether it counts from 0 or from the start block.
+  // The box's number for block 0, from its first numbered request (which
+  // names the block prepared then): boxes count from 0 or from the start block.
   std::optional<std::int64_t> FirstRequestNumber;
   // The region the download was started for, and which of its blocks the box
   // has taken (each is booked into TotalChecksum once).

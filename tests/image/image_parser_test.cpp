@@ -329,15 +329,16 @@ TEST(ParseImageTest, Markers) {
     std::string bytes;
     ImageFormat format;
   };
+  // Each with a payload behind its header (HeadersWithoutAPayloadAreRefused).
   const std::vector<Case> cases = {
-      {Header("Mx"), ImageFormat::kFirmware},
+      {Header("Mx") + "p", ImageFormat::kFirmware},
       {"ZUB2LL" + Header("Mx"), ImageFormat::kRefused},
       {"ZUB2L", ImageFormat::kRefused},
       {"TAV", ImageFormat::kRefused},
       {"tavo" + Header("Mx").substr(4), ImageFormat::kRefused},
       {"", ImageFormat::kRefused},
       {std::string("\0TAVO", 5), ImageFormat::kRefused},
-      {"TIFRAME", ImageFormat::kAudioBackground},
+      {"TIFRAMEab", ImageFormat::kRefused},
       {"TIFRAMEabcdef", ImageFormat::kAudioBackground},
       {std::string("IFRAME\x01\x02P\0\0\x01", 12), ImageFormat::kRadioBackground},
       {std::string("IFRAME\x01\x02P\0\0\x00", 12), ImageFormat::kRadioBackground},

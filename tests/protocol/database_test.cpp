@@ -1,6 +1,8 @@
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <fstream>
+#include <functional>
 
 #include "tests/protocol/download_fixture.h"
 
@@ -69,22 +71,112 @@ TEST_F(DatabaseTest, RequestLinesAreSeparateWrites) {
                                                             {K::kChar, "\n"}}));
   EXPECT_EQ(engine.State().UploadFileName, dir.PathOf("main.tdf"));
   EXPECT_TRUE(engine.State().UploadStream.IsOpen());
-  EXPECT_EQ(NewMemo(), Lines{});
+  EXPECT_EQ(NewMemo(), Lines{"-. Database request into " + dir.PathOf("main.tdf")});
 }
 
-TEST_F(DatabaseTest, UploadFileIsCreatedEmptyAndReplacedByASecondAck) {
+std::string Contents(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+// Whatever already has the upload file's name is never opened: an earlier
+// box's database, the image itself, a link planted there (pointing at a file
+// or at nothing). The request goes into the next free name.
+TEST_F(DatabaseTest, ExistingFilesAndLinksAreNeverEmptiedOrFollowed) {
+  struct Case {
+    std::string name;
+    std::function<void()> plant;
+    std::string image;
+  };
+  const std::string outside = dir.PathOf("outside.txt");
+  const std::vector<Case> cases = {
+      {"an earlier database", [&] { dir.WriteFile("box.tdf", "old contents"); }, "box.bin"},
+      {"the image itself", [&] { dir.WriteFile("box.tdf", "TAVO image bytes"); }, "box.tdf"},
+      {"a link to a file",
+       [&] {
+         dir.WriteFile("outside.txt", "precious");
+         ASSERT_EQ(::symlink(outside.c_str(), dir.PathOf("box.tdf").c_str()), 0);
+       },
+       "box.bin"},
+      {"a dangling link", [&] {
+         ASSERT_EQ(::symlink(dir.PathOf("nowhere/new.txt").c_str(), dir.PathOf("box.tdf").c_str()),
+                   0);
+       },
+       "box.bin"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ::unlink(dir.PathOf("box.tdf").c_str());
+    ::unlink(dir.PathOf("box-2.tdf").c_str());
+    ::unlink(outside.c_str());
+    engine.CloseFiles();
+    c.plant();
+    std::string before = Contents(dir.PathOf("box.tdf"));
+    image.ImageFileName = dir.PathOf(c.image);
+    link.ClearWrites();
+    NewMemo();
+    Line("ack");
+    EXPECT_EQ(link.Wire(), "REQUEST_DOWNLOAD\nREQUEST_1024DOWN:0768\n");
+    EXPECT_EQ(NewMemo(), Lines{"-. Database request into " + dir.PathOf("box-2.tdf")});
+    EXPECT_EQ(Contents(dir.PathOf("box.tdf")), before);
+    EXPECT_EQ(::access(dir.PathOf("nowhere").c_str(), F_OK), -1);
+    EXPECT_EQ(::access(dir.PathOf("box-2.tdf").c_str(), F_OK), 0);
+    if (c.name == "a link to a file") EXPECT_EQ(Contents(outside), "precious");
+  }
+}
+
+TEST_F(DatabaseTest, ASecondAckAsksAgainIntoTheSameFile) {
   image.ImageFileName = dir.PathOf("box.bin");
-  dir.WriteFile("box.tdf", "old contents");
   Line("ack");
   Line("ack");
   EXPECT_EQ(link.Wire(),
             "REQUEST_DOWNLOAD\nREQUEST_1024DOWN:0768\n"
             "REQUEST_DOWNLOAD\nREQUEST_1024DOWN:0768\n");
+  EXPECT_EQ(NewMemo(), (Lines{"-. Database request into " + dir.PathOf("box.tdf"),
+                              "-. Database request into " + dir.PathOf("box.tdf")}));
+  EXPECT_EQ(::access(dir.PathOf("box-2.tdf").c_str(), F_OK), -1);
   engine.CloseFiles();
   EXPECT_FALSE(engine.State().UploadStream.IsOpen());
-  std::ifstream file(dir.PathOf("box.tdf"), std::ios::binary | std::ios::ate);
-  ASSERT_TRUE(file.is_open());
-  EXPECT_EQ(file.tellg(), 0);
+}
+
+TEST_F(DatabaseTest, CheckOnlySendsAndCreatesNothing) {
+  image.ImageFileName = dir.PathOf("box.bin");
+  engine.SetCheckOnly(true);
+  Line("ack");
+  EXPECT_EQ(link.Wire(), "");
+  EXPECT_EQ(NewMemo(), Lines{">> check-only: the box's database request (\"ack\") is not answered"});
+  EXPECT_EQ(::access(dir.PathOf("box.tdf").c_str(), F_OK), -1);
+  EXPECT_EQ(image.StartBlock, 16);
+}
+
+TEST_F(DatabaseTest, ReadOnlyFolderStopsBeforeTheBlockRequest) {
+  if (::geteuid() == 0) GTEST_SKIP() << "root writes into any folder";
+  const std::string folder = dir.PathOf("ro");
+  ASSERT_EQ(::mkdir(folder.c_str(), 0555), 0);
+  image.ImageFileName = folder + "/box.bin";
+  Line("ack");
+  EXPECT_EQ(view.errors, (std::vector<std::string>{"Cannot create file \"" + folder +
+                                                   "/box.tdf\". Permission denied"}));
+  EXPECT_EQ(link.Wire(), "REQUEST_DOWNLOAD\n");
+  ::chmod(folder.c_str(), 0755);
+}
+
+// The geometry answers after "ack" report the database region; a download
+// the box then starts is not sent there.
+TEST_F(DatabaseTest, TheImageNeverGoesIntoTheDatabaseRegion) {
+  UseImage(PatternPayload(3000), false, false);
+  engine.State().TargetFlashSize = 0;
+  Line("ack");
+  EXPECT_EQ(Line("REQUEST_START_BLOCK"), "0768");
+  EXPECT_EQ(Line("REQUEST_BLOCK"), "0192");
+  NewMemo();
+  Line("REQUEST_DOWNLOAD");
+  EXPECT_EQ(NewMemo(),
+            Lines{">> The box asks for a download into its database region: nothing is sent"});
+  EXPECT_EQ(Line("REQUEST_1024DOWN:0768"), "");
+  EXPECT_EQ(Line("REQUEST_1024DOWN"), "");
+  EXPECT_NE(view.logo, "Downloading...");
+  EXPECT_FALSE(engine.WholeRegionDownloaded());
 }
 
 TEST_F(DatabaseTest, NoImageNameUsesTheCurrentDirectory) {
@@ -100,14 +192,10 @@ TEST_F(DatabaseTest, NoImageNameUsesTheCurrentDirectory) {
 
 TEST_F(DatabaseTest, CreationFailureStopsBeforeTheBlockRequest) {
   image.ImageFileName = dir.PathOf("missing/folder/box.bin");
-  try {
-    Line("ack");
-    FAIL() << "no error";
-  } catch (const EFileError& error) {
-    EXPECT_EQ(std::string(error.what()), "Cannot create file \"" +
-                                             dir.PathOf("missing/folder/box.tdf") +
-                                             "\". No such file or directory");
-  }
+  Line("ack");
+  EXPECT_EQ(view.errors, (std::vector<std::string>{"Cannot create file \"" +
+                                                   dir.PathOf("missing/folder/box.tdf") +
+                                                   "\". No such file or directory"}));
   EXPECT_EQ(link.Wire(), "REQUEST_DOWNLOAD\n");
 }
 
