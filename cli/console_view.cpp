@@ -1,8 +1,8 @@
 #include "cli/console_view.h"
 
+#include <cerrno>
 #include <charconv>
 #include <cmath>
-#include <cerrno>
 #include <cstdio>
 #include <cstring>
 

@@ -27,8 +27,8 @@ class ConsoleView : public View {
     std::ostream* log = nullptr;
     bool out_is_terminal = false;
     bool err_is_terminal = false;
-    bool quiet = false;  // no memo lines and no progress; messages and errors stay
-    bool raw = false;    // memo lines on stdout as raw bytes
+    bool quiet = false;    // no memo lines and no progress; messages and errors stay
+    bool raw = false;      // memo lines on stdout as raw bytes
     std::string log_name;  // the log file's name, for the one note when it fails
   };
   using Clock = std::chrono::steady_clock;

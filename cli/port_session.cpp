@@ -5,13 +5,13 @@
 #include <exception>
 
 #include "app/core/memory_settings.h"
-#include "app/trace/trace_writer.h"
 #include "app/core/va_comm_port.h"
+#include "app/trace/trace_writer.h"
 #include "cli/exit_status.h"
 #include "cli/ini_ports.h"
 #include "cli/loop_timer.h"
-#include "serial/port_diagnosis.h"
 #include "seams/null_view.h"
+#include "serial/port_diagnosis.h"
 #include "serial/va_comm.h"
 
 namespace stbup {
@@ -217,8 +217,8 @@ void PortSession::OnRunEvent(RunEvent event) {
       EndBox(kExitOk);
       break;
     case RunEvent::kSuccessAfterFailure:
-      Note("the box reported success after a failure (" +
-           window_->GetEngine().SuccessFailures() + ")");
+      Note("the box reported success after a failure (" + window_->GetEngine().SuccessFailures() +
+           ")");
       EndBox(kExitSuccessAfterFailure);
       break;
     case RunEvent::kNormalStart:

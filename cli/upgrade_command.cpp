@@ -177,8 +177,8 @@ int UpgradeSession::Run() {
                           (boxes.size() == 1 ? " box, " : " boxes, ") + std::to_string(upgraded) +
                           " upgraded, " + std::to_string(boxes.size() - upgraded) + " not";
     if (after_failure > 0) {
-      summary += " (" + std::to_string(after_failure) +
-                 " reported success after a failure: status 9)";
+      summary +=
+          " (" + std::to_string(after_failure) + " reported success after a failure: status 9)";
     }
     if (!incomplete.empty()) summary += "; " + incomplete;
     console_->Note(summary);
@@ -199,7 +199,9 @@ std::string UpgradeSession::IncompleteRecord() const {
   if (trace_ && trace_->WriteFailed()) {
     files += (files.empty() ? "the trace " : " and the trace ") + options_.trace_file;
   }
-  return files.empty() ? std::string() : "the record is incomplete: " + files + " could not be written whole (status 11 if upgraded)";
+  return files.empty() ? std::string()
+                       : "the record is incomplete: " + files +
+                             " could not be written whole (status 11 if upgraded)";
 }
 
 void UpgradeSession::EndSession(int status) {

@@ -174,7 +174,8 @@ void FuzzRoundTrip(Bytes& in) {
   CheckParsed(image, file, static_cast<std::int64_t>(file.size()));
   if (payload.empty()) {
     // Nothing to send: refused, whatever the header says.
-    FUZZ_CHECK(image.format == ImageFormat::kRefused && image.refusal == "the image has no payload");
+    FUZZ_CHECK(image.format == ImageFormat::kRefused &&
+               image.refusal == "the image has no payload");
     return;
   }
 

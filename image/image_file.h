@@ -24,5 +24,4 @@ bool CanOpenImageFile(const std::string& path);
 // file cannot be opened or read.
 ImageFileHead ReadImageFileHead(const std::string& path);
 
-
 }  // namespace stbup

@@ -209,8 +209,8 @@ void Engine::PrepareBlockAt(std::int64_t index) {
   const std::string shown_type = signature ? view_.EditText(Edit::kType) : std::string();
   if (index == 0) {
     if (state_.LoaderKind == kLoader2LL && signature && shown_type == "CODE") {
-      image_.PayloadBytesRead = static_cast<std::int32_t>(std::clamp<std::int64_t>(
-          state_.DownloadStartPayloadRead + n, INT32_MIN, INT32_MAX));
+      image_.PayloadBytesRead = static_cast<std::int32_t>(
+          std::clamp<std::int64_t>(state_.DownloadStartPayloadRead + n, INT32_MIN, INT32_MAX));
     }
     if (state_.FirstBlockSigned) AddSignature(0, 0, kSignature);
     if (image_.ScrambleEnabled != 0) SubtractKey(n);

@@ -26,10 +26,10 @@ class ConnectionControl {
 
 // Milestones of a run that front ends act on (exit statuses, summaries).
 enum class RunEvent {
-  kAccepted,        // the identification passed the checks ("ack" answered, unless check-only)
-  kRefused,         // "Upgrade Fail"
-  kUpgradeSuccess,  // "UPGRADE_SUCCESS" after a whole download, the total checksum
-                    // and a successful flash check with no flash-write error
+  kAccepted,             // the identification passed the checks ("ack" answered, unless check-only)
+  kRefused,              // "Upgrade Fail"
+  kUpgradeSuccess,       // "UPGRADE_SUCCESS" after a whole download, the total checksum
+                         // and a successful flash check with no flash-write error
   kSuccessAfterFailure,  // "UPGRADE_SUCCESS" without all of that: the box
                          // reported success after a failure (SuccessFailures says which)
   kNormalStart,          // "NO_ACKNOWLEDGE with PC."

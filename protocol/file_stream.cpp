@@ -58,8 +58,8 @@ int FileStream::ReadSlice(std::int64_t index, std::uint8_t* data) {
       static_cast<int>(std::clamp<std::int64_t>(PayloadBytes() - at, 0, kBlockSize));
   int got = 0;
   while (got < expected) {
-    const long n = ReadFileAt(fd_, data + got, static_cast<std::size_t>(expected - got),
-                              offset_ + at + got);
+    const long n =
+        ReadFileAt(fd_, data + got, static_cast<std::size_t>(expected - got), offset_ + at + got);
     if (n < 0) {
       const int error = errno;
       Close();

@@ -14,15 +14,18 @@ EConvertError EConvertError::NotAnInteger(std::string_view text) {
 }
 
 EFileError EFileError::CannotOpen(std::string_view path, int error_code) {
-  return EFileError("Cannot open file \"" + std::string(path) + "\". " + SysErrorMessage(error_code));
+  return EFileError("Cannot open file \"" + std::string(path) + "\". " +
+                    SysErrorMessage(error_code));
 }
 
 EFileError EFileError::CannotCreate(std::string_view path, int error_code) {
-  return EFileError("Cannot create file \"" + std::string(path) + "\". " + SysErrorMessage(error_code));
+  return EFileError("Cannot create file \"" + std::string(path) + "\". " +
+                    SysErrorMessage(error_code));
 }
 
 EFileError EFileError::CannotRead(std::string_view path, int error_code) {
-  return EFileError("Cannot read file \"" + std::string(path) + "\". " + SysErrorMessage(error_code));
+  return EFileError("Cannot read file \"" + std::string(path) + "\". " +
+                    SysErrorMessage(error_code));
 }
 
 EFileError EFileError::NotTheLoadedFile(std::string_view path, std::string_view reason) {

@@ -88,7 +88,8 @@ std::string DiagnosePort(const std::string& device_path, const fs::path& proc_ro
                  "; add yourself to it (sudo adduser $USER " + group + ") and log in again";
         }
         return "permission denied on " + device_path + " (owner " + UserName(info.st_uid) +
-               ", group " + group + "): ask an administrator to give you access to it, e.g. "
+               ", group " + group +
+               "): ask an administrator to give you access to it, e.g. "
                "with a udev rule for the group dialout";
       }
       return "permission denied on " + device_path;

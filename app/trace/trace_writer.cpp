@@ -86,8 +86,7 @@ void TraceWriter::Record(std::string_view body) {
 }
 
 void TraceWriter::RunEnded(int status, std::string_view meaning) {
-  Record("\"exit\":{\"status\":" + std::to_string(status) + ",\"meaning\":" + Quote(meaning) +
-         "}");
+  Record("\"exit\":{\"status\":" + std::to_string(status) + ",\"meaning\":" + Quote(meaning) + "}");
 }
 
 void TraceWriter::AddMemoLine(std::string_view line) { Record("\"memo\":" + Quote(line)); }

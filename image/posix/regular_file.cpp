@@ -46,8 +46,8 @@ ImageFileIdentity IdentityOf(int fd) {
   identity.device = static_cast<std::uint64_t>(status.st_dev);
   identity.inode = static_cast<std::uint64_t>(status.st_ino);
   identity.size = static_cast<std::int64_t>(status.st_size);
-  identity.modified_ns = static_cast<std::int64_t>(status.st_mtim.tv_sec) * 1'000'000'000 +
-                         status.st_mtim.tv_nsec;
+  identity.modified_ns =
+      static_cast<std::int64_t>(status.st_mtim.tv_sec) * 1'000'000'000 + status.st_mtim.tv_nsec;
   return identity;
 }
 

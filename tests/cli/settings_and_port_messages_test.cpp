@@ -66,8 +66,8 @@ Outcome Upgrade(UpgradeOptions options, std::chrono::seconds limit = 10s) {
 
 TEST(SettingsFileTest, UnusableFilesAreReportedWhenACOMnNameNeedsThem) {
   TempDir dir;
-  const std::string big = dir.WriteFile("big.ini", "[Ports]\nCOM1=/dev/null\n" +
-                                                       std::string(2 * 1024 * 1024, ';') + "\n");
+  const std::string big = dir.WriteFile(
+      "big.ini", "[Ports]\nCOM1=/dev/null\n" + std::string(2 * 1024 * 1024, ';') + "\n");
   const std::string binary = dir.WriteFile("binary.ini", std::string("[Ports]\nCOM1=\0x\n", 17));
   const std::string garbage = dir.WriteFile("garbage.ini", "[Ports]\nCOM1 /dev/ttyUSB0\n");
   const std::string fifo = dir.PathOf("fifo.ini");

@@ -196,7 +196,8 @@ TEST(ParseImageTest, HeadersWithoutAPayloadAreRefused) {
       {"cut after the type letter", cut.substr(0, 33), -1, "the file ends inside its header"},
       {"header only", Header("ABCx"), -1, "the image has no payload"},
       {"TDBASE header only", Header("ABCx", 'S'), -1, "the image has no payload"},
-      {"beyond 32 bits", Header("Mx"), std::int64_t{3} << 31, "the payload is larger than any flash"},
+      {"beyond 32 bits", Header("Mx"), std::int64_t{3} << 31,
+       "the payload is larger than any flash"},
       {"100 GB", Header("Mx"), std::int64_t{100} << 30, "the payload is larger than any flash"},
       {"audio picture, header only", "TIFRAME\0\0", 9, "the image has no payload"},
   };

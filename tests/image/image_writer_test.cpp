@@ -154,7 +154,8 @@ TEST(ImageWriterTest, ProblemsWithSpecsThatWouldNotLoadBack) {
        }),
        true},
   };
-  for (const Case& c : cases) EXPECT_EQ(ImageSpecProblem(c.recipe).has_value(), c.problem) << c.name;
+  for (const Case& c : cases)
+    EXPECT_EQ(ImageSpecProblem(c.recipe).has_value(), c.problem) << c.name;
 }
 
 TEST(ImageWriterTest, UncreatableFileRaisesTheSystemMessage) {

@@ -98,7 +98,8 @@ TEST_F(DatabaseTest, ExistingFilesAndLinksAreNeverEmptiedOrFollowed) {
          ASSERT_EQ(::symlink(outside.c_str(), dir.PathOf("box.tdf").c_str()), 0);
        },
        "box.bin"},
-      {"a dangling link", [&] {
+      {"a dangling link",
+       [&] {
          ASSERT_EQ(::symlink(dir.PathOf("nowhere/new.txt").c_str(), dir.PathOf("box.tdf").c_str()),
                    0);
        },
@@ -146,7 +147,8 @@ TEST_F(DatabaseTest, CheckOnlySendsAndCreatesNothing) {
   engine.SetCheckOnly(true);
   Line("ack");
   EXPECT_EQ(link.Wire(), "");
-  EXPECT_EQ(NewMemo(), Lines{">> check-only: the box's database request (\"ack\") is not answered"});
+  EXPECT_EQ(NewMemo(),
+            Lines{">> check-only: the box's database request (\"ack\") is not answered"});
   EXPECT_EQ(::access(dir.PathOf("box.tdf").c_str(), F_OK), -1);
   EXPECT_EQ(image.StartBlock, 16);
 }

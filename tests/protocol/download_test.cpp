@@ -302,7 +302,10 @@ TEST_F(DownloadTest, ABoxGetsTheBlockItNames) {
     };
     Bytes received;
     const Bytes block0 = request(0);
-    Line("1024DOWN_SUCC\x7f" "ESS:" + FormatBlockNumber(c.first));  // garbled: not understood
+    Line(
+        "1024DOWN_SUCC\x7f"
+        "ESS:" +
+        FormatBlockNumber(c.first));  // garbled: not understood
     const Bytes block1 = request(1);
     Line("1024DOWN_SUCCESS:" + FormatBlockNumber(c.first + 1));
     const Bytes block2 = request(2);
@@ -386,7 +389,8 @@ TEST_F(DownloadTest, TheImageChangingUnderTheDownloadStopsIt) {
     std::function<void(const std::string& path)> change;
   };
   const std::vector<Case> cases = {
-      {"truncated", false, [](const std::string& path) { ASSERT_EQ(::truncate(path.c_str(), 100), 0); }},
+      {"truncated", false,
+       [](const std::string& path) { ASSERT_EQ(::truncate(path.c_str(), 100), 0); }},
       {"truncated mid-download", true,
        [](const std::string& path) { ASSERT_EQ(::truncate(path.c_str(), 1500), 0); }},
       {"rewritten in place", true,

@@ -151,10 +151,11 @@ TEST_F(EngineTest, AFailingLineDoesNotDropTheRestOfTheBatch) {
     std::string wire;
     for (std::size_t at = 0; at < batch.size(); at += piece) wire += Feed(batch.substr(at, piece));
     EXPECT_EQ(NewMemo(), (Lines{"DownLoad Start", ":>kept", ":>also kept"}));
-    EXPECT_EQ(view.errors,
-              (std::vector<std::string>{
-                  "Cannot open file \"/nonexistent/stbup/image.bin\". No such file or directory",
-                  "Cannot create file \"/nonexistent/stbup/image.tdf\". No such file or directory"}));
+    EXPECT_EQ(
+        view.errors,
+        (std::vector<std::string>{
+            "Cannot open file \"/nonexistent/stbup/image.bin\". No such file or directory",
+            "Cannot create file \"/nonexistent/stbup/image.tdf\". No such file or directory"}));
     EXPECT_EQ(wire, "REQUEST_DOWNLOAD\n0768");
     EXPECT_TRUE(engine.State().LineText.empty());
   }

@@ -162,12 +162,14 @@ TEST_F(VerificationTest, SuccessAfterAFailureIsItsOwnEnding) {
        "flash-write error"},
       {"bad flash CRC", with({}, {"REQUEST_TOTALCRC", "BAD CRC : Flash image !!"}),
        "bad flash CRC, no successful flash check"},
-      {"no download at all", {"REQUEST_TOTALCRC", "FLASHCRC_SUCCESS"},
+      {"no download at all",
+       {"REQUEST_TOTALCRC", "FLASHCRC_SUCCESS"},
        "no whole download, total checksum not asked"},
       {"half a download",
        {"REQUEST_1024DOWN:0000", "1024DOWN_SUCCESS:0000", "REQUEST_TOTALCRC", "FLASHCRC_SUCCESS"},
        "no whole download, total checksum not asked"},
-      {"download failed", with({}, {"RESPONSE_DOWNLOAD_FAIL", "REQUEST_TOTALCRC", "FLASHCRC_SUCCESS"}),
+      {"download failed",
+       with({}, {"RESPONSE_DOWNLOAD_FAIL", "REQUEST_TOTALCRC", "FLASHCRC_SUCCESS"}),
        "no whole download, total checksum not asked"},
       {"no total checksum", with({}, {"FLASHCRC_SUCCESS"}), "total checksum not asked"},
   };
@@ -183,8 +185,8 @@ TEST_F(VerificationTest, SuccessAfterAFailureIsItsOwnEnding) {
     Line("UPGRADE_SUCCESS");
     if (c.reasons.empty()) {
       EXPECT_EQ(events, std::vector<RunEvent>{RunEvent::kUpgradeSuccess});
-      EXPECT_EQ(NewMemo(), (Lines{"Upgrade End", "", "COM1 Off !!! (\"Enter\" key to reconnect.)",
-                                  "  "}));
+      EXPECT_EQ(NewMemo(),
+                (Lines{"Upgrade End", "", "COM1 Off !!! (\"Enter\" key to reconnect.)", "  "}));
     } else {
       EXPECT_EQ(events, std::vector<RunEvent>{RunEvent::kSuccessAfterFailure});
       EXPECT_EQ(engine.SuccessFailures(), c.reasons);

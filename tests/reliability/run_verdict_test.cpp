@@ -120,17 +120,16 @@ TEST_F(RunVerdictTest, SuccessAfterAFailureEndsWithStatus9) {
       EXPECT_NE(trace.find(R"("exit":{"status":0,"meaning":"upgraded"}})"), std::string::npos);
       continue;
     }
-    EXPECT_NE(tool.Err().find("stbup: the box reported success after a failure (" + c.reasons +
-                              ")\n"),
-              std::string::npos)
+    EXPECT_NE(
+        tool.Err().find("stbup: the box reported success after a failure (" + c.reasons + ")\n"),
+        std::string::npos)
         << tool.Err();
     EXPECT_EQ(testing::CountLines(tool.Out(),
                                   ">> The box reported success after a failure: " + c.reasons),
               1)
         << tool.Out();
     EXPECT_NE(
-        trace.find(
-            R"("exit":{"status":9,"meaning":"the box reported success after a failure"}})"),
+        trace.find(R"("exit":{"status":9,"meaning":"the box reported success after a failure"}})"),
         std::string::npos)
         << trace;
   }
@@ -169,8 +168,9 @@ TEST_F(RunVerdictTest, ALogOrTraceThatCannotBeWrittenIsSaidOnceAndEndsWithStatus
     bool log;
     std::string note;
   };
-  for (const Case& c : {Case{"--log", true, "stbup: cannot write the log /dev/full: No space left "
-                                             "on device; the log is incomplete from here on\n"},
+  for (const Case& c : {Case{"--log", true,
+                             "stbup: cannot write the log /dev/full: No space left "
+                             "on device; the log is incomplete from here on\n"},
                         Case{"--trace", false,
                              "stbup: cannot write the trace /dev/full: No space left on device; "
                              "the trace is incomplete from here on\n"}}) {
@@ -192,10 +192,11 @@ TEST_F(RunVerdictTest, ALogOrTraceThatCannotBeWrittenIsSaidOnceAndEndsWithStatus
     const std::string err = tool.Err();
     EXPECT_NE(err.find(c.note), std::string::npos) << err;
     EXPECT_EQ(err.find(c.note), err.rfind(c.note)) << "said once: " << err;
-    EXPECT_NE(err.find("stbup: the record is incomplete: the " +
-                       std::string(c.log ? "log" : "trace") + " /dev/full could not be written "
-                       "whole (status 11 if upgraded)\n"),
-              std::string::npos)
+    EXPECT_NE(
+        err.find("stbup: the record is incomplete: the " + std::string(c.log ? "log" : "trace") +
+                 " /dev/full could not be written "
+                 "whole (status 11 if upgraded)\n"),
+        std::string::npos)
         << err;
     EXPECT_EQ(testing::CountLines(tool.Out(), "Upgrade End"), 1);
   }
@@ -204,9 +205,13 @@ TEST_F(RunVerdictTest, ALogOrTraceThatCannotBeWrittenIsSaidOnceAndEndsWithStatus
 // "| tee run.log" ends in a terminal too: a box's escape sequences never
 // reach stdout raw unless asked for; the log keeps the raw bytes.
 TEST_F(RunVerdictTest, ControlBytesAreEscapedOnStdoutThroughAPipe) {
-  const std::string hostile = "TargetInfo:\x1b]0;owned\x07\x1b[2J\x1b[6n\x9b" "1m";
+  const std::string hostile =
+      "TargetInfo:\x1b]0;owned\x07\x1b[2J\x1b[6n\x9b"
+      "1m";
   const std::string escaped = ":>\\x1B]0;owned\\x07\\x1B[2J\\x1B[6n\\x9B1m";
-  const std::string raw = ":>\x1b]0;owned\x07\x1b[2J\x1b[6n\x9b" "1m";
+  const std::string raw =
+      ":>\x1b]0;owned\x07\x1b[2J\x1b[6n\x9b"
+      "1m";
   for (const bool raw_asked : {false, true}) {
     SCOPED_TRACE(raw_asked);
     UpgradeOptions options = Options();
