@@ -2,13 +2,13 @@
 
 #include <gtest/gtest.h>
 
-#include <unistd.h>
-
+#include <filesystem>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "image/check_code.h"
+#include "image/image_parser.h"
 #include "image/image_reader.h"
 #include "image/image_writer.h"
 #include "seams/errors.h"
@@ -236,7 +236,8 @@ TEST_F(LoadImageTest, HeadersThatCannotDescribeAPayloadAreRefused) {
       {"negative start block",
        "TAVO000000010AFF020033" + std::string("-000000016") + "CABCx" + std::string(100, 'p'), -1,
        ">> the start block is negative"},
-      {"100 GB", header + "ABCx" + std::string(100, 'p'), std::int64_t{100} << 30,
+      {"beyond 32 bits", header + "ABCx" + std::string(100, 'p'),
+       static_cast<std::int64_t>(header.size()) + 4 + kMaxPayloadSize + 1,
        ">> the payload is larger than any flash"},
       {"background without a payload", "TIFRAME\0\0", 9, ">> the image has no payload"},
   };
@@ -246,7 +247,7 @@ TEST_F(LoadImageTest, HeadersThatCannotDescribeAPayloadAreRefused) {
     view_.ClearEvents();
     std::string path = dir_.WriteFile("bad.bin", c.bytes);
     if (c.size >= 0) {
-      ASSERT_EQ(::truncate(path.c_str(), c.size), 0);
+      std::filesystem::resize_file(path, static_cast<std::uintmax_t>(c.size));
     }
     EXPECT_FALSE(Load(path));
     const auto memo = view_.EventsOf("memo");

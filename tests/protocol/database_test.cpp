@@ -1,8 +1,6 @@
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <fstream>
-#include <functional>
 
 #include "tests/protocol/download_fixture.h"
 
@@ -74,60 +72,6 @@ TEST_F(DatabaseTest, RequestLinesAreSeparateWrites) {
   EXPECT_EQ(NewMemo(), Lines{"-. Database request into " + dir.PathOf("main.tdf")});
 }
 
-std::string Contents(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-// Whatever already has the upload file's name is never opened: an earlier
-// box's database, the image itself, a link planted there (pointing at a file
-// or at nothing). The request goes into the next free name.
-TEST_F(DatabaseTest, ExistingFilesAndLinksAreNeverEmptiedOrFollowed) {
-  struct Case {
-    std::string name;
-    std::function<void()> plant;
-    std::string image;
-  };
-  const std::string outside = dir.PathOf("outside.txt");
-  const std::vector<Case> cases = {
-      {"an earlier database", [&] { dir.WriteFile("box.tdf", "old contents"); }, "box.bin"},
-      {"the image itself", [&] { dir.WriteFile("box.tdf", "TAVO image bytes"); }, "box.tdf"},
-      {"a link to a file",
-       [&] {
-         dir.WriteFile("outside.txt", "precious");
-         ASSERT_EQ(::symlink(outside.c_str(), dir.PathOf("box.tdf").c_str()), 0);
-       },
-       "box.bin"},
-      {"a dangling link",
-       [&] {
-         ASSERT_EQ(::symlink(dir.PathOf("nowhere/new.txt").c_str(), dir.PathOf("box.tdf").c_str()),
-                   0);
-       },
-       "box.bin"},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    ::unlink(dir.PathOf("box.tdf").c_str());
-    ::unlink(dir.PathOf("box-2.tdf").c_str());
-    ::unlink(outside.c_str());
-    engine.CloseFiles();
-    c.plant();
-    std::string before = Contents(dir.PathOf("box.tdf"));
-    image.ImageFileName = dir.PathOf(c.image);
-    link.ClearWrites();
-    NewMemo();
-    Line("ack");
-    EXPECT_EQ(link.Wire(), "REQUEST_DOWNLOAD\nREQUEST_1024DOWN:0768\n");
-    EXPECT_EQ(NewMemo(), Lines{"-. Database request into " + dir.PathOf("box-2.tdf")});
-    EXPECT_EQ(Contents(dir.PathOf("box.tdf")), before);
-    EXPECT_EQ(::access(dir.PathOf("nowhere").c_str(), F_OK), -1);
-    EXPECT_EQ(::access(dir.PathOf("box-2.tdf").c_str(), F_OK), 0);
-    if (c.name == "a link to a file") {
-      EXPECT_EQ(Contents(outside), "precious");
-    }
-  }
-}
-
 TEST_F(DatabaseTest, ASecondAckAsksAgainIntoTheSameFile) {
   image.ImageFileName = dir.PathOf("box.bin");
   Line("ack");
@@ -151,21 +95,6 @@ TEST_F(DatabaseTest, CheckOnlySendsAndCreatesNothing) {
             Lines{">> check-only: the box's database request (\"ack\") is not answered"});
   EXPECT_EQ(::access(dir.PathOf("box.tdf").c_str(), F_OK), -1);
   EXPECT_EQ(image.StartBlock, 16);
-}
-
-TEST_F(DatabaseTest, ReadOnlyFolderStopsBeforeTheBlockRequest) {
-  // Root writes into any folder of its own; sysfs refuses it all the same.
-  const std::string folder = ::geteuid() == 0 ? "/sys" : dir.PathOf("ro");
-  if (::geteuid() != 0) {
-    ASSERT_EQ(::mkdir(folder.c_str(), 0555), 0);
-  }
-  image.ImageFileName = folder + "/box.bin";
-  Line("ack");
-  EXPECT_EQ(view.errors, (std::vector<std::string>{"Cannot create file \"" + folder +
-                                                   "/box.tdf\". Permission denied"}));
-  EXPECT_EQ(link.Wire(), "REQUEST_DOWNLOAD\n");
-  EXPECT_EQ(NewMemo(), Lines{});
-  if (::geteuid() != 0) ::chmod(folder.c_str(), 0755);
 }
 
 // The geometry answers after "ack" report the database region; a download
