@@ -137,8 +137,9 @@ TEST(PortMessagesTest, SayWhatIsTrueOfTheDevice) {
                     "(stbup ports lists the serial devices found)"},
       {dir.path(), dir.path() + ": Is a directory"},
       {dir.PathOf("missing"), dir.PathOf("missing") +
-                                  " does not exist: check the cable or adapter and the name "
-                                  "given to --port (stbup ports lists the serial devices found)"},
+                                  " does not exist: check the cable or adapter and the port "
+                                  "chosen (the window's port list and `stbup ports` show the "
+                                  "serial devices found)"},
   };
   // Only without a controlling terminal does /dev/tty fail to open.
   const int tty = ::open("/dev/tty", O_RDWR | O_NOCTTY);

@@ -228,8 +228,12 @@ class WindowOperationTest : public testing::Test {
 };
 
 TEST_F(WindowOperationTest, RepliesLeaveBeforeTheErrorBoxAndPollsGoOnWhileItIsOpen) {
-  // The upload file cannot be created: a folder has its name.
+  // The upload file cannot be created: folders hold its name and every
+  // other name it may take.
   ASSERT_TRUE(std::filesystem::create_directory(dir.PathOf("box.tdf")));
+  for (int n = 2; n <= 99; ++n) {
+    ASSERT_TRUE(std::filesystem::create_directory(dir.PathOf("box-" + std::to_string(n) + ".tdf")));
+  }
   StartWindow();
   ASSERT_EQ(ReceiveUntil("\x07").find('\x07'), 0u);
 
