@@ -138,6 +138,7 @@ TEST_F(StationCommandTest, FourBoxesEachEndAsTheyWouldAlone) {
   options.ports = {a.path(), b.path(), c.path(), d.path()};
   options.boxes = 4;
   options.records_file = dir.PathOf("records.sqlite3");
+  options.trace_dir = dir.PathOf("traces");
   StationRun run = Run(options);
   EXPECT_EQ(run.status, kExitSomeBoxNotUpgraded) << run.err << run.out;
 
@@ -172,6 +173,9 @@ TEST_F(StationCommandTest, FourBoxesEachEndAsTheyWouldAlone) {
   EXPECT_TRUE(Contains(Log(c.path()), "Upgrade Fail\n"));
   EXPECT_TRUE(Contains(Log(a.path()), "Upgrade End\n"));
   EXPECT_TRUE(Log(a.path()).starts_with("[ Upgrade mode. ]\n"));
+  const std::string trace = ReadFile(dir.PathOf("traces/" + StationFileName(b.path()) + ".jsonl"));
+  EXPECT_TRUE(Contains(trace, R"("memo":"2LL detected.."})")) << trace.substr(0, 400);
+  EXPECT_FALSE(Contains(trace, "5518 detected"));
 
   // One record per box, each under its own port, from the station.
   std::map<std::string, std::vector<std::string>> verdicts;
