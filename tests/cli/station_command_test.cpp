@@ -156,7 +156,9 @@ TEST_F(StationCommandTest, FourBoxesEachEndAsTheyWouldAlone) {
       << run.out;
   EXPECT_TRUE(Contains(run.out, " " + a.path() + ": box 1: upgraded (")) << run.out;
   EXPECT_TRUE(Contains(run.out, " " + b.path() + ": box 1: upgraded (")) << run.out;
-  EXPECT_TRUE(Contains(run.out, " " + c.path() + ": box 1: refused (Upgrade Fail): ")) << run.out;
+  EXPECT_TRUE(Contains(
+      run.out, " " + c.path() + ": box 1: refused (Upgrade Fail): check my model QQ9 != MX1 ("))
+      << run.out;
   EXPECT_TRUE(Contains(run.out, " " + d.path() + ": box 1: the port went away (")) << run.out;
   EXPECT_TRUE(Contains(run.out, " " + d.path() + ": gone\n")) << run.out;
 
