@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "cli/port_session.h"
-#include "cli/trace_writer.h"
+#include "app/trace/trace_writer.h"
 #include "seams/view.h"
 
 namespace stbup {

@@ -10,10 +10,10 @@
 #include <memory>
 #include <optional>
 
+#include "app/trace/trace_writer.h"
 #include "cli/console_view.h"
 #include "cli/port_session.h"
 #include "cli/signal_watch.h"
-#include "cli/trace_writer.h"
 #include "records/records.h"
 #include "seams/errors.h"
 #include "serial/event_loop.h"
@@ -99,7 +99,10 @@ int UpgradeSession::Run() {
   session.check_only = options_.check_only;
   session.change_directory = options_.process_wide;
   session.settings_file = options_.settings_file;
-  if (!options_.records_file.empty()) records_ = OpenRecordSink(options_.records_file);
+  if (!options_.records_file.empty()) {
+    records_ = OpenRecordSink(options_.records_file);
+    if (!records_) console_->Note("records: this build keeps no records");
+  }
   session.records = records_.get();
   PortSessionListener listener;
   listener.note = [this](std::string_view text) { console_->Note(text); };

@@ -42,6 +42,8 @@ class GuiSession {
 
  private:
   void OnRunEvent(RunEvent event);
+  // Records the box on the line as ended so.
+  void EndBox(Verdict verdict);
 
   QtMainThreadQueue queue_;
   TVaComm comm_;

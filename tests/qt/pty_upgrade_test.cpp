@@ -180,10 +180,6 @@ TEST_F(PtyUpgradeTest, WholeUpgradeThroughTheWindow) {
   EXPECT_EQ(frame.lblLogoName->palette().color(QPalette::Window), QColor(0, 0, 255));
   EXPECT_TRUE(frame.bbConnect->isVisible());
   EXPECT_EQ(frame.bbConnect->text(), "Disconnected");
-  // The port stays open after success; the button does nothing then.
-  EXPECT_TRUE(session->VaComm1().Active());
-  frame.bbConnect->click();
-  EXPECT_EQ(Memo(), memo);
   EXPECT_TRUE(frame.Label3->text().startsWith("L 217")) << frame.Label3->text().toStdString();
 
   // Locked from the box's ACK until the run ended, and unlocked after.
@@ -219,13 +215,22 @@ TEST_F(PtyUpgradeTest, WholeUpgradeThroughTheWindow) {
   EXPECT_EQ(record.box_model, "MX1");
   EXPECT_EQ(record.image_model, "MX1");
   EXPECT_EQ(record.log_tail, "");
+
+  // The port stays open after success; the button restarts the exchange on
+  // it, so the next box is woken.
+  EXPECT_TRUE(session->VaComm1().Active());
+  frame.bbConnect->click();
+  EXPECT_EQ(Memo().mid(memo.size()).front(), "[ Upgrade mode. ]");
+  EXPECT_EQ(session->Controller().Timer1().Interval(), 100);
+  EXPECT_FALSE(frame.bbConnect->isVisible());
 }
 
 // The window's verdicts come from the engine's run events: a refused box is
 // one record; a box that restarts after its success adds none.
 TEST_F(PtyUpgradeTest, TheWindowRecordsEachBoxOnce) {
   SimulatorOptions options;
-  options.model = "ZZZ";
+  options.model.emplace("ZZZ");
+  options.ack_timeout_ms = 200;  // the refused box gives up soon
   StartBox(options);
   StartWindow();
   ASSERT_TRUE(RunUntil([&] { return box_done_ && !records.records.empty(); }, 30s));
@@ -235,6 +240,19 @@ TEST_F(PtyUpgradeTest, TheWindowRecordsEachBoxOnce) {
   EXPECT_EQ(records.records[0].box_model, "ZZZ");
   EXPECT_NE(records.records[0].log_tail.find("Upgrade Fail"), std::string::npos)
       << records.records[0].log_tail;
+}
+
+TEST_F(PtyUpgradeTest, ABoxWhosePortGoesAwayIsRecordedAsSuch) {
+  SimulatorOptions options;
+  options.hangup_after = 3;
+  StartBox(options);
+  StartWindow();
+  ASSERT_TRUE(RunUntil([&] { return box_done_ && !records.records.empty(); }, 30s));
+  ASSERT_EQ(records.records.size(), 1u);
+  EXPECT_EQ(records.records[0].verdict, Verdict::kPortGone);
+  EXPECT_EQ(records.records[0].exit_status, 7);
+  EXPECT_EQ(records.records[0].blocks_sent, 4);
+  EXPECT_EQ(records.records[0].port, pty.slave_path());
 }
 
 TEST_F(PtyUpgradeTest, EnterReconnectsAfterTheBoxStartedItsOwnSoftware) {
