@@ -74,17 +74,16 @@ class Station {
   int Run();
 
  private:
-  // A port of the station and how it came: given, or found by the glob.
+  // A port of the station, given or found by the glob.
   struct Slot {
     std::unique_ptr<StationPort> port;
-    std::string device;  // the path looked for; empty for a COMn name without one
-    bool watched = false;
+    std::string device;    // the path looked for; empty for a COMn name without one
     bool present = false;  // the device path existed at the last look
   };
 
   bool LoadImageOnce();
   bool PrepareDirectory(const std::string& dir);
-  Slot& AddSlot(const std::string& name, bool watched);
+  Slot& AddSlot(const std::string& name);
   void Serve(Slot& slot);
   void Look();
   void OnEvent(StationPort& port, std::string_view text);
@@ -161,7 +160,7 @@ bool Station::PrepareDirectory(const std::string& dir) {
   return true;
 }
 
-Station::Slot& Station::AddSlot(const std::string& name, bool watched) {
+Station::Slot& Station::AddSlot(const std::string& name) {
   for (auto& slot : slots_) {
     if (slot.port->Port() == name) return slot;
   }
@@ -180,7 +179,6 @@ Station::Slot& Station::AddSlot(const std::string& name, bool watched) {
   Slot slot;
   slot.port = std::make_unique<StationPort>(name, files, listener);
   slot.device = ResolvePortName(name, port_map_).value_or(std::string());
-  slot.watched = watched;
   slots_.push_back(std::move(slot));
   return slots_.back();
 }
@@ -199,7 +197,7 @@ void Station::Look() {
                                [&](const Slot& slot) { return slot.port->Port() == path; });
       if (known || !taking_boxes_ || refused_.contains(path)) continue;
       try {
-        AddSlot(path, true);
+        AddSlot(path);
       } catch (const std::exception& problem) {
         // Its log or trace cannot be written: said once, and the port is
         // left alone rather than served without them.
@@ -378,7 +376,7 @@ int Station::Run() {
 
   try {
     for (const auto& port : options_.ports) {
-      Slot& slot = AddSlot(port, false);
+      Slot& slot = AddSlot(port);
       slot.present = true;
       Serve(slot);
     }

@@ -186,6 +186,8 @@ void StationPort::AddMemoLine(std::string_view line) {
   if (line.size() > kDetected.size() && line.ends_with(kDetected)) {
     row_.loader = line.substr(0, line.size() - kDetected.size());
     row_.model.clear();
+    // What the image's loading said is no reason for this box's verdict.
+    reasons_.clear();
     box_started_ = Clock::now();
     box_ended_at_.reset();
   } else if (line.starts_with(kTargetLine) && session_) {

@@ -138,6 +138,7 @@ TEST_F(StationCommandTest, FourBoxesEachEndAsTheyWouldAlone) {
   options.ports = {a.path(), b.path(), c.path(), d.path()};
   options.boxes = 4;
   options.records_file = dir.PathOf("records.sqlite3");
+  options.trace_dir = dir.PathOf("traces");
   StationRun run = Run(options);
   EXPECT_EQ(run.status, kExitSomeBoxNotUpgraded) << run.err << run.out;
 
@@ -155,7 +156,9 @@ TEST_F(StationCommandTest, FourBoxesEachEndAsTheyWouldAlone) {
       << run.out;
   EXPECT_TRUE(Contains(run.out, " " + a.path() + ": box 1: upgraded (")) << run.out;
   EXPECT_TRUE(Contains(run.out, " " + b.path() + ": box 1: upgraded (")) << run.out;
-  EXPECT_TRUE(Contains(run.out, " " + c.path() + ": box 1: refused (Upgrade Fail): ")) << run.out;
+  EXPECT_TRUE(Contains(
+      run.out, " " + c.path() + ": box 1: refused (Upgrade Fail): check my model QQ9 != MX1 ("))
+      << run.out;
   EXPECT_TRUE(Contains(run.out, " " + d.path() + ": box 1: the port went away (")) << run.out;
   EXPECT_TRUE(Contains(run.out, " " + d.path() + ": gone\n")) << run.out;
 
@@ -172,6 +175,9 @@ TEST_F(StationCommandTest, FourBoxesEachEndAsTheyWouldAlone) {
   EXPECT_TRUE(Contains(Log(c.path()), "Upgrade Fail\n"));
   EXPECT_TRUE(Contains(Log(a.path()), "Upgrade End\n"));
   EXPECT_TRUE(Log(a.path()).starts_with("[ Upgrade mode. ]\n"));
+  const std::string trace = ReadFile(dir.PathOf("traces/" + StationFileName(b.path()) + ".jsonl"));
+  EXPECT_TRUE(Contains(trace, R"("memo":"2LL detected.."})")) << trace.substr(0, 400);
+  EXPECT_FALSE(Contains(trace, "5518 detected"));
 
   // One record per box, each under its own port, from the station.
   std::map<std::string, std::vector<std::string>> verdicts;
