@@ -11,7 +11,8 @@ namespace stbup {
 void AddPlatformCommands(CommandRegistry& registry);
 
 // Standard output and error carry bytes unchanged, as on Linux: on Windows the
-// C runtime would otherwise write every line end as CR LF.
+// C runtime would otherwise write every line end as CR LF; and a console there
+// is asked to obey the erase sequence the progress bars use.
 void PrepareStandardStreams();
 
 }  // namespace stbup

@@ -37,6 +37,12 @@ function(stbup_test_files label)
     get_filename_component(base ${test} NAME_WE)
     add_executable(${base} ${test})
     target_link_libraries(${base} PRIVATE ${T_LIBS} stbup_test_support GTest::gtest GTest::gmock GTest::gtest_main)
-    gtest_discover_tests(${base} DISCOVERY_TIMEOUT 30 PROPERTIES LABELS ${label} TIMEOUT 120)
+    if(CMAKE_CROSSCOMPILING)
+      # Listed when ctest runs, in the Wine prefix of the test run, not by the build.
+      gtest_discover_tests(${base} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 30
+                           PROPERTIES LABELS ${label} TIMEOUT 120)
+    else()
+      gtest_discover_tests(${base} DISCOVERY_TIMEOUT 30 PROPERTIES LABELS ${label} TIMEOUT 120)
+    endif()
   endforeach()
 endfunction()
