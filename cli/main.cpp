@@ -1,12 +1,11 @@
 #include <iostream>
 
 #include "cli/command_registry.h"
-#include "cli/demo_command.h"
 #include "cli/history_command.h"
 #include "cli/info_command.h"
 #include "cli/mkimage_command.h"
+#include "cli/platform.h"
 #include "cli/ports_command.h"
-#include "cli/simulate_command.h"
 #include "cli/station_command.h"
 #include "cli/upgrade_command.h"
 
@@ -20,7 +19,7 @@ int main(int argc, char** argv) {
   stbup::AddStationCommand(registry);
   stbup::AddHistoryCommand(registry);
   stbup::AddPortsCommand(registry);
-  stbup::AddDemoCommand(registry);
-  stbup::AddSimulateCommand(registry);
+  stbup::AddPlatformCommands(registry);
+  stbup::PrepareStandardStreams();
   return registry.Execute(argc, argv, std::cout, std::cerr);
 }

@@ -14,8 +14,15 @@ struct PortsOptions {
   std::string settings_file;  // empty: the window's settings file
 };
 
-// Lists the serial devices found and the COMn map in force. Always 0.
+// Lists the serial devices found and the COMn map in force. 0, or 1 when the
+// settings file holding the map cannot be read.
 int RunPorts(const PortsOptions& options, std::ostream& out);
+
+// After the devices: how port names reach them on this platform. Linux: the
+// COMn map of the settings file (cli/posix/); Windows: COM names are the
+// ports Windows knows, and where the store keeps the chosen one (cli/win32/).
+// Returns the command's status.
+int ListPortSettings(const PortsOptions& options, std::ostream& out);
 
 void AddPortsCommand(CommandRegistry& registry);
 

@@ -20,6 +20,9 @@ namespace {
 
 thread_local int last_error = 0;
 
+constexpr DWORD kLineWaitSliceMs = 100;
+constexpr DWORD kReadWaitMs = 200;
+
 int Fail(DWORD error) {
   last_error = static_cast<int>(error);
   return static_cast<int>(error);
@@ -49,8 +52,9 @@ struct Win32Port {
 
   ~Win32Port() {
     if (handle != INVALID_HANDLE_VALUE) {
-      // Nothing may complete into these records once they are gone.
-      ::CancelIo(handle);
+      // Nothing may complete into these records once they are gone. The last
+      // owner may be any thread: CancelIoEx cancels what every thread started.
+      ::CancelIoEx(handle, nullptr);
       DWORD ignored = 0;
       if (wait_pending) ::GetOverlappedResult(handle, &wait_io, &ignored, TRUE);
       if (write_pending) ::GetOverlappedResult(handle, &write_io, &ignored, TRUE);
@@ -61,6 +65,20 @@ struct Win32Port {
     }
   }
 };
+
+// Wine signals an operation's event a moment before its status is final
+// (GetOverlappedResult then answers ERROR_IO_INCOMPLETE): after the signal,
+// give the status that moment. Resetting the event instead would lose the
+// completion for good. False when the operation is still pending after it
+// (the event is then reset, and the wait goes on).
+bool SettleAfterSignal(OVERLAPPED& io) {
+  for (int round = 0; round < 50 && !HasOverlappedIoCompleted(&io); ++round) {
+    ::Sleep(round < 10 ? 0 : 1);
+  }
+  if (HasOverlappedIoCompleted(&io)) return true;
+  ::ResetEvent(io.hEvent);
+  return HasOverlappedIoCompleted(&io);
+}
 
 Win32Port* PortOf(TVaDeviceHandle device) { return reinterpret_cast<Win32Port*>(device); }
 
@@ -284,13 +302,22 @@ long ReadDevice(TVaDeviceHandle device, void* buffer, long count) {
   DWORD got = 0;
   ::ResetEvent(port.read_io.hEvent);
   if (!::ReadFile(port.handle, buffer, wanted, &got, &port.read_io)) {
-    const DWORD error = ::GetLastError();
-    if (error != ERROR_IO_PENDING ||
-        !::GetOverlappedResult(port.handle, &port.read_io, &got, TRUE)) {
-      const DWORD final_error = error == ERROR_IO_PENDING ? ::GetLastError() : error;
-      Fail(final_error);
-      return IsDeviceGone(static_cast<int>(final_error)) ? kDeviceGone : -1;
+    DWORD error = ::GetLastError();
+    if (error == ERROR_IO_PENDING) {
+      // The bytes are there, so the read ends at once; should it not, the
+      // main thread is not held: it is cancelled and takes what it got.
+      if (::WaitForSingleObject(port.read_io.hEvent, kReadWaitMs) != WAIT_OBJECT_0) {
+        ::CancelIoEx(port.handle, &port.read_io);
+      }
+      if (!SettleAfterSignal(port.read_io)) ::CancelIoEx(port.handle, &port.read_io);
+      if (::GetOverlappedResult(port.handle, &port.read_io, &got, TRUE)) {
+        return static_cast<long>(got);
+      }
+      error = ::GetLastError();
+      if (error == ERROR_OPERATION_ABORTED) return static_cast<long>(got);
     }
+    Fail(error);
+    return IsDeviceGone(static_cast<int>(error)) ? kDeviceGone : -1;
   }
   return static_cast<long>(got);
 }
@@ -337,6 +364,7 @@ TVaDeviceWait WaitDevice(TVaDeviceHandle device, TVaWaitEvent* stop, TVaWaitEven
     HANDLE handles[4] = {};
     TVaDeviceWait answers[4] = {};
     DWORD n = 0;
+    DWORD wait_index = 0;
     if (stop != nullptr) {
       handles[n] = reinterpret_cast<HANDLE>(stop->Handle());
       answers[n++] = TVaDeviceWait::Stopped;
@@ -369,6 +397,7 @@ TVaDeviceWait WaitDevice(TVaDeviceHandle device, TVaWaitEvent* stop, TVaWaitEven
         }
       }
       if (port.wait_pending) {
+        wait_index = n;
         handles[n] = port.wait_io.hEvent;
         answers[n++] = TVaDeviceWait::Readable;
       }
@@ -393,14 +422,33 @@ TVaDeviceWait WaitDevice(TVaDeviceHandle device, TVaWaitEvent* stop, TVaWaitEven
       if (wait_ms != 0) ::Sleep(wait_ms == INFINITE ? 0 : wait_ms);
       return TVaDeviceWait::TimedOut;
     }
-    const DWORD result = ::WaitForMultipleObjects(n, handles, FALSE, wait_ms);
+    // Overlapped operations are looked at every so often as well: should a
+    // completion's signal be lost after all, it costs that long, never a hang.
+    const bool line_wait = (want & kWaitReadable) && port.wait_pending;
+    const bool write_wait = (want & kWaitWritable) != 0;  // a write is pending, see above
+    const DWORD slice =
+        line_wait || write_wait ? std::min<DWORD>(wait_ms, kLineWaitSliceMs) : wait_ms;
+    DWORD result = ::WaitForMultipleObjects(n, handles, FALSE, slice);
+    if (result == WAIT_TIMEOUT && line_wait && HasOverlappedIoCompleted(&port.wait_io)) {
+      result = WAIT_OBJECT_0 + wait_index;
+    } else if (result == WAIT_TIMEOUT && write_wait && HasOverlappedIoCompleted(&port.write_io)) {
+      return TVaDeviceWait::Writable;
+    } else if (result == WAIT_TIMEOUT && slice != wait_ms) {
+      continue;
+    }
     if (result == WAIT_TIMEOUT) return TVaDeviceWait::TimedOut;
     if (result >= WAIT_OBJECT_0 + n) {
       Fail(::GetLastError());
       return TVaDeviceWait::Gone;
     }
     const TVaDeviceWait answer = answers[result - WAIT_OBJECT_0];
+    if (answer == TVaDeviceWait::Writable) {
+      std::lock_guard lock(port.write_mutex);
+      if (port.write_pending) SettleAfterSignal(port.write_io);
+      return answer;
+    }
     if (answer != TVaDeviceWait::Readable || !port.wait_pending) return answer;
+    if (!SettleAfterSignal(port.wait_io)) continue;
 
     // The line-event wait has ended.
     port.wait_pending = false;

@@ -1,0 +1,29 @@
+#include <fcntl.h>
+#include <io.h>
+
+#include <cstdio>
+
+#include "cli/platform.h"
+
+#include <windows.h>
+
+namespace stbup {
+
+// Windows has no pseudo-terminal for the simulator to speak on, so neither
+// `simulate` nor the pty-based `demo` is offered here.
+void AddPlatformCommands(CommandRegistry&) {}
+
+void PrepareStandardStreams() {
+  ::_setmode(::_fileno(stdout), _O_BINARY);
+  ::_setmode(::_fileno(stderr), _O_BINARY);
+  // The progress bars redraw their line with the terminal's erase sequence,
+  // which a console obeys only when asked to (Windows 10 and later).
+  HANDLE error = ::GetStdHandle(STD_ERROR_HANDLE);
+  DWORD mode = 0;
+  if (error != INVALID_HANDLE_VALUE && ::GetConsoleMode(error, &mode)) {
+    constexpr DWORD kVirtualTerminalProcessing = 0x0004;
+    ::SetConsoleMode(error, mode | kVirtualTerminalProcessing);
+  }
+}
+
+}  // namespace stbup
