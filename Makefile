@@ -1,9 +1,10 @@
 # The two commands of the README, and a few more for developers.
 BUILD ?= build
+WINDOWS_BUILD ?= build-windows
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
 
-.PHONY: all setup build demo test bench fuzz clean format
+.PHONY: all setup build demo test bench fuzz clean format windows test-windows windows-dist
 
 all: build
 
@@ -22,8 +23,24 @@ demo: build
 test: build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
 
-bench: build
-	scripts/bench $(BUILD)
+bench: build windows
+	scripts/bench $(BUILD) --windows-build $(WINDOWS_BUILD)
+
+# The Windows programs, cross-built with mingw-w64 (cmake/mingw-w64-x86_64.cmake).
+$(WINDOWS_BUILD)/build.ninja:
+	cmake --preset windows -B $(WINDOWS_BUILD)
+
+windows: setup $(WINDOWS_BUILD)/build.ninja
+	cmake --build $(WINDOWS_BUILD) -j $(JOBS)
+
+# Under Wine in a prefix of its own; the end-to-end part needs the Linux
+# simulator, hence the Linux build.
+test-windows: build windows
+	scripts/test-windows $(BUILD) $(WINDOWS_BUILD)
+
+# A zip of stbup.exe, the README and the licence, in $(WINDOWS_BUILD).
+windows-dist: windows
+	cd $(WINDOWS_BUILD) && cpack -G ZIP
 
 fuzz: setup
 	scripts/fuzz $(or $(FUZZ_SECONDS),60)
@@ -32,4 +49,4 @@ format:
 	git ls-files '*.cpp' '*.h' | xargs clang-format -i
 
 clean:
-	rm -rf $(BUILD)
+	rm -rf $(BUILD) $(WINDOWS_BUILD)

@@ -7,6 +7,9 @@ namespace stbup {
 
 CommandRegistry::CommandRegistry(std::string description) : app_(std::move(description), "stbup") {
   app_.require_subcommand(1);
+  // The same options on every platform: on Windows "/x" is not an option (an
+  // argument beginning with "/" stays an argument).
+  app_.allow_windows_style_options(false);
 }
 
 CLI::App* CommandRegistry::Add(const std::string& name, const std::string& description, Run run) {

@@ -1,11 +1,10 @@
 #include <iostream>
 
 #include "cli/command_registry.h"
-#include "cli/demo_command.h"
 #include "cli/info_command.h"
 #include "cli/mkimage_command.h"
+#include "cli/platform.h"
 #include "cli/ports_command.h"
-#include "cli/simulate_command.h"
 #include "cli/upgrade_command.h"
 
 int main(int argc, char** argv) {
@@ -16,7 +15,7 @@ int main(int argc, char** argv) {
   stbup::AddMkimageCommand(registry);
   stbup::AddUpgradeCommand(registry);
   stbup::AddPortsCommand(registry);
-  stbup::AddDemoCommand(registry);
-  stbup::AddSimulateCommand(registry);
+  stbup::AddPlatformCommands(registry);
+  stbup::PrepareStandardStreams();
   return registry.Execute(argc, argv, std::cout, std::cerr);
 }

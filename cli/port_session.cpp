@@ -1,8 +1,8 @@
 #include "cli/port_session.h"
 
-#include <unistd.h>
-
 #include <exception>
+#include <filesystem>
+#include <system_error>
 
 #include "app/core/memory_settings.h"
 #include "app/core/va_comm_port.h"
@@ -30,8 +30,9 @@ class NoFileDialog : public FileDialog {
 class ConsoleControls : public WindowControls {
  public:
   explicit ConsoleControls(bool change_directory) : change_directory_(change_directory) {
-    char buffer[4096];
-    if (::getcwd(buffer, sizeof buffer) != nullptr) directory_ = buffer;
+    std::error_code error;
+    const auto current = std::filesystem::current_path(error);
+    if (!error) directory_ = current.string();
   }
   void SelectPort(int) override {}
   void SetCaption(std::string_view) override {}
@@ -40,7 +41,11 @@ class ConsoleControls : public WindowControls {
   void Terminate() override {}
   std::string CurrentDirectory() const override { return directory_; }
   bool SetCurrentDirectory(std::string_view directory) override {
-    if (change_directory_ && ::chdir(std::string(directory).c_str()) != 0) return false;
+    if (change_directory_) {
+      std::error_code error;
+      std::filesystem::current_path(std::filesystem::path(std::string(directory)), error);
+      if (error) return false;
+    }
     directory_ = directory;
     return true;
   }

@@ -17,6 +17,11 @@ struct PortsOptions {
 // Lists the serial devices found and the COMn map in force. Always 0.
 int RunPorts(const PortsOptions& options, std::ostream& out);
 
+// After the devices: how port names reach them on this platform. Linux: the
+// COMn map of the settings file (cli/posix/); Windows: COM names are the
+// ports Windows knows, and where the store keeps the chosen one (cli/win32/).
+void ListPortSettings(const PortsOptions& options, std::ostream& out);
+
 void AddPortsCommand(CommandRegistry& registry);
 
 }  // namespace stbup

@@ -1,11 +1,15 @@
 #pragma once
 
-#include <signal.h>
+#include <cstdint>
+#include <memory>
 
 namespace stbup {
 
-// SIGINT and SIGTERM as a descriptor the loop watches, blocked in every
-// thread (the serial threads inherit the mask) for the life of the watch.
+// An interruption of the command as something the loop watches. Linux: SIGINT
+// and SIGTERM as a signalfd, blocked in every thread (the serial threads
+// inherit the mask) for the life of the watch (cli/posix/). Windows: Ctrl-C,
+// Ctrl-Break and the console window closing, as an event a console control
+// handler sets (cli/win32/).
 class SignalWatch {
  public:
   SignalWatch();
@@ -13,14 +17,16 @@ class SignalWatch {
   SignalWatch(const SignalWatch&) = delete;
   SignalWatch& operator=(const SignalWatch&) = delete;
 
-  int Fd() const { return fd_; }
-  // Takes one pending signal; false when none was pending.
+  // What EventLoop::WatchReadable takes: the descriptor, or the event's
+  // HANDLE; negative when the watch could not be set up.
+  std::intptr_t Fd() const { return fd_; }
+  // Takes one pending interruption; false when none was pending.
   bool Raised();
 
  private:
-  sigset_t set_{};
-  sigset_t previous_{};
-  int fd_ = -1;
+  struct Saved;
+  std::unique_ptr<Saved> saved_;  // what the watch replaced, restored at its end
+  std::intptr_t fd_ = -1;
 };
 
 }  // namespace stbup

@@ -1,6 +1,7 @@
 #include "app/core/main_window.h"
 
 #include <exception>
+#include <filesystem>
 #include <string>
 
 #include "image/check_code.h"
@@ -26,9 +27,13 @@ std::string Trim(std::string_view text) {
   return std::string(text.substr(first, last - first));
 }
 
+// The folder separators of the platform: "/" on Linux; on Windows "\" and "/".
+constexpr std::string_view kSeparators =
+    std::filesystem::path::preferred_separator == '/' ? "/" : "\\/";
+
 // The directory part of a path, separator included; empty when it has none.
 std::string DirectoryPart(std::string_view path) {
-  auto slash = path.rfind('/');
+  auto slash = path.find_last_of(kSeparators);
   return slash == std::string_view::npos ? std::string() : std::string(path.substr(0, slash + 1));
 }
 
@@ -111,7 +116,8 @@ void MainWindow::FormCreate(std::string_view first_argument) {
       image_.ImageFileName = argument.empty() ? settings_.ReadString("FileName") : argument;
       // A relative name would no longer be found once its own folder is the
       // current directory, so it is anchored where it was given first.
-      if (!image_.ImageFileName.empty() && image_.ImageFileName.front() != '/' &&
+      if (!image_.ImageFileName.empty() &&
+          !std::filesystem::path(image_.ImageFileName).is_absolute() &&
           !DirectoryPart(image_.ImageFileName).empty()) {
         image_.ImageFileName = controls_.CurrentDirectory() + "/" + image_.ImageFileName;
       }

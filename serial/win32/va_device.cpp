@@ -49,8 +49,9 @@ struct Win32Port {
 
   ~Win32Port() {
     if (handle != INVALID_HANDLE_VALUE) {
-      // Nothing may complete into these records once they are gone.
-      ::CancelIo(handle);
+      // Nothing may complete into these records once they are gone. The last
+      // owner may be any thread: CancelIoEx cancels what every thread started.
+      ::CancelIoEx(handle, nullptr);
       DWORD ignored = 0;
       if (wait_pending) ::GetOverlappedResult(handle, &wait_io, &ignored, TRUE);
       if (write_pending) ::GetOverlappedResult(handle, &write_io, &ignored, TRUE);

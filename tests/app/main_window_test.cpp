@@ -99,7 +99,10 @@ TEST_F(MainWindowTest, StartUpWithAGoodImageAndAFreePort) {
   window.Timer1Timer();
   window.Timer1Timer();
   EXPECT_EQ(port.written, "\x07\x1f\x1f");
-  EXPECT_EQ(controls.directory_changes, std::vector<std::string>{dir.string() + "/"});
+  // The folder as the platform writes it, with its separator.
+  EXPECT_EQ(controls.directory_changes,
+            std::vector<std::string>{
+                dir.string() + static_cast<char>(std::filesystem::path::preferred_separator)});
   EXPECT_EQ(window.Image().ModelName, "MX1");
   EXPECT_EQ(view.EditText(Edit::kFileName), image);
   // What a trace sees of the connection, in order.

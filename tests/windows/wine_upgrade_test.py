@@ -1,0 +1,305 @@
+#!/usr/bin/env python3
+"""stbup.exe under Wine against the Linux simulator: COM1 of the Wine prefix is a
+stable path (scripts/wine-prefix) that each case points at a fresh pty.
+
+    tests/windows/wine_upgrade_test.py LINUX_STBUP STBUP_EXE [CASE ...]
+
+Needs the environment scripts/wine-prefix prints (WINEPREFIX, STBUP_WINE_COM1).
+Prints one line per case and exits 0 when every case passed.
+"""
+
+import json
+import os
+import pty
+import resource
+import select
+import subprocess
+import sys
+import tempfile
+import time
+import tty
+
+WINE = "/usr/lib/wine/wine64"
+
+
+class Failed(Exception):
+    pass
+
+
+def check(condition, message):
+    if not condition:
+        raise Failed(message)
+
+
+class Env:
+    def __init__(self, stbup, exe, work):
+        self.stbup = stbup
+        self.exe = exe
+        self.work = work
+        self.com1 = os.environ["STBUP_WINE_COM1"]
+
+    def image(self, name, *options, kib=64):
+        payload = os.path.join(self.work, name + ".payload")
+        with open(payload, "wb") as f:
+            f.write(bytes((i * 7 + 3) & 0xFF for i in range(kib * 1024)))
+        path = os.path.join(self.work, name + ".bin")
+        subprocess.run([self.stbup, "mkimage", *options, payload, path], check=True,
+                       stdout=subprocess.DEVNULL)
+        return path
+
+    def box(self, image, *options):
+        """The simulator on a fresh pty, linked at COM1's path."""
+        process = subprocess.Popen(
+            [self.stbup, "simulate", "--image", image, "--link", self.com1, *options],
+            stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True, start_new_session=True)
+        first = process.stdout.readline().strip()
+        if not first.startswith("/"):
+            process.kill()
+            raise Failed("the simulator did not start: " + process.stderr.read())
+        return process
+
+    def tool(self, *args):
+        """stbup.exe under Wine; output to files, as from a script."""
+        out = open(os.path.join(self.work, "tool.out"), "wb")
+        err = open(os.path.join(self.work, "tool.err"), "wb")
+        return subprocess.Popen([WINE, self.exe, *args], stdout=out, stderr=err)
+
+    def output(self):
+        with open(os.path.join(self.work, "tool.out"), "rb") as f:
+            out = f.read()
+        with open(os.path.join(self.work, "tool.err"), "rb") as f:
+            err = f.read()
+        return out, err
+
+
+def windows_path(path):
+    """The name Windows programs under Wine give a Linux file (drive Z: is /)."""
+    return "Z:" + path.replace("/", "\\")
+
+
+def wait_tool(tool, timeout):
+    """Exit status and CPU seconds of the tool's process."""
+    deadline = time.monotonic() + timeout
+    while True:
+        pid, status, usage = os.wait4(tool.pid, os.WNOHANG)
+        if pid == tool.pid:
+            tool.returncode = os.waitstatus_to_exitcode(status)
+            return tool.returncode, usage.ru_utime + usage.ru_stime
+        if time.monotonic() > deadline:
+            tool.kill()
+            tool.wait()
+            raise Failed("stbup.exe did not end within %d s" % timeout)
+        time.sleep(0.02)
+
+
+def summary_of(box, timeout=60):
+    try:
+        out, err = box.communicate(timeout=timeout)
+    except subprocess.TimeoutExpired:
+        box.kill()
+        box.communicate()
+        raise Failed("the simulated box did not finish")
+    lines = [line for line in out.splitlines() if line.startswith("{")]
+    check(lines, "the simulator printed no summary: " + err.strip())
+    return json.loads(lines[-1])
+
+
+def upgrade(env, image, box_options=(), tool_options=(), timeout=120):
+    box = env.box(image, *box_options)
+    try:
+        tool = env.tool("upgrade", windows_path(image), "--port", "COM1", *tool_options)
+        status, cpu = wait_tool(tool, timeout)
+        return status, summary_of(box), cpu
+    finally:
+        if box.poll() is None:
+            box.kill()
+            box.wait()
+
+
+def case_5518(env):
+    image = env.image("c5518", "--type", "CODE", "--model", "MX1", "--start-block", "16")
+    status, summary, _ = upgrade(env, image, ["--loader", "v", "--flash-size", "4"])
+    check(status == 0, "exit %d" % status)
+    check(summary["verdict"] == "verified" and summary["loader"].startswith("REQUEST_V"),
+          "box: %s" % summary)
+    out, _ = env.output()
+    check(b"Upgrade End\n" in out, "no \"Upgrade End\" in the memo")
+    return "%d blocks verified, %s" % (summary["blocks"], summary["loader"])
+
+
+def case_2ll(env):
+    image = env.image("c2ll", "--type", "CODE", "--model", "MX1", "--start-block", "16")
+    status, summary, _ = upgrade(env, image, ["--loader", "l", "--flash-size", "4"])
+    check(status == 0, "exit %d" % status)
+    check(summary["verdict"] == "verified" and summary["loader"].startswith("REQUEST_L"),
+          "box: %s" % summary)
+    return "%d blocks verified, %s" % (summary["blocks"], summary["loader"])
+
+
+def case_zcode(env):
+    image = env.image("czcode", "--type", "Z", "--model", "MX1", "--start-block", "16")
+    status, summary, _ = upgrade(env, image, ["--flash-size", "4", "--decode-size", "123456"])
+    check(status == 0, "exit %d" % status)
+    check(summary["verdict"] == "verified", "box: %s" % summary)
+    return "%d blocks verified, token %s, decode size asked" % (summary["blocks"],
+                                                               summary["token"])
+
+
+def case_corrupt_block(env):
+    image = env.image("ccorrupt", "--type", "CODE", "--model", "MX1", "--start-block", "16")
+    status, summary, _ = upgrade(env, image, ["--flash-size", "4", "--corrupt-block", "5"])
+    check(status == 0, "exit %d" % status)
+    check(summary["verdict"] == "verified" and summary["retries"] >= 1, "box: %s" % summary)
+    return "block 5 corrupted, resent (%d retries), verified" % summary["retries"]
+
+
+def case_no_acknowledge(env):
+    image = env.image("cnoack", "--type", "CODE", "--model", "MX1", "--start-block", "16")
+    status, summary, _ = upgrade(
+        env, image, ["--flash-size", "4", "--corrupt-block", "3", "--max-retries", "1"])
+    out, _ = env.output()
+    # The box's "NO_ACKNOWLEDGE with PC." shows in the memo as the tool's
+    # own line for it.
+    check(b"\nSTB normal start.\n" in out, "no \"STB normal start.\" in the memo")
+    check(status == 6, "exit %d, not 6" % status)
+    return "exit 6 after \"NO_ACKNOWLEDGE with PC.\" (box: %s)" % summary["verdict"]
+
+
+def case_hang_up(env):
+    image = env.image("changup", "--type", "CODE", "--model", "MX1", "--start-block", "16",
+                      kib=512)
+    box = env.box(image, "--flash-size", "4", "--hangup-after", "40")
+    try:
+        tool = env.tool("upgrade", windows_path(image), "--port", "COM1")
+        box.communicate(timeout=120)
+        hung_up = time.monotonic()
+        status, cpu = wait_tool(tool, 30)
+        noticed = time.monotonic() - hung_up
+    finally:
+        if box.poll() is None:
+            box.kill()
+            box.wait()
+    _, err = env.output()
+    check(status == 7, "exit %d, not 7 (%s)" % (status, err[-300:]))
+    check(noticed <= 2.0, "the hang-up was noticed after %.2f s" % noticed)
+    return "exit 7, %.2f s after the hang-up; tool CPU %.2f s for the whole run" % (noticed, cpu)
+
+
+def case_poll_bytes(env):
+    """A box that never speaks: 0x07 once, then 0x1F every 100 ms."""
+    master, slave = pty.openpty()
+    tty.setraw(master)
+    if os.path.lexists(env.com1):
+        os.remove(env.com1)
+    os.symlink(os.ttyname(slave), env.com1)
+    image = env.image("cpoll", "--type", "CODE", "--model", "MX1", "--start-block", "16")
+    tool = env.tool("upgrade", windows_path(image), "--port", "COM1")
+    heard = []
+    try:
+        deadline = time.monotonic() + 15
+        while time.monotonic() < deadline and sum(1 for _, b in heard if b == 0x1F) < 12:
+            ready, _, _ = select.select([master], [], [], 0.5)
+            if ready:
+                now = time.monotonic()
+                heard.extend((now, b) for b in os.read(master, 64))
+        os.close(master)  # the box goes away: the tool ends with 7
+        os.close(slave)
+        status, _ = wait_tool(tool, 10)
+    finally:
+        if tool.poll() is None:
+            tool.kill()
+            tool.wait()
+        os.remove(env.com1)
+    check(heard and heard[0][1] == 0x07, "first byte %r, not 0x07" % (heard[:1],))
+    polls = [t for t, b in heard[1:] if b == 0x1F]
+    check(len(polls) >= 10 and all(b in (0x1F,) for _, b in heard[1:]),
+          "bytes after 0x07: %r" % [b for _, b in heard[1:20]])
+    gaps = sorted(b - a for a, b in zip(polls, polls[1:]))
+    median = gaps[len(gaps) // 2] * 1000
+    check(80 <= median <= 130, "median gap %.0f ms" % median)
+    check(status == 7, "exit %d after the pty closed, not 7" % status)
+    return "0x07 then 0x1F, median gap %.0f ms over %d polls; exit 7 when the pty closed" % (
+        median, len(polls))
+
+
+def case_check_only(env):
+    image = env.image("ccheck", "--type", "CODE", "--model", "MX1", "--start-block", "16")
+    status, summary, _ = upgrade(env, image, ["--flash-size", "4", "--ack-timeout", "500"],
+                                 ["--check-only"])
+    out, err = env.output()
+    check(status == 0, "exit %d" % status)
+    check(b"check-only: the image would be accepted by this box" in err + out,
+          "no verdict line")
+    check(summary["blocks"] == 0, "blocks were sent: %s" % summary)
+    return "accepted, nothing sent (box: %s)" % summary["verdict"]
+
+
+def case_info(env):
+    """`info` and `info --json`: the same bytes and status as the Linux build."""
+    images = [
+        env.image("iold", "--format", "old", "--type", "CODE", "--model", "MX1", kib=4),
+        env.image("inew", "--format", "new", "--type", "D", "--model", "MX2", "--hw", "01.0A.FF",
+                  kib=4),
+        env.image("iscr", "--format", "scrambled", "--type", "Z", "--model", "MX3",
+                  "--start-block", "300", kib=4),
+        env.image("iwild", "--format", "new", "--wildcard", "model", "--model", "MX4", kib=4),
+    ]
+    broken = os.path.join(env.work, "broken.bin")
+    with open(broken, "wb") as f:
+        f.write(b"not an image at all\r\n\x1a and more")
+    compared = 0
+    for image in images + [broken, os.path.join(env.work, "missing.bin")]:
+        for extra in ([], ["--json"]):
+            # A name relative to the current folder reads the same on both.
+            name = os.path.basename(image)
+            linux = subprocess.run([env.stbup, "info", name, *extra], capture_output=True,
+                                   cwd=env.work)
+            windows = subprocess.run([WINE, env.exe, "info", name, *extra], capture_output=True,
+                                     cwd=env.work)
+            what = "info %s %s" % (name, " ".join(extra))
+            check(windows.returncode == linux.returncode,
+                  "%s: exit %d, Linux %d" % (what, windows.returncode, linux.returncode))
+            check(windows.stdout == linux.stdout,
+                  "%s: stdout differs:\n%r\n%r" % (what, windows.stdout, linux.stdout))
+            check(windows.stderr == linux.stderr,
+                  "%s: stderr differs:\n%r\n%r" % (what, windows.stderr, linux.stderr))
+            compared += 1
+    return "%d runs byte for byte as on Linux" % compared
+
+
+CASES = {
+    "info": case_info,
+    "5518": case_5518,
+    "2ll": case_2ll,
+    "zcode": case_zcode,
+    "corrupt-block": case_corrupt_block,
+    "no-acknowledge": case_no_acknowledge,
+    "hang-up": case_hang_up,
+    "poll-bytes": case_poll_bytes,
+    "check-only": case_check_only,
+}
+
+
+def main():
+    stbup, exe = os.path.abspath(sys.argv[1]), os.path.abspath(sys.argv[2])
+    chosen = sys.argv[3:] or list(CASES)
+    failures = 0
+    with tempfile.TemporaryDirectory(prefix="stbup-wine-") as work:
+        env = Env(stbup, exe, work)
+        for name in chosen:
+            started = time.monotonic()
+            try:
+                detail = CASES[name](env)
+                print("PASS %-15s %5.1f s  %s" % (name, time.monotonic() - started, detail),
+                      flush=True)
+            except Failed as failure:
+                failures += 1
+                out, err = env.output() if os.path.exists(os.path.join(work, "tool.out")) else (
+                    b"", b"")
+                print("FAIL %-15s %s\n  stdout tail: %r\n  stderr tail: %r" % (
+                    name, failure, out[-400:], err[-400:]), flush=True)
+    return 1 if failures else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
