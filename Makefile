@@ -38,9 +38,10 @@ windows: setup $(WINDOWS_BUILD)/build.ninja
 test-windows: build windows
 	scripts/test-windows $(BUILD) $(WINDOWS_BUILD)
 
-# A zip of stbup.exe, the README and the licence, in $(WINDOWS_BUILD).
+# A zip of stbup.exe, stbup-gui.exe, the README and the licence, and an NSIS
+# installer of the same beside it, in $(WINDOWS_BUILD).
 windows-dist: windows
-	cd $(WINDOWS_BUILD) && cpack -G ZIP
+	cd $(WINDOWS_BUILD) && cpack
 
 fuzz: setup
 	scripts/fuzz $(or $(FUZZ_SECONDS),60)

@@ -15,8 +15,13 @@ if(STBUP_GUI_ICON)
 endif()
 # The window in the Start menu; the command line is used from a console.
 set(CPACK_PACKAGE_EXECUTABLES "stbup-gui" "stbup")
-set(CPACK_NSIS_EXECUTABLES_DIRECTORY "${STBUP_WINDOWS_BIN_DIR}")
+set(CPACK_NSIS_EXECUTABLES_DIRECTORY bin)
 set(CPACK_NSIS_MODIFY_PATH OFF)
 # A second install replaces the first instead of leaving two uninstallers.
 set(CPACK_NSIS_ENABLE_UNINSTALL_BEFORE_INSTALL ON)
 set(CPACK_NSIS_URL_INFO_ABOUT "")
+# The programs are 64-bit, and so is the installer: it runs wherever they do
+# (also under a Wine without its 32-bit half) and installs to the 64-bit
+# Program Files.
+set(CPACK_NSIS_DEFINES "Target amd64-unicode")
+set(CPACK_NSIS_INSTALL_ROOT "$PROGRAMFILES64")
