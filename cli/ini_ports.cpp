@@ -1,14 +1,12 @@
 #include "cli/ini_ports.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <charconv>
 #include <cstdlib>
 #include <cstring>
 #include <sstream>
+
+#include "image/regular_file.h"
 
 namespace stbup {
 namespace {
@@ -55,34 +53,32 @@ namespace {
   throw SettingsFileError("settings file " + path + ": " + why);
 }
 
-// The whole file, read from a regular file of bounded size only.
+// The whole file, read from a regular file of bounded size only; opening
+// never waits on a FIFO or a device.
 std::string ReadSettingsText(const std::string& path) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  const int fd = OpenRegularFile(path);
   if (fd < 0) {
     if (errno == ENOENT) return {};
+    if (errno == EISDIR || errno == EINVAL) Fail(path, "not a regular file");
     Fail(path, std::strerror(errno));
   }
   struct Closer {
     int fd;
-    ~Closer() { ::close(fd); }
+    ~Closer() { CloseFile(fd); }
   } closer{fd};
-  struct stat status {};
-  if (::fstat(fd, &status) != 0) Fail(path, std::strerror(errno));
-  if (!S_ISREG(status.st_mode)) Fail(path, "not a regular file");
-  if (static_cast<std::size_t>(status.st_size) > kMaxSettingsFileSize) {
+  const auto too_large = [&path] {
     Fail(path, "larger than " + std::to_string(kMaxSettingsFileSize / 1024) + " KiB");
-  }
+  };
+  if (IdentityOf(fd).size > static_cast<std::int64_t>(kMaxSettingsFileSize)) too_large();
   std::string text;
   char buffer[8192];
   for (;;) {
-    const ssize_t got = ::read(fd, buffer, sizeof buffer);
+    const long got = ReadFileAt(fd, buffer, sizeof buffer, static_cast<std::int64_t>(text.size()));
     if (got < 0 && errno == EINTR) continue;
     if (got < 0) Fail(path, std::strerror(errno));
     if (got == 0) break;
     text.append(buffer, static_cast<std::size_t>(got));
-    if (text.size() > kMaxSettingsFileSize) {
-      Fail(path, "larger than " + std::to_string(kMaxSettingsFileSize / 1024) + " KiB");
-    }
+    if (text.size() > kMaxSettingsFileSize) too_large();
   }
   return text;
 }

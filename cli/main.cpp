@@ -6,7 +6,6 @@
 #include "cli/mkimage_command.h"
 #include "cli/platform.h"
 #include "cli/ports_command.h"
-#include "cli/station_command.h"
 #include "cli/upgrade_command.h"
 
 int main(int argc, char** argv) {
@@ -16,7 +15,6 @@ int main(int argc, char** argv) {
   stbup::AddInfoCommand(registry);
   stbup::AddMkimageCommand(registry);
   stbup::AddUpgradeCommand(registry);
-  stbup::AddStationCommand(registry);
   stbup::AddHistoryCommand(registry);
   stbup::AddPortsCommand(registry);
   stbup::AddPlatformCommands(registry);

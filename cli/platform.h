@@ -1,18 +1,24 @@
 #pragma once
 
+#include <string>
+
 #include "cli/command_registry.h"
 
 namespace stbup {
 
 // What differs between the platforms' stbup (cli/posix/, cli/win32/).
 
-// The sub-commands that exist on one platform only: on Linux `simulate` and
-// `demo`, which run the box simulator on a pseudo-terminal.
+// The sub-commands that exist on one platform only: on Linux `station`, which
+// watches device paths, and `simulate` and `demo`, which run the box simulator
+// on a pseudo-terminal.
 void AddPlatformCommands(CommandRegistry& registry);
 
 // Standard output and error carry bytes unchanged, as on Linux: on Windows the
 // C runtime would otherwise write every line end as CR LF; and a console there
 // is asked to obey the erase sequence the progress bars use.
 void PrepareStandardStreams();
+
+// This station's name for its records; "localhost" when it has none.
+std::string HostName();
 
 }  // namespace stbup

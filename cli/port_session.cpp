@@ -12,6 +12,7 @@
 #include "cli/exit_status.h"
 #include "cli/ini_ports.h"
 #include "cli/loop_timer.h"
+#include "cli/platform.h"
 #include "seams/null_view.h"
 #include "serial/port_diagnosis.h"
 #include "serial/va_comm.h"
@@ -118,10 +119,8 @@ PortSession::PortSession(EventLoop& loop, View& view, Options options, PortSessi
       tee_(std::make_unique<TeeView>(view, *reasons_)),
       view_(tee_.get()) {
   if (options_.records != nullptr) {
-    char host[256] = {};
-    if (::gethostname(host, sizeof host - 1) != 0) std::snprintf(host, sizeof host, "localhost");
     recorder_ = std::make_unique<BoxRecorder>(
-        *options_.records, BoxRecorder::Where{host, options_.front_end, options_.port});
+        *options_.records, BoxRecorder::Where{HostName(), options_.front_end, options_.port});
     records_tee_ = std::make_unique<TeeView>(*view_, recorder_->Tap());
     view_ = records_tee_.get();
   }

@@ -26,4 +26,11 @@ void PrepareStandardStreams() {
   }
 }
 
+std::string HostName() {
+  char host[MAX_COMPUTERNAME_LENGTH + 1] = {};
+  DWORD size = sizeof host;
+  if (!::GetComputerNameA(host, &size) || size == 0) return "localhost";
+  return std::string(host, size);
+}
+
 }  // namespace stbup
