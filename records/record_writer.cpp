@@ -60,15 +60,8 @@ void RecordWriter::Open() {
 }
 
 void RecordWriter::Loop() {
-  // Opening early finds a broken file before the first box ends; a failure
-  // here is tried again with the first batch.
-  try {
-    Open();
-  } catch (const RecordsError& error) {
-    Note(error.what());
-  } catch (const std::exception& error) {
-    Note(path_ + ": " + error.what());
-  }
+  // The file is opened with the first record, between boxes, not while the
+  // first exchange starts.
   std::unique_lock lock(mutex_);
   for (;;) {
     wake_.wait(lock, [this] { return stopping_ || !queue_.empty(); });
