@@ -7,6 +7,7 @@
 #include "cli/mkimage_command.h"
 #include "cli/ports_command.h"
 #include "cli/simulate_command.h"
+#include "cli/station_command.h"
 #include "cli/upgrade_command.h"
 
 int main(int argc, char** argv) {
@@ -16,6 +17,7 @@ int main(int argc, char** argv) {
   stbup::AddInfoCommand(registry);
   stbup::AddMkimageCommand(registry);
   stbup::AddUpgradeCommand(registry);
+  stbup::AddStationCommand(registry);
   stbup::AddHistoryCommand(registry);
   stbup::AddPortsCommand(registry);
   stbup::AddDemoCommand(registry);

@@ -7,13 +7,13 @@
 
 #include "app/core/memory_settings.h"
 #include "app/core/va_comm_port.h"
+#include "app/trace/trace_writer.h"
 #include "cli/box_verdict.h"
 #include "cli/exit_status.h"
 #include "cli/ini_ports.h"
 #include "cli/loop_timer.h"
-#include "cli/port_diagnosis.h"
-#include "cli/trace_writer.h"
 #include "seams/null_view.h"
+#include "serial/port_diagnosis.h"
 #include "serial/va_comm.h"
 
 namespace stbup {
@@ -121,7 +121,12 @@ PortSession::PortSession(EventLoop& loop, View& view, Options options, PortSessi
   window_ = std::make_unique<MainWindow>(*view_, *port_, *timer_, *settings_, *dialog_, *controls_);
   ConnectVaComm1(*comm_, *window_, *view_);
   timer_->SetTick([this] { window_->Timer1Timer(); });
-  comm_->OnDeviceLost = [this](TVaComm&) { OnDeviceLost(); };
+  // The window's own transition tears down (timer, run, port, log lines);
+  // the session only ends with 7.
+  comm_->OnDeviceLost = [this, lost = comm_->OnDeviceLost](TVaComm& comm) {
+    lost(comm);
+    OnDeviceLost();
+  };
   window_->GetEngine().SetCheckOnly(options_.check_only);
   window_->GetEngine().SetRunEventHandler([this](RunEvent event) { OnRunEvent(event); });
 }

@@ -4,7 +4,7 @@
 
 #include "app/core/main_window.h"
 #include "cli/ini_ports.h"
-#include "cli/serial_ports.h"
+#include "serial/serial_ports.h"
 
 namespace stbup {
 

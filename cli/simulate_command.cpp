@@ -3,14 +3,18 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <array>
 #include <atomic>
 #include <chrono>
 #include <csignal>
 #include <cstring>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <ostream>
 #include <stdexcept>
+#include <thread>
+#include <vector>
 
 #include "image/image_reader.h"
 #include "sim/box_simulator.h"
@@ -24,17 +28,24 @@ constexpr int kExitNotVerified = 1;
 // How long the box's last lines stay readable for a tool that has not closed.
 constexpr auto kLinger = std::chrono::milliseconds(1000);
 
-std::atomic<BoxSimulator*> g_running_box{nullptr};
+// The boxes a signal stops; set before the handler is installed, cleared
+// after it is removed.
+constexpr int kMaxBoxes = 256;
+std::array<std::atomic<BoxSimulator*>, kMaxBoxes> g_running_boxes{};
 
 void StopOnSignal(int) {
-  if (BoxSimulator* box = g_running_box.load()) box->Stop();
+  for (auto& slot : g_running_boxes) {
+    if (BoxSimulator* box = slot.load()) box->Stop();
+  }
 }
 
-// Installs the stop handler for SIGINT and SIGTERM while a box runs.
+// Installs the stop handler for SIGINT and SIGTERM while the boxes run.
 class SignalStop {
  public:
-  explicit SignalStop(BoxSimulator& box) {
-    g_running_box = &box;
+  explicit SignalStop(const std::vector<std::unique_ptr<BoxSimulator>>& boxes) {
+    for (std::size_t i = 0; i < boxes.size() && i < g_running_boxes.size(); ++i) {
+      g_running_boxes[i] = boxes[i].get();
+    }
     struct sigaction action {};
     action.sa_handler = StopOnSignal;
     sigemptyset(&action.sa_mask);
@@ -44,7 +55,7 @@ class SignalStop {
   ~SignalStop() {
     ::sigaction(SIGINT, &old_int_, nullptr);
     ::sigaction(SIGTERM, &old_term_, nullptr);
-    g_running_box = nullptr;
+    for (auto& slot : g_running_boxes) slot = nullptr;
   }
   SignalStop(const SignalStop&) = delete;
   SignalStop& operator=(const SignalStop&) = delete;
@@ -153,6 +164,9 @@ std::optional<std::string> Resolve(SimulateOptions& o) {
   if (o.hangup_after >= 0) box.hangup_after = o.hangup_after;
   if (o.decode_size >= 0) box.decode_size = o.decode_size;
   box.wait_for_reconnect = true;
+  if (o.count < 1 || o.count > kMaxBoxes) {
+    return "--count must be 1 to " + std::to_string(kMaxBoxes);
+  }
   return std::nullopt;
 }
 
@@ -171,23 +185,53 @@ int RunSimulate(SimulateOptions options, CommandIo& io) {
       return kExitImageNotAccepted;
     }
   }
-  BoxSimulator box(options.box);
-  PtyEndpoint pty;
-  io.out << pty.slave_path() << std::endl;
-  SlaveLink link(options.link, pty.slave_path());
-  std::vector<SimulationSummary> summaries;
-  {
-    SignalStop stop(box);
-    summaries =
-        box.Run(pty.master(), LineHooks{[&] { pty.ReleaseSlave(); }, [&] { pty.CloseMaster(); }});
+  const auto count = static_cast<std::size_t>(options.count);
+  std::vector<std::unique_ptr<BoxSimulator>> boxes;
+  std::vector<std::unique_ptr<PtyEndpoint>> ptys;
+  std::vector<std::unique_ptr<SlaveLink>> links;
+  for (std::size_t i = 0; i < count; ++i) {
+    SimulatorOptions box = options.box;
+    // Each box keeps its own region; noise and chunking differ between them.
+    if (!box.out_path.empty() && count > 1) box.out_path += "-" + std::to_string(i + 1);
+    box.seed += static_cast<std::uint32_t>(i);
+    boxes.push_back(std::make_unique<BoxSimulator>(box));
+    ptys.push_back(std::make_unique<PtyEndpoint>());
   }
-  bool all_verified = static_cast<int>(summaries.size()) == std::max(options.box.repeat, 1);
-  for (const auto& summary : summaries) {
-    io.out << SummaryJson(summary) << '\n';
-    all_verified = all_verified && summary.verdict == "verified";
-  }
+  for (const auto& pty : ptys) io.out << pty->slave_path() << '\n';
   io.out.flush();
-  if (!summaries.empty()) pty.LingerUntilToolCloses(kLinger);
+  for (std::size_t i = 0; i < count; ++i) {
+    std::string link = options.link;
+    if (!link.empty() && count > 1) link += "-" + std::to_string(i + 1);
+    links.push_back(std::make_unique<SlaveLink>(link, ptys[i]->slave_path()));
+  }
+  // One thread per box: each plays its own line, blocking, as a lone box does,
+  // and prints its summaries whole as soon as it is done.
+  std::vector<std::vector<SimulationSummary>> summaries(count);
+  std::mutex output;
+  {
+    SignalStop stop(boxes);
+    std::vector<std::thread> players;
+    for (std::size_t i = 0; i < count; ++i) {
+      players.emplace_back([&, i] {
+        PtyEndpoint& pty = *ptys[i];
+        summaries[i] = boxes[i]->Run(
+            pty.master(), LineHooks{[&pty] { pty.ReleaseSlave(); }, [&pty] { pty.CloseMaster(); }});
+        {
+          std::lock_guard<std::mutex> lock(output);
+          for (const auto& summary : summaries[i]) io.out << SummaryJson(summary) << '\n';
+          io.out.flush();
+        }
+        if (!summaries[i].empty()) pty.LingerUntilToolCloses(kLinger);
+      });
+    }
+    for (auto& player : players) player.join();
+  }
+  bool all_verified = true;
+  for (const auto& played : summaries) {
+    all_verified =
+        all_verified && static_cast<int>(played.size()) == std::max(options.box.repeat, 1);
+    for (const auto& summary : played) all_verified = all_verified && summary.verdict == "verified";
+  }
   return all_verified ? kExitOk : kExitNotVerified;
 }
 
@@ -282,6 +326,10 @@ void AddSimulateCommand(CommandRegistry& registry) {
   sub->add_option("--slow", box.slow_ms, "Milliseconds of delay before each message");
   sub->add_option("--baud", box.baud, "Pace both directions at N bit/s, 10 bits a byte");
   sub->add_option("--repeat", box.repeat, "Play N boxes one after the other")
+      ->capture_default_str();
+  sub->add_option("--count", o->count,
+                  "Play K boxes at once, each on a pty of its own: K paths first, links at "
+                  "LINK-1 .. LINK-K, outputs at OUT-1 .. OUT-K")
       ->capture_default_str();
   sub->add_option("--seed", box.seed, "Seed of noise and chunking")->capture_default_str();
 }

@@ -24,9 +24,11 @@ struct SimulateOptions {
   std::int32_t silent_after = -1;
   std::int32_t hangup_after = -1;
   std::int32_t decode_size = -1;
+  int count = 1;  // boxes at once, each on a pty of its own
 };
 
-// stbup simulate [options]: a box on a fresh pty. Exit 0 only when every box
+// stbup simulate [options]: a box on a fresh pty (with --count K, K boxes at
+// once on K ptys, linked at LINK-1 .. LINK-K). Exit 0 only when every box
 // verified its upgrade; 1 otherwise; 2 usage; 3 an image that is not accepted.
 void AddSimulateCommand(CommandRegistry& registry);
 int RunSimulate(SimulateOptions options, CommandIo& io);

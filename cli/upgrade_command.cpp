@@ -10,10 +10,10 @@
 #include <memory>
 #include <optional>
 
+#include "app/trace/trace_writer.h"
 #include "cli/console_view.h"
 #include "cli/port_session.h"
 #include "cli/signal_watch.h"
-#include "cli/trace_writer.h"
 #include "records/records.h"
 #include "seams/errors.h"
 #include "serial/event_loop.h"

@@ -1,8 +1,11 @@
-# stbup_module(NAME DIR [DEPS ...]): one static library per module, made of every
-# .cpp in DIR, with the repository root as include root ("image/image_info.h").
+# stbup_module(NAME [DEPS ...] [SOURCES ...]): one static library per module, made of
+# every .cpp in the module's folder plus the SOURCES named (a platform's files, which
+# sit in a subfolder per platform and are listed by the caller, never globbed), with
+# the repository root as include root ("image/image_info.h").
 function(stbup_module name)
-  cmake_parse_arguments(M "" "" "DEPS" ${ARGN})
+  cmake_parse_arguments(M "" "" "DEPS;SOURCES" ${ARGN})
   file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
+  list(APPEND sources ${M_SOURCES})
   if(sources)
     add_library(${name} STATIC ${sources})
     target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR})

@@ -1,34 +1,15 @@
 #include "image/image_file.h"
 
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 
 #include "image/image_parser.h"
+#include "image/regular_file.h"
 #include "seams/errors.h"
 
 namespace stbup {
-
-namespace {
-
-// Opens without blocking (a FIFO would otherwise wait for a writer) and
-// accepts only regular files. Returns -1 with errno set on failure.
-int OpenRegularFile(const std::string& path) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) return -1;
-  struct stat status {};
-  if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
-    const int error = S_ISDIR(status.st_mode) ? EISDIR : EINVAL;
-    ::close(fd);
-    errno = error;
-    return -1;
-  }
-  return fd;
-}
-
-}  // namespace
 
 bool CanOpenImageFile(const std::string& path) {
   const int fd = OpenRegularFile(path);

@@ -1,12 +1,12 @@
 #include "image/image_writer.h"
 
-#include <fcntl.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
 
 #include "image/image_parser.h"
+#include "image/regular_file.h"
 #include "image/scramble_key.h"
 #include "seams/errors.h"
 
@@ -70,7 +70,8 @@ std::vector<std::uint8_t> BuildImageHeader(const ImageSpec& recipe) {
   return bytes;
 }
 
-std::vector<std::uint8_t> BuildImage(const ImageSpec& recipe, std::span<const std::uint8_t> payload) {
+std::vector<std::uint8_t> BuildImage(const ImageSpec& recipe,
+                                     std::span<const std::uint8_t> payload) {
   std::vector<std::uint8_t> bytes = BuildImageHeader(recipe);
   const std::size_t offset = bytes.size();
   bytes.insert(bytes.end(), payload.begin(), payload.end());
@@ -115,7 +116,7 @@ std::optional<std::string> ImageSpecProblem(const ImageSpec& recipe) {
 void WriteImageFile(const std::string& path, const ImageSpec& recipe,
                     std::span<const std::uint8_t> payload) {
   const std::vector<std::uint8_t> bytes = BuildImage(recipe, payload);
-  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  const int fd = CreateRegularFile(path);
   if (fd < 0) throw EFileError::CannotCreate(path, errno);
   std::size_t written = 0;
   while (written < bytes.size()) {

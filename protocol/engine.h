@@ -55,6 +55,8 @@ class Engine {
   void ClearExchange();
   // The window going away: close the download source and the upload file.
   void CloseFiles();
+  // The port-off lines: the port is closed and Enter reconnects.
+  void LogPortOff(const std::string& device);
 
   // Called after the engine has shown the milestone.
   void SetRunEventHandler(std::function<void(RunEvent)> handler) {
@@ -134,7 +136,6 @@ class Engine {
   void UpgradeSuccess(const Message& message);
   void ResponseDownloadFail(const Message& message);
   void NormalStart(const Message& message);
-  void LogPortOff(const std::string& device);
 
   // Database upload.
   void StartDatabaseUpload(const Message& message);

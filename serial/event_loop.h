@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <cstdint>
 #include <deque>
 #include <exception>
 #include <functional>
@@ -13,8 +14,11 @@
 
 namespace stbup {
 
-// A small main loop on poll(2): calls queued by other threads (eventfd),
-// repeating timers (one timerfd each) and descriptors watched for input.
+// A small main loop: calls queued by other threads, repeating timers and
+// waitable objects watched for input. On Linux poll(2) over an eventfd, one
+// timerfd per timer and descriptors (serial/posix/); on Windows
+// WaitForMultipleObjects over an event, timers kept as due times, and
+// handles (serial/win32/).
 // Every wait, nested ones included, runs the queued calls, so a caller
 // waiting for a condition, or a modal message on the command line, keeps
 // serving the serial threads. The thread that creates the loop is its main
@@ -40,12 +44,13 @@ class EventLoop : public MainThreadQueue {
   void SetTimerInterval(int id, int interval_ms);
   void CancelTimer(int id);
 
-  // A descriptor of the caller's (a signalfd, say) watched for input: the
-  // callback runs on the main thread in every pass that finds it readable,
-  // so it must take what it was woken for. Returns an id for StopWatching;
-  // the descriptor stays the caller's to close, after StopWatching. One that
-  // hangs up or fails is handed to its callback once, then no longer watched.
-  int WatchReadable(int fd, std::function<void()> callback);
+  // A descriptor of the caller's (a signalfd, say; on Windows a waitable
+  // HANDLE such as an event) watched for input: the callback runs on the main
+  // thread in every pass that finds it readable (signalled), so it must take
+  // what it was woken for. Returns an id for StopWatching; the descriptor
+  // stays the caller's to close, after StopWatching. One that hangs up or
+  // fails is handed to its callback once, then no longer watched.
+  int WatchReadable(std::intptr_t fd, std::function<void()> callback);
   void StopWatching(int id);
 
   // Runs until Quit.
@@ -66,12 +71,15 @@ class EventLoop : public MainThreadQueue {
     bool abandoned = false;
     std::exception_ptr error;
   };
-  // What a pass waits on besides the wake-up: a timer (its timerfd is the
-  // loop's) or a watched descriptor (the caller's).
+  // What a pass waits on besides the wake-up: a timer (on Linux its timerfd
+  // is the loop's; on Windows it is its interval and due time) or a watched
+  // descriptor or handle (the caller's).
   struct Source {
-    int fd;
+    std::intptr_t fd;
     bool timer;
     std::function<void()> callback;
+    int interval_ms = 0;
+    Clock::time_point due{};
   };
 
   void RunQueuedCalls();
@@ -80,7 +88,7 @@ class EventLoop : public MainThreadQueue {
   void Fire(int id);
 
   const std::thread::id main_thread_;
-  const int wake_fd_;
+  const std::intptr_t wake_fd_;
   std::mutex mutex_;
   std::condition_variable finished_;
   std::deque<Call*> queue_;

@@ -1,6 +1,5 @@
 #include "serial/va_comm.h"
 
-#include <cerrno>
 #include <cstdio>
 #include <mutex>
 
@@ -12,6 +11,9 @@ namespace stbup {
 namespace {
 
 constexpr std::string_view kPortOpen = "Can't perform this operation while port is open";
+// Close waits at most this long for a device that does not take what is
+// still queued (nobody reading the far end); a vanished one fails at once.
+constexpr int kCloseDrainMs = 200;
 
 // "COMn" with n from 1: the n, else 0.
 int ComPortNumber(std::string_view name) {
@@ -91,19 +93,18 @@ std::string TVaCustomComm::DeviceText() const {
   return text;
 }
 
-std::string TVaCustomComm::DevicePath() const {
-  std::string name = DeviceText();
-  if (!name.empty() && name.front() == '/') return name;
-  // The default name carries the prefix of another platform's device space.
+std::string TVaCustomComm::DevicePath() const { return PathOf(DeviceText()); }
+
+std::string TVaCustomComm::PathOf(std::string_view given) const {
+  std::string name(given);
+  // The default name already carries the prefix of the device space; the
+  // platform adds it where it belongs.
   constexpr std::string_view kDevicePrefix = "\\\\.\\";
   if (name.starts_with(kDevicePrefix)) name.erase(0, kDevicePrefix.size());
-  if (const int number = ComPortNumber(name); number > 0) {
-    if (port_resolver_) {
-      if (auto path = port_resolver_(name); path && !path->empty()) return *path;
-    }
-    return "/dev/ttyS" + std::to_string(number - 1);
-  }
-  return name;
+  const int number = name.starts_with('/') ? 0 : ComPortNumber(name);
+  std::optional<std::string> resolved;
+  if (number > 0 && port_resolver_) resolved = port_resolver_(name);
+  return PlatformDevicePath(name, number, resolved);
 }
 
 bool TVaCustomComm::DeviceLost() const { return session_ && session_->device_lost; }
@@ -205,11 +206,12 @@ void TVaCustomComm::Loaded() {
 // --- Open and close ---
 
 void TVaCustomComm::OpenDevice() {
-  const int fd = OpenDeviceExclusive(DevicePath());
-  if (fd < 0) {
-    const int error = -fd;
+  int error = 0;
+  const TVaDeviceHandle fd = OpenDeviceExclusive(DevicePath(), error);
+  if (fd == kNoDevice) {
     const std::string device = EscapePattern(DeviceText());
-    if (error == ENOENT) RaiseCommError("Specified device not found (" + device + ").", error);
+    if (IsDeviceNotFound(error))
+      RaiseCommError("Specified device not found (" + device + ").", error);
     RaiseCommError("Can't open specified device " + device + " (Error %d, %s)", error);
   }
   session_ = std::make_shared<TVaCommSession>(fd, queue_, alive_, device_queries_);
@@ -230,6 +232,8 @@ void TVaCustomComm::ApplyDCB() {
   line.xon_xoff_in = flow_control_->XonXoffIn();
   line.xon_char = event_chars_->XonChar();
   line.xoff_char = event_chars_->XoffChar();
+  line.xon_limit = buffers_->XonLimit();
+  line.xoff_limit = buffers_->XoffLimit();
   line.dtr = flow_control_->ControlDtr();
   line.rts = flow_control_->ControlRts();
   if (const int error = ApplyLineSettings(handle_, line)) {
@@ -237,13 +241,20 @@ void TVaCustomComm::ApplyDCB() {
   }
 }
 
-// The driver has no queue-size call: ReadSize stays a value, and WriteSize
-// sizes the write queue when the write thread is created.
-void TVaCustomComm::ApplyBufferSizes() {}
+// WriteSize also sizes the write queue when the write thread is created.
+void TVaCustomComm::ApplyBufferSizes() {
+  if (!Active()) return;
+  if (const int error = ApplyQueueSizes(handle_, buffers_->ReadSize(), buffers_->WriteSize())) {
+    RaiseCommError("Error initializing buffers (%d), %s", error);
+  }
+}
 
-// Reads never wait on this platform (the device is non-blocking), which is
-// what the zero time-outs ask for; there is nothing to give the device.
-void TVaCustomComm::ApplyTimeouts() {}
+void TVaCustomComm::ApplyTimeouts() {
+  if (!Active()) return;
+  if (const int error = ApplyNoWaitTimeouts(handle_)) {
+    RaiseCommError("Error setting timeouts (%d), %s", error);
+  }
+}
 
 void TVaCustomComm::ApplyEventMask() {
   std::uint32_t mask = 0;
@@ -253,6 +264,10 @@ void TVaCustomComm::ApplyEventMask() {
   // The write thread reports a drained queue itself.
   if (!direct_write_) mask &= ~EV_TXEMPTY;
   event_mask_ = mask;
+  if (!Active()) return;
+  if (const int error = ApplyDeviceEventMask(handle_, mask)) {
+    RaiseCommError(" Error setting EventMask (%d), %s", error);
+  }
 }
 
 std::shared_ptr<TVaCommWriteThread> TVaCustomComm::CreateWriteThread() {
@@ -318,15 +333,18 @@ void TVaCustomComm::StopThreads() {
 }
 
 void TVaCustomComm::CloseDevice() {
-  if (handle_ < 0) return;
+  if (handle_ == kNoDevice) return;
   ReleaseDevice(handle_);
-  handle_ = -1;
+  handle_ = kNoDevice;
   // The descriptor itself closes when the ending threads let go of it.
   session_.reset();
 }
 
 void TVaCustomComm::Close() {
   if (!Active()) return;
+  // What was written before Close leaves before it (the 0x07 of a reset that
+  // ends with closing the port); only a device that does not take it loses it.
+  if (write_thread_) write_thread_->Drain(kCloseDrainMs);
   {
     std::lock_guard lock(*ReadLock);
     StopThreads();

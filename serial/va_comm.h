@@ -55,9 +55,9 @@ class TVaCustomComm : public TVaComponent {
 
   void Open();
   void Close();
-  bool Active() const { return handle_ >= 0; }
-  // The open device's descriptor, -1 while closed.
-  int Handle() const { return handle_; }
+  bool Active() const { return handle_ != kNoDevice; }
+  // The open device (serial/va_device.h), kNoDevice while closed.
+  TVaDeviceHandle Handle() const { return handle_; }
 
   int WriteBuf(const void* data, int count);
   bool WriteText(std::string_view text);
@@ -69,9 +69,12 @@ class TVaCustomComm : public TVaComponent {
 
   // The device name with PortNum put in its placeholder ("COM%d", 3: "COM3").
   std::string DeviceText() const;
-  // What is opened: a name beginning with "/" as it is, "COMn" through the
-  // port resolver, else /dev/ttyS<n-1>; anything else as DeviceText.
+  // What is opened: on Linux a name beginning with "/" as it is, "COMn"
+  // through the port resolver, else /dev/ttyS<n-1>, anything else as
+  // DeviceText; on Windows the name in the device space (\\.\COMn).
   std::string DevicePath() const;
+  // What a name would open, by the same rules.
+  std::string PathOf(std::string_view name) const;
 
   // True once the device of the current opening has gone away (unplugged,
   // far end hung up); cleared by Open.
@@ -137,6 +140,9 @@ class TVaCustomComm : public TVaComponent {
   // Around one batch of received data: the replies its handler writes leave
   // together when the batch is done. The thread to release, or null.
   std::shared_ptr<TVaCommWriteThread> HoldWrites();
+  // The handler of a batch is about to wait for the operator (a modal box):
+  // the replies it wrote so far leave now, and so do its later writes.
+  void SendHeldWrites();
 
   void Loaded() override;
 
@@ -165,7 +171,7 @@ class TVaCustomComm : public TVaComponent {
 
   MainThreadQueue& queue_;
   const std::shared_ptr<TVaCustomComm*> alive_;
-  int handle_ = -1;
+  TVaDeviceHandle handle_ = kNoDevice;
   std::shared_ptr<TVaCommSession> session_;
   std::shared_ptr<TVaCommEventThread> event_thread_;
   std::shared_ptr<TVaCommWriteThread> write_thread_;

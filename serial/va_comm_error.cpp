@@ -1,6 +1,6 @@
 #include "serial/va_comm_error.h"
 
-#include "seams/errors.h"
+#include "serial/va_device.h"
 
 namespace stbup {
 
@@ -19,9 +19,9 @@ std::string FormatCommError(std::string_view pattern, int error_code) {
     } else if (kind == 'd' || kind == 's') {
       // Arguments are taken in order: the code first, then its text.
       if (next_argument == 0) {
-        result += kind == 'd' ? std::to_string(error_code) : SysErrorMessage(error_code);
+        result += kind == 'd' ? std::to_string(error_code) : DeviceErrorText(error_code);
       } else if (next_argument == 1) {
-        result += kind == 's' ? SysErrorMessage(error_code) : std::to_string(error_code);
+        result += kind == 's' ? DeviceErrorText(error_code) : std::to_string(error_code);
       }
       ++next_argument;
     } else {

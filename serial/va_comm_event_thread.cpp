@@ -1,9 +1,5 @@
 #include "serial/va_comm_event_thread.h"
 
-#include <poll.h>
-#include <sys/ioctl.h>
-
-#include <cerrno>
 #include <exception>
 
 #include "serial/va_comm.h"
@@ -31,10 +27,10 @@ constexpr std::uint32_t kModemEvents = EV_CTS | EV_DSR | EV_RING | EV_RLSD;
 std::uint32_t ModemLineEvents(int before, int after) {
   const int changed = before ^ after;
   std::uint32_t events = 0;
-  if (changed & TIOCM_CTS) events |= EV_CTS;
-  if (changed & TIOCM_DSR) events |= EV_DSR;
-  if ((before & TIOCM_RI) && !(after & TIOCM_RI)) events |= EV_RING;
-  if (changed & TIOCM_CD) events |= EV_RLSD;
+  if (changed & kModemCts) events |= EV_CTS;
+  if (changed & kModemDsr) events |= EV_DSR;
+  if ((before & kModemRing) && !(after & kModemRing)) events |= EV_RING;
+  if (changed & kModemRlsd) events |= EV_RLSD;
   return events;
 }
 
@@ -58,14 +54,18 @@ void TVaCommEventThread::DispatchEvents(TVaCustomComm& owner, std::uint32_t repo
     }
     if (reported_mask != 0) owner.DoEvent(reported_mask);
   } catch (const std::exception& error) {
+    // The error box waits for the operator; the replies made before the
+    // error must not wait with it.
+    if (held.thread) held.thread->EndHold();
     owner.HandleException(error);
   } catch (...) {
+    if (held.thread) held.thread->EndHold();
     owner.HandleException(EVaCommError("Unknown exception in a serial event handler"));
   }
 }
 
 void TVaCommEventThread::Execute() {
-  const int fd = session_->fd;
+  const TVaDeviceHandle fd = session_->fd;
   std::uint64_t last_total = 0;  // bytes ever received, as last seen
   int last_unread = 0;
   bool more = false;  // new bytes came while the last batch was handled
@@ -79,7 +79,7 @@ void TVaCommEventThread::Execute() {
   const auto sample = [&]() -> std::uint32_t {
     int now = 0;
     const int error = queries.ModemLines(fd, now);
-    if (error == ENOTTY || error == EINVAL) sample_lines = false;
+    if (error != 0 && IsUnsupported(error)) sample_lines = false;
     if (error != 0) return 0;
     const std::uint32_t events = have_lines ? ModemLineEvents(lines, now) : 0;
     lines = now;
@@ -91,20 +91,13 @@ void TVaCommEventThread::Execute() {
   while (!Terminated()) {
     const bool tx_watch = (event_mask_ & EV_TXEMPTY) && session_->tx_pending;
     const bool recheck = last_unread > 0 || tx_watch;
-    pollfd entries[3] = {{WaitEvent.Handle(), POLLIN, 0},
-                         {fd, static_cast<short>(last_unread > 0 ? 0 : POLLIN), 0},
-                         {KickEvent.Handle(), POLLIN, 0}};
     const int timeout = more ? 0 : recheck ? kRecheckMs : sample_lines ? kModemSampleMs : -1;
-    const int ready = ::poll(entries, 3, timeout);
-    if (ready < 0) {
-      if (errno == EINTR) continue;
-      if (!Pause(kLostPauseMs)) break;
-      continue;
-    }
-    if (Terminated() || (entries[0].revents & POLLIN)) break;
-    if (entries[2].revents & POLLIN) KickEvent.ResetSignal();
+    const TVaDeviceWait ready =
+        WaitDevice(fd, &WaitEvent, &KickEvent, last_unread > 0 ? 0 : kWaitReadable, timeout);
+    if (Terminated() || ready == TVaDeviceWait::Stopped) break;
+    if (ready == TVaDeviceWait::Kicked) KickEvent.ResetSignal();
 
-    const bool gone = (entries[1].revents & (POLLHUP | POLLERR | POLLNVAL)) != 0;
+    const bool gone = ready == TVaDeviceWait::Gone;
     std::uint32_t found = 0;
 
     // Read the component's count first: a read between the two looks like
@@ -156,7 +149,7 @@ void TVaCommEventThread::Execute() {
 
     if (gone) {
       if (!Pause(kLostPauseMs)) break;
-    } else if (found == 0 && (entries[1].revents & POLLIN) && waiting <= 0) {
+    } else if (found == 0 && ready == TVaDeviceWait::Readable && waiting <= 0) {
       // Readable with nothing to read: do not let it turn into a busy loop.
       if (!Pause(kRecheckMs)) break;
     }

@@ -1,7 +1,4 @@
 // The receive path of the port: status, reads and the events a batch raises.
-#include <unistd.h>
-
-#include <cerrno>
 #include <mutex>
 
 #include "serial/va_comm.h"
@@ -16,7 +13,7 @@ TVaCommStatus TVaCustomComm::QueryStatus(bool with_out_queue) {
   TVaCommStatus status;
   if (!Active()) return status;
   const int waiting = BytesWaiting(handle_);
-  if (waiting < 0) RaiseCommError("Error retrieving statistics (%d), %s", errno);
+  if (waiting < 0) RaiseCommError("Error retrieving statistics (%d), %s", LastDeviceError());
   const int queued_out = with_out_queue ? BytesQueuedOut(handle_) : 0;
   const TVaLineCounters counters = session_->LineCounters(status_baseline_);
   // Each query reports the errors since the previous one, and so clears them.
@@ -35,22 +32,18 @@ int TVaCustomComm::ReadBufUsed() {
 int TVaCustomComm::ReadBuf(void* buffer, int count) {
   if (!Active() || count <= 0) return 0;
   std::lock_guard lock(*ReadLock);
-  for (;;) {
-    const ssize_t got = ::read(handle_, buffer, static_cast<std::size_t>(count));
-    if (got > 0) {
-      session_->bytes_read += static_cast<std::uint64_t>(got);
-      return static_cast<int>(got);
-    }
-    if (got == 0) {
-      // End of file on a terminal: the far end has hung up.
-      session_->device_lost = true;
-      return 0;
-    }
-    if (errno == EINTR) continue;
-    if (errno == EAGAIN || errno == EWOULDBLOCK) return 0;
-    if (errno == EIO) session_->device_lost = true;
-    RaiseCommError("Read error (%d), %s", errno);
+  const long got = ReadDevice(handle_, buffer, count);
+  if (got >= 0) {
+    session_->bytes_read += static_cast<std::uint64_t>(got);
+    return static_cast<int>(got);
   }
+  if (got == kDeviceGone) {
+    session_->device_lost = true;
+    return 0;
+  }
+  const int error = LastDeviceError();
+  if (IsDeviceGone(error)) session_->device_lost = true;
+  RaiseCommError("Read error (%d), %s", error);
 }
 
 std::string TVaCustomComm::ReadText() {

@@ -1,9 +1,5 @@
 #include "serial/va_comm_thread.h"
 
-#include <unistd.h>
-
-#include <cerrno>
-
 #include <thread>
 
 #include "serial/va_comm.h"
@@ -15,20 +11,20 @@ namespace {
 std::atomic<int> live_threads{0};
 }  // namespace
 
-TVaCommSession::TVaCommSession(int device, MainThreadQueue& main_queue,
+TVaCommSession::TVaCommSession(TVaDeviceHandle device, MainThreadQueue& main_queue,
                                std::shared_ptr<TVaCustomComm*> alive,
                                TVaDeviceQueries device_queries)
     : fd(device), queue(main_queue), owner(std::move(alive)), queries(std::move(device_queries)) {}
 
 TVaCommSession::~TVaCommSession() {
-  if (fd >= 0) ::close(fd);
+  if (fd != kNoDevice) CloseDevice(fd);
 }
 
 TVaLineCounters TVaCommSession::LineCounters(const TVaLineCounters& last) {
   if (counters_unsupported_.load(std::memory_order_relaxed)) return last;
   const std::optional<TVaLineCounters> now = queries.LineCounters(fd);
   if (now) return *now;
-  if (errno == ENOTTY || errno == EINVAL) {
+  if (IsUnsupported(LastDeviceError())) {
     counters_unsupported_.store(true, std::memory_order_relaxed);
   }
   return last;
@@ -42,8 +38,8 @@ void TVaCommThread::Start(TThreadPriority priority) {
   ++live_threads;
   try {
     std::thread([self = shared_from_this()]() mutable {
-      self->thread_id_ = ::gettid();
-      SetThreadNice(self->thread_id_, self->priority_);
+      self->thread_id_ = CurrentThreadId();
+      SetThreadPriorityOf(self->thread_id_, self->priority_);
       try {
         self->Execute();
       } catch (...) {
@@ -73,7 +69,7 @@ void TVaCommThread::Stop() {
 
 void TVaCommThread::SetPriority(TThreadPriority priority) {
   priority_ = priority;
-  SetThreadNice(thread_id_, priority);
+  SetThreadPriorityOf(thread_id_, priority);
 }
 
 bool TVaCommThread::Terminated() const {

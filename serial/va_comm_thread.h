@@ -1,7 +1,5 @@
 #pragma once
 
-#include <sys/types.h>
-
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
@@ -22,13 +20,13 @@ class TVaCustomComm;
 // wait for the threads, so they may outlive it (briefly) and even the
 // component; the descriptor closes when the last of them lets go.
 struct TVaCommSession {
-  TVaCommSession(int device, MainThreadQueue& main_queue, std::shared_ptr<TVaCustomComm*> alive,
-                 TVaDeviceQueries device_queries = {});
+  TVaCommSession(TVaDeviceHandle device, MainThreadQueue& main_queue,
+                 std::shared_ptr<TVaCustomComm*> alive, TVaDeviceQueries device_queries = {});
   TVaCommSession(const TVaCommSession&) = delete;
   TVaCommSession& operator=(const TVaCommSession&) = delete;
   ~TVaCommSession();
 
-  const int fd;
+  const TVaDeviceHandle fd;
   MainThreadQueue& queue;
   // The component, or null once it has been destroyed. Read and written on
   // the main thread only, so a queued call checks it where it runs.
@@ -92,7 +90,7 @@ class TVaCommThread : public std::enable_shared_from_this<TVaCommThread> {
   bool terminated_ = false;
   bool dispatching_ = false;
   bool ended_ = false;
-  std::atomic<pid_t> thread_id_{0};
+  std::atomic<std::intptr_t> thread_id_{0};
   std::atomic<TThreadPriority> priority_{TThreadPriority::tpNormal};
 };
 

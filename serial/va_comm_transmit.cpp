@@ -1,9 +1,5 @@
 // The transmit path of the port: queued writes through the write thread, or
 // direct writes that wait for the device.
-#include <poll.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <chrono>
 #include <mutex>
 
@@ -17,6 +13,10 @@ namespace stbup {
 std::shared_ptr<TVaCommWriteThread> TVaCustomComm::HoldWrites() {
   if (write_thread_) write_thread_->Hold();
   return write_thread_;
+}
+
+void TVaCustomComm::SendHeldWrites() {
+  if (write_thread_) write_thread_->EndHold();
 }
 
 int TVaCustomComm::WriteBuf(const void* data, int count) {
@@ -45,26 +45,29 @@ int TVaCustomComm::DirectWriteBuf(const void* data, int count) {
   const auto* bytes = static_cast<const std::uint8_t*>(data);
   int written = 0;
   while (written < count) {
-    const ssize_t done =
-        ::write(handle_, bytes + written, static_cast<std::size_t>(count - written));
+    const long done = WriteDevice(handle_, bytes + written, count - written);
     if (done > 0) {
       written += static_cast<int>(done);
       continue;
     }
-    if (done < 0 && errno == EINTR) continue;
-    if (done < 0 && errno != EAGAIN && errno != EWOULDBLOCK) {
-      if (errno == EIO) session_->device_lost = true;
-      RaiseCommError("Write error (%d), %s", errno);
+    if (done < 0) {
+      const int error = LastDeviceError();
+      if (IsDeviceGone(error)) session_->device_lost = true;
+      RaiseCommError("Write error (%d), %s", error);
     }
     const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
     if (left <= 0) return 0;
-    pollfd entry{handle_, POLLOUT, 0};
-    const int ready = ::poll(&entry, 1, static_cast<int>(left));
-    if (ready == 0) return 0;
-    if (ready > 0 && (entry.revents & (POLLHUP | POLLERR | POLLNVAL)) &&
-        !(entry.revents & POLLOUT)) {
+    const TVaDeviceWait ready =
+        WaitDevice(handle_, nullptr, nullptr, kWaitWritable, static_cast<int>(left));
+    if (ready == TVaDeviceWait::TimedOut) return 0;
+    if (ready == TVaDeviceWait::Gone) {
       session_->device_lost = true;
-      RaiseCommError("Write error (%d), %s", EIO);
+      const long retry = WriteDevice(handle_, bytes + written, count - written);
+      if (retry > 0) {
+        written += static_cast<int>(retry);
+        continue;
+      }
+      RaiseCommError("Write error (%d), %s", retry < 0 ? LastDeviceError() : DeviceGoneError());
     }
   }
   if ((event_mask_ & EV_TXEMPTY) && event_thread_) {

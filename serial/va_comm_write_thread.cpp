@@ -1,9 +1,5 @@
 #include "serial/va_comm_write_thread.h"
 
-#include <poll.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <chrono>
 #include <exception>
 #include <mutex>
@@ -41,7 +37,8 @@ bool TVaCommWriteThread::Enqueue(const void* data, std::int32_t count, std::int3
   }
   report_drain_ = report_drain;
   const auto* bytes = static_cast<const std::uint8_t*>(data);
-  if (held_ || (holding_ > 0 && Queue.Size() == 0 && !transferring_ && !report_drain)) {
+  const bool holding = holding_ > 0 && !hold_ended_;
+  if (held_ || (holding && Queue.Size() == 0 && !transferring_ && !report_drain)) {
     Queue.Append(bytes, count);
     held_ = !report_drain;
     if (!held_) DataEvent.SetSignal();
@@ -53,7 +50,7 @@ bool TVaCommWriteThread::Enqueue(const void* data, std::int32_t count, std::int3
     // a reply then leaves without waking this thread. What the device does
     // not take now is queued as usual; a drain somebody listens for still
     // goes through the thread, which reports it.
-    const ssize_t written = ::write(session_->fd, bytes, static_cast<std::size_t>(count));
+    const long written = WriteDevice(session_->fd, bytes, count);
     if (written == count) return true;
     if (written > 0) {
       bytes += written;
@@ -69,18 +66,57 @@ void TVaCommWriteThread::Hold() { ++holding_; }
 
 void TVaCommWriteThread::Release() {
   if (holding_ > 0 && --holding_ > 0) return;
+  hold_ended_ = false;
   std::lock_guard lock(*WriteLock);
+  SendHeldLocked();
+}
+
+void TVaCommWriteThread::EndHold() {
+  if (holding_ == 0) return;
+  hold_ended_ = true;
+  std::lock_guard lock(*WriteLock);
+  SendHeldLocked();
+}
+
+void TVaCommWriteThread::SendHeldLocked() {
   if (!held_) return;
   held_ = false;
   if (Terminated()) return;  // closed meanwhile: queued output is dropped
   if (!transferring_) {
     // The thread is idle and was not told of these bytes, so nobody else
     // writes them; what the device does not take now the thread sends.
-    const ssize_t written =
-        ::write(session_->fd, Queue.Data(), static_cast<std::size_t>(Queue.Size()));
+    const long written = WriteDevice(session_->fd, Queue.Data(), Queue.Size());
     if (written > 0) Queue.Consume(static_cast<std::int32_t>(written));
   }
   if (Queue.Size() > 0) DataEvent.SetSignal();
+}
+
+void TVaCommWriteThread::Drain(int timeout_ms) {
+  using Clock = std::chrono::steady_clock;
+  const auto deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
+  std::unique_lock lock(*WriteLock);
+  held_ = false;
+  while (Queue.Size() > 0 && !Terminated()) {
+    if (transferring_) {
+      // The thread owns a snapshot of the queue's front; it reports back.
+      if (room_.wait_until(lock, deadline) == std::cv_status::timeout) return;
+      continue;
+    }
+    // Idle (or ended after a failed notification): nobody else writes now.
+    const long written = WriteDevice(session_->fd, Queue.Data(), Queue.Size());
+    if (written > 0) {
+      Queue.Consume(static_cast<std::int32_t>(written));
+      continue;
+    }
+    if (written < 0) return;  // the device is gone
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
+    if (left <= 0) return;
+    lock.unlock();
+    const TVaDeviceWait ready =
+        WaitDevice(session_->fd, nullptr, nullptr, kWaitWritable, static_cast<int>(left));
+    lock.lock();
+    if (ready != TVaDeviceWait::Writable) return;
+  }
 }
 
 std::int32_t TVaCommWriteThread::QueuedBytes() {
@@ -89,17 +125,16 @@ std::int32_t TVaCommWriteThread::QueuedBytes() {
 }
 
 void TVaCommWriteThread::Execute() {
-  const int fd = session_->fd;
+  const TVaDeviceHandle fd = session_->fd;
   try {
     for (;;) {
-      pollfd entries[2] = {{CloseEvent.Handle(), POLLIN, 0}, {DataEvent.Handle(), POLLIN, 0}};
-      if (::poll(entries, 2, -1) < 0) {
-        if (errno == EINTR) continue;
+      const int signalled =
+          TVaHandleObject::WaitForAny({&CloseEvent, &DataEvent}, TVaHandleObject::kInfinite);
+      if (signalled == 0 || Terminated()) return;
+      if (signalled != 1) {
         if (!Pause(kRetryPauseMs)) return;
         continue;
       }
-      if ((entries[0].revents & POLLIN) || Terminated()) return;
-      if (!(entries[1].revents & POLLIN)) continue;
 
       const std::uint8_t* start;
       std::int32_t n;
@@ -116,20 +151,25 @@ void TVaCommWriteThread::Execute() {
         TransferDone(0);
         continue;
       }
-      const ssize_t written = ::write(fd, start, static_cast<std::size_t>(n));
+      const long written = WriteDevice(fd, start, n);
       if (written > 0) {
         TransferDone(static_cast<std::int32_t>(written));
         continue;
       }
-      if (written < 0 && errno == EINTR) continue;
-      if (written < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-        pollfd wait[2] = {{CloseEvent.Handle(), POLLIN, 0}, {fd, POLLOUT, 0}};
-        while (::poll(wait, 2, -1) < 0 && errno == EINTR) {
-        }
-        if ((wait[0].revents & POLLIN) || Terminated()) return;
-        if (!(wait[1].revents & (POLLHUP | POLLERR | POLLNVAL))) continue;
+      const int write_error = LastDeviceError();
+      {
+        // Nothing of the snapshot went out: this thread holds none while it
+        // waits or reports, so Close may hand the queue over meanwhile.
+        std::lock_guard lock(*WriteLock);
+        transferring_ = false;
+      }
+      room_.notify_all();
+      if (written == 0) {
+        const TVaDeviceWait ready = WaitDevice(fd, &CloseEvent, nullptr, kWaitWritable, -1);
+        if (ready == TVaDeviceWait::Stopped || Terminated()) return;
+        if (ready != TVaDeviceWait::Gone) continue;
         ReportDeviceLost();
-      } else if (written == 0 || errno == EIO || errno == ENXIO) {
+      } else if (IsDeviceGone(write_error)) {
         ReportDeviceLost();
       }
       // The queue keeps its bytes; the next pass writes it again.
@@ -139,10 +179,13 @@ void TVaCommWriteThread::Execute() {
   } catch (const std::exception& error) {
     // An exception from a notification ends the thread: nothing more is sent,
     // and further writes fail once the queue is full. Say why, once.
+    // The operator may have several ports: the report names this one.
     try {
       const std::string message = error.what();
-      RunOnOwner(
-          [&message](TVaCustomComm& owner) { owner.HandleException(EVaCommError(message)); });
+      RunOnOwner([&message](TVaCustomComm& owner) {
+        owner.HandleException(
+            EVaCommError(owner.DeviceText() + ": " + message + " (nothing more is sent)"));
+      });
     } catch (...) {
     }
   }

@@ -34,6 +34,14 @@ class TVaCommWriteThread : public TVaCommThread {
   // sum) reaches the box in one piece, without waking this thread.
   void Hold();
   void Release();
+  // Main thread: the batch's handler is about to wait (a modal box, an error
+  // report): what it held goes to the device now, and its later writes (the
+  // poll byte of a timer running meanwhile) go out as they are made. The box
+  // must never wait for a reply the tool has already written.
+  void EndHold();
+  // Main thread, before Close stops this thread: hands the device what is
+  // queued, waiting at most timeout_ms for a device that does not take it.
+  void Drain(int timeout_ms);
 
  protected:
   void Execute() override;
@@ -53,6 +61,10 @@ class TVaCommWriteThread : public TVaCommThread {
   bool transferring_ = false;  // guarded by WriteLock: this thread owns a snapshot
   bool held_ = false;          // guarded by WriteLock: queued bytes it was not told of
   int holding_ = 0;            // main thread only: depth of Hold
+  bool hold_ended_ = false;    // main thread only: EndHold ran in this batch
+
+  // Under WriteLock: hands held bytes to the device, or to this thread.
+  void SendHeldLocked();
 };
 
 }  // namespace stbup

@@ -1,13 +1,15 @@
 #pragma once
 
 #include <cstdint>
+#include <initializer_list>
 
 namespace stbup {
 
 enum class TVaWaitResult { Signaled, TimedOut, Abandoned, Failed };
 
-// A waitable object over a file descriptor that poll(2) reports readable while
-// the object is signalled; the descriptor is closed with the object.
+// A waitable object: an eventfd that poll(2) reports readable while the object
+// is signalled (serial/posix/), or a Win32 event (serial/win32/). The handle is
+// closed with the object.
 class TVaHandleObject {
  public:
   static constexpr std::uint32_t kInfinite = 0xFFFFFFFF;
@@ -21,17 +23,22 @@ class TVaHandleObject {
   virtual void SetSignal() = 0;
   virtual void ResetSignal() = 0;
 
-  int Handle() const { return handle_; }
+  std::intptr_t Handle() const { return handle_; }
   int LastError() const { return last_error_; }
 
- protected:
-  explicit TVaHandleObject(int handle) : handle_(handle) {}
+  // Waits at most ms milliseconds (kInfinite: no limit) until one of the
+  // objects is signalled: its index in the list, or -1 when the time ran out
+  // or the wait failed.
+  static int WaitForAny(std::initializer_list<TVaHandleObject*> objects, std::uint32_t ms);
 
-  int handle_;
+ protected:
+  explicit TVaHandleObject(std::intptr_t handle) : handle_(handle) {}
+
+  std::intptr_t handle_;
   int last_error_ = 0;
 };
 
-// An event object on eventfd.
+// An event object (eventfd, or a Win32 manual-reset event).
 class TVaEvent : public TVaHandleObject {
  public:
   void SetSignal() override;

@@ -1,12 +1,18 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
+#include <optional>
+#include <set>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "app/core/port.h"
+#include "app/core/port_choices.h"
 #include "app/core/settings.h"
 #include "app/core/window_controls.h"
+#include "app/core/window_view.h"
 #include "image/image_info.h"
 #include "protocol/engine.h"
 #include "seams/poll_timer.h"
@@ -49,8 +55,8 @@ class MainWindow : public ConnectionControl {
   // The start-up sequence; first_argument is the first command-line argument
   // (empty when there is none).
   void FormCreate(std::string_view first_argument);
-  // Saves the settings; false when saving failed (reported) and the window
-  // is to stay open.
+  // Saves the settings. The window closes in any case: a failure is said
+  // once, and a store that could not be trusted at start-up is left alone.
   bool FormClose();
 
   void Open1Click();             // bbFileOpen
@@ -60,6 +66,23 @@ class MainWindow : public ConnectionControl {
   void FormKeyPress(char key);   // a key in the window or in Memo2
   void Timer1Timer();            // Timer1's tick
   void VaComm1RxChar();          // VaComm1's OnRxChar (Count is not used)
+  // VaComm1's device has gone away (adapter pulled, far end hung up), idle or
+  // in a run: one transition for every front end. Timer1 stops, the run
+  // ends, the port closes (its threads stop, nothing polls a dead device),
+  // one line says what happened, then the port-off lines and "Disconnected";
+  // Enter or the button reconnects once the device is back.
+  void VaComm1DeviceLost();
+
+  // Where the selector's found devices come from (none unless set); the
+  // selector is filled anew by RefreshPorts, which front ends also call when
+  // the operator opens it.
+  void SetPortFinder(std::function<std::vector<PortChoice>()> finder) {
+    port_finder_ = std::move(finder);
+  }
+  void RefreshPorts();
+  const std::vector<PortChoice>& PortChoices() const { return port_choices_; }
+  // A run holds the setup controls (from the box's ACK until it ends).
+  bool RunInProgress() const { return !view_.SetupEnabled(); }
 
   // Restarts an exchange; also run by the engine when the box started its
   // own software.
@@ -71,7 +94,7 @@ class MainWindow : public ConnectionControl {
   // Read-only state for front ends and tests.
   const std::string& Caption() const { return caption_; }
   int PortIndex() const { return port_index_; }  // -1 when nothing is selected
-  std::string PortText() const;                  // "COM1" .. "COM10", or empty
+  std::string PortText() const;  // the selected port's name ("COM1", a path), or empty
   const ImageInfo& Image() const { return image_; }
   const std::string& ImageCheckCode() const { return image_check_code_; }
   const Engine& GetEngine() const { return engine_; }
@@ -80,6 +103,8 @@ class MainWindow : public ConnectionControl {
 
   // "COM1" .. "COM10" for 0 .. 9, empty otherwise.
   static std::string PortName(int index);
+  // The first COMn choices and the devices found after them.
+  static std::vector<PortChoice> ComPortChoices();
 
  private:
   // Reports Timer1's changes to the View, so a trace sees every start and stop.
@@ -120,10 +145,20 @@ class MainWindow : public ConnectionControl {
   // "Serial Port Open Error" path. Returns whether the port is open.
   bool OpenPortOrReport();
   void OpenPort();
+  // The failed open's lines: the device name and " Disconnected !", and what
+  // the operator can do about it.
+  void LogOpenFailure();
   void SelectPort(int index);
+  // The index of the choice named name, added to the choices if missing.
+  int ChoiceIndex(const std::string& name);
+  void ShowPortChoices();
+  void RestoreSettings(const std::string& argument);
+  std::optional<std::string> ReadSetting(std::string_view name);
+  void RestorePort(const std::optional<std::string>& com_port,
+                   const std::optional<std::string>& port_index);
 
-  View& view_;
   Port& port_;
+  WindowView view_;
   ReportingTimer timer_;
   ReportingLink link_;
   Settings& settings_;
@@ -136,6 +171,16 @@ class MainWindow : public ConnectionControl {
   std::string caption_;
   std::string image_check_code_;
   int port_index_ = 0;
+  std::vector<PortChoice> port_choices_ = ComPortChoices();
+  std::function<std::vector<PortChoice>()> port_finder_;
+
+  // Start-up's reading of the store: values that could not be read are not
+  // overwritten unless the operator changed them, and a store that could not
+  // be trusted is not written at all.
+  std::set<std::string, std::less<>> unread_;
+  std::string shown_file_name_;
+  bool port_picked_ = false;
+  bool store_untrusted_ = false;
 };
 
 }  // namespace stbup

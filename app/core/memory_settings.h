@@ -20,6 +20,7 @@ class MemorySettings : public Settings {
   std::string ReadString(std::string_view name) override;
   void WriteString(std::string_view name, std::string_view value) override;
   std::optional<std::string> PortPath(std::string_view port_name) const override;
+  std::string Problem() override { return problem; }
 
   // Key path -> value name -> text.
   std::map<std::string, std::map<std::string, std::string>, std::less<>> keys;
@@ -28,6 +29,7 @@ class MemorySettings : public Settings {
 
   // Faults for tests.
   bool fail_create = false;
+  std::string problem;                                   // the store cannot be trusted
   std::set<std::string, std::less<>> non_text_values;    // read raises "Invalid data type"
   std::set<std::string, std::less<>> unwritable_values;  // write raises "Failed to set data"
 

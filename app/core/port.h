@@ -1,5 +1,6 @@
 #pragma once
 
+#include <string>
 #include <string_view>
 
 #include "seams/link.h"
@@ -16,6 +17,14 @@ class Port : public Link {
   virtual void Open() = 0;
   // Refused while open ("Can't perform this operation while port is open").
   virtual void SetDeviceName(std::string_view name) = 0;
+  // Replies held back while received data is handled leave now: the main
+  // thread is about to wait for the operator.
+  virtual void SendHeldWrites() {}
+  // The device a port name opens ("COM3" through the map, a path as it is).
+  virtual std::string DevicePathOf(std::string_view name) const { return std::string(name); }
+  // After a failed Open: what the operator can do about it (the device is
+  // missing; a group to join; the program holding it); empty when unknown.
+  virtual std::string OpenFailureReason() const { return {}; }
 };
 
 }  // namespace stbup

@@ -23,6 +23,11 @@ class Settings {
   // Failure throws "Failed to set data for '%s'".
   virtual void WriteString(std::string_view name, std::string_view value) = 0;
 
+  // Why the store cannot be trusted (a file that cannot be read, or is not
+  // in the store's format), empty when it can. Such a store is read for what
+  // it gives and never written.
+  virtual std::string Problem() { return {}; }
+
   // The device path configured for a port name in the group "Ports", if any.
   virtual std::optional<std::string> PortPath(std::string_view port_name) const = 0;
 };

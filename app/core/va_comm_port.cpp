@@ -4,6 +4,7 @@
 
 #include "app/core/main_window.h"
 #include "seams/view.h"
+#include "serial/port_diagnosis.h"
 
 namespace stbup {
 
@@ -15,6 +16,13 @@ void VaCommPort::Open() {
     last_open_error_ = error.what();
     throw;
   }
+}
+
+std::string VaCommPort::OpenFailureReason() const {
+  if (failed_opens_ == 0) return {};
+  // The diagnosis says what to do; without one, the component's own words.
+  std::string reason = DiagnosePort(comm_.DevicePath());
+  return reason.empty() ? last_open_error_ : reason;
 }
 
 void ConfigureVaComm1(TVaComm& comm) {
@@ -35,6 +43,7 @@ void ConfigureVaComm1(TVaComm& comm) {
 
 void ConnectVaComm1(TVaComm& comm, MainWindow& window, View& view) {
   comm.OnRxChar = [&window](TVaComm&, int) { window.VaComm1RxChar(); };
+  comm.OnDeviceLost = [&window](TVaComm&) { window.VaComm1DeviceLost(); };
   comm.OnError = [](TVaComm&, int) {};
   comm.OnException = [&view](const std::exception& error) { view.ReportError(error.what()); };
 }

@@ -18,6 +18,9 @@ class VaCommPort : public Port {
 
   void Open() override;
   void SetDeviceName(std::string_view name) override { comm_.SetDeviceName(name); }
+  void SendHeldWrites() override { comm_.SendHeldWrites(); }
+  std::string DevicePathOf(std::string_view name) const override { return comm_.PathOf(name); }
+  std::string OpenFailureReason() const override;
   bool WriteText(std::string_view text) override { return comm_.WriteText(text); }
   bool WriteChar(std::uint8_t byte) override { return comm_.WriteChar(byte); }
   int WriteBuf(const void* data, int count) override { return comm_.WriteBuf(data, count); }
@@ -43,8 +46,9 @@ class VaCommPort : public Port {
 // event thread at the highest priority.
 void ConfigureVaComm1(TVaComm& comm);
 
-// OnRxChar -> VaComm1RxChar; OnError does nothing; errors escaping the
-// component's own handlers go to the View's error report.
+// OnRxChar -> VaComm1RxChar; OnDeviceLost -> VaComm1DeviceLost; OnError
+// does nothing; errors escaping the component's own handlers go to the
+// View's error report.
 void ConnectVaComm1(TVaComm& comm, MainWindow& window, View& view);
 
 }  // namespace stbup

@@ -3,6 +3,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace stbup {
 
@@ -25,9 +26,11 @@ class WindowControls {
   virtual ~WindowControls() = default;
 
   // cbPort: select an index programmatically. This must not raise
-  // cbPortChange (only the operator's choice does). An index outside
-  // 0..9 leaves nothing selected.
+  // cbPortChange (only the operator's choice does). An index outside the
+  // items leaves nothing selected.
   virtual void SelectPort(int index) = 0;
+  // cbPort's items, in order; SelectPort's index counts in them.
+  virtual void SetPortChoices(const std::vector<std::string>& /*labels*/) {}
   virtual void SetCaption(std::string_view caption) = 0;
   virtual void SetPosition(int left, int top) = 0;
 

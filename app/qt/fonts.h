@@ -3,6 +3,8 @@
 #include <QFont>
 #include <QString>
 
+#include "app/core/main_frm_layout.h"
+
 namespace stbup {
 
 // The families the window's design names are rarely installed here; each is
@@ -13,11 +15,7 @@ void InstallFontSubstitutes();
 // fixed positions of the layout keep fitting whatever the screen reports.
 QFont DesignFont(const QString& family, int pixel_size, bool bold = false, bool italic = false);
 
-namespace design_fonts {
-inline constexpr int kDefaultPixels = 11;  // MS Sans Serif 8 point
-inline constexpr int kLabel3Pixels = 13;   // Microsoft Sans Serif 10 point bold
-inline constexpr int kLogoPixels = 53;     // Times New Roman 40 point bold italic
-inline constexpr int kMemoPixels = 11;     // Verdana 8 point
-}  // namespace design_fonts
+// One of the design's fonts (main_frm_layout) as a QFont.
+QFont DesignFont(const main_frm_layout::Font& font);
 
 }  // namespace stbup

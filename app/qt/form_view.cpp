@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QComboBox>
+#include <QFile>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
@@ -88,6 +89,15 @@ void FormView::ShowConnect(bool visible, std::string_view caption) {
 }
 
 void FormView::EnableSetupControls(bool enabled) {
+  // A disabled control passes the focus to the next one in the chain, an
+  // edit: Enter would then do nothing and a stray key would overwrite the
+  // image path. The window itself takes it instead, so Enter still works.
+  if (!enabled) {
+    QWidget* focus = frame_.focusWidget();
+    if (focus == frame_.cbPort || focus == frame_.bbFileOpen || focus == frame_.bbExit) {
+      frame_.setFocus(Qt::OtherFocusReason);
+    }
+  }
   frame_.cbPort->setEnabled(enabled);
   frame_.bbFileOpen->setEnabled(enabled);
   frame_.bbExit->setEnabled(enabled);
@@ -113,11 +123,28 @@ QLineEdit* FormView::EditOf(Edit edit) const {
 
 void FormView::SetEdit(Edit edit, std::string_view text) {
   QLineEdit* target = EditOf(edit);
-  target->setText(FromBytes(text));
+  if (edit == Edit::kFileName) {
+    // Shown as the file system spells it (UTF-8); a name in another
+    // encoding is shown byte by byte rather than with replacement marks.
+    const QByteArray bytes(text.data(), static_cast<qsizetype>(text.size()));
+    const QString decoded = QFile::decodeName(bytes);
+    file_name_bytes_ = std::string(text);
+    file_name_shown_ = QFile::encodeName(decoded) == bytes ? decoded : FromBytes(text);
+    target->setText(file_name_shown_);
+  } else {
+    target->setText(FromBytes(text));
+  }
   target->setCursorPosition(0);
 }
 
-std::string FormView::EditText(Edit edit) const { return ToBytes(EditOf(edit)->text()); }
+std::string FormView::EditText(Edit edit) const {
+  if (edit == Edit::kFileName) {
+    const QString shown = frame_.edFileName->text();
+    if (shown == file_name_shown_) return file_name_bytes_;
+    return QFile::encodeName(shown).toStdString();
+  }
+  return ToBytes(EditOf(edit)->text());
+}
 
 void FormView::ShowMessage(std::string_view text) { dialogs_.Message(&frame_, FromBytes(text)); }
 

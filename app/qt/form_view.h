@@ -45,6 +45,11 @@ class FormView : public View {
 
   TMainFrm& frame_;
   Dialogs& dialogs_;
+  // edFileName holds a file system name: the bytes last set and the text
+  // shown for them, so that a name that is not UTF-8 still reads back as
+  // the same bytes while the edit is unchanged.
+  std::string file_name_bytes_;
+  QString file_name_shown_;
 };
 
 }  // namespace stbup

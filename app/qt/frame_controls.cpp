@@ -3,6 +3,7 @@
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QDir>
+#include <QStringList>
 
 #include "app/qt/dialogs.h"
 #include "app/qt/file_filter.h"
@@ -25,6 +26,14 @@ std::string PathToBytes(const QString& path) { return path.toUtf8().toStdString(
 void FrameControls::SelectPort(int index) {
   // setCurrentIndex does not raise `activated`, so cbPortChange stays quiet.
   frame_.cbPort->setCurrentIndex(index >= 0 && index < frame_.cbPort->count() ? index : -1);
+}
+
+void FrameControls::SetPortChoices(const std::vector<std::string>& labels) {
+  QComboBox* selector = frame_.cbPort;
+  QStringList items;
+  for (const std::string& label : labels) items << PathFromBytes(label);
+  selector->clear();
+  selector->addItems(items);
 }
 
 void FrameControls::SetCaption(std::string_view caption) {

@@ -1,8 +1,10 @@
 #include "app/qt/gui_session.h"
 
+#include <QByteArray>
 #include <QSysInfo>
 #include <iostream>
 
+#include "app/core/port_choices.h"
 #include "app/core/settings.h"
 
 namespace stbup {
@@ -19,6 +21,15 @@ GuiSession::GuiSession(Settings& settings, Dialogs& dialogs, const std::string& 
   }
   controller_ = std::make_unique<MainFrmController>(port_, settings, dialogs, trace_path,
                                                     recorder_ ? &recorder_->Tap() : nullptr);
+  // The selector offers the serial devices found. STBUP_SYSFS_ROOT and
+  // STBUP_DEV_ROOT point it at another tree (as `stbup ports --sysfs --dev`).
+  const QByteArray sysfs_root = qgetenv("STBUP_SYSFS_ROOT");
+  const QByteArray dev_root = qgetenv("STBUP_DEV_ROOT");
+  controller_->Logic().SetPortFinder(
+      [sysfs = sysfs_root.isEmpty() ? std::string("/sys") : sysfs_root.toStdString(),
+       dev = dev_root.isEmpty() ? std::string("/dev") : dev_root.toStdString()] {
+        return FoundSerialPortChoices(sysfs, dev);
+      });
   ConnectVaComm1(comm_, controller_->Logic(), controller_->ShownView());
   controller_->Logic().GetEngine().SetRunEventHandler(
       [this](RunEvent event) { OnRunEvent(event); });

@@ -5,6 +5,9 @@
 #include <QWidget>
 #include <functional>
 
+#include "app/core/main_frm_layout.h"
+#include "app/qt/port_combo_box.h"
+
 class QComboBox;
 class QLabel;
 class QLineEdit;
@@ -25,10 +28,14 @@ class TMainFrm : public QWidget {
   Q_OBJECT
 
  public:
-  static constexpr int kClientWidth = 546;
-  static constexpr int kClientHeight = 529;
-  static constexpr int kLeft = 30;
-  static constexpr int kTop = 50;
+  static constexpr int kClientWidth = main_frm_layout::kClientWidth;
+  static constexpr int kClientHeight = main_frm_layout::kClientHeight;
+  static constexpr int kLeft = main_frm_layout::kLeft;
+  static constexpr int kTop = main_frm_layout::kTop;
+  // Memo2 keeps at most this many lines, dropping the oldest.
+  static constexpr int kMemoLines = 5000;
+  // Pixels kept clear between "STB Info ::" and Label3's text.
+  static constexpr int kLabelGap = 3;
 
   explicit TMainFrm(QWidget* parent = nullptr);
 
@@ -55,7 +62,7 @@ class TMainFrm : public QWidget {
   QPlainTextEdit* Memo2 = nullptr;
   QToolBar* ToolBar1 = nullptr;
   QPushButton* bbFileOpen = nullptr;
-  QComboBox* cbPort = nullptr;
+  PortComboBox* cbPort = nullptr;
   QPushButton* bbConnect = nullptr;
   QPushButton* bbExit = nullptr;
   CaptionPanel* Panel4 = nullptr;

@@ -9,6 +9,7 @@
 #include "app/qt/frame_controls.h"
 #include "app/qt/main_frm.h"
 #include "app/qt/qt_poll_timer.h"
+#include "app/trace/trace_file.h"
 
 namespace stbup {
 
@@ -42,12 +43,9 @@ class MainFrmController {
   QtPollTimer& Timer1() { return timer_; }
 
  private:
-  struct TraceSink;
-  static std::unique_ptr<TraceSink> OpenTrace(const std::string& path, View& form_view);
-
   TMainFrm frame_;
   FormView form_view_;
-  std::unique_ptr<TraceSink> trace_;
+  std::unique_ptr<TraceFile> trace_;
   std::unique_ptr<TeeView> also_shown_;
   View& view_;
   FrameControls controls_;

@@ -2,17 +2,13 @@
 
 #include <QColor>
 
+#include "app/core/main_frm_layout.h"
 #include "seams/colour.h"
 
 namespace stbup {
 
-// The platform colours the window's design names, at their usual values.
-namespace system_colours {
-inline constexpr Colour kButtonFace{240, 240, 240};      // the window's face
-inline constexpr Colour kMenu{240, 240, 240};            // Panel1, Panel2, Panel4
-inline constexpr Colour kInactiveBorder{244, 247, 252};  // the edits of Panel4
-inline constexpr Colour kWindow{255, 255, 255};          // Memo2's background
-}  // namespace system_colours
+// The platform colours the window's design names, as every front end shows them.
+namespace system_colours = main_frm_layout::system_colours;
 
 inline QColor ToQColor(Colour colour) { return QColor(colour.r, colour.g, colour.b); }
 

@@ -133,36 +133,86 @@ TEST_F(MainWindowTest, SavedNameWithoutFolderLeavesTheCurrentDirectory) {
   EXPECT_TRUE(controls.directory_changes.empty());
 }
 
-TEST_F(MainWindowTest, DisagreeingComPortAndPortIndexAreRestoredIndependently) {
-  SaveSettings(image, "COM3", "0");
-  window.FormCreate("");
-  EXPECT_EQ(port.device_name, "COM3");
-  EXPECT_TRUE(port.active);
-  EXPECT_EQ(window.PortIndex(), 0);
-  EXPECT_EQ(controls.selected_port, 0);
-  EXPECT_EQ(window.PortText(), "COM1");
-  // Until the operator picks a port, closing saves what the selector shows.
-  EXPECT_TRUE(window.FormClose());
-  EXPECT_EQ(settings.keys[kKey]["ComPort"], "COM1");
+TEST_F(MainWindowTest, ComPortDecidesAndTheSelectorShowsThePortUsed) {
+  struct Case {
+    const char* name;
+    std::string com_port, index;
+    std::string device;  // the port opened
+    int selected;
+    std::vector<std::string> errors;
+  };
+  const std::vector<Case> cases = {
+      {"agreeing", "COM3", "2", "COM3", 2, {}},
+      {"disagreeing: the port used wins", "COM3", "0", "COM3", 2, {}},
+      {"no port saved: the index stands in", "", "4", "COM5", 4, {}},
+      {"a device path",
+       "/dev/serial/by-id/usb-adapter",
+       "0",
+       "/dev/serial/by-id/usb-adapter",
+       10,
+       {}},
+      {"not a number", "COM2", "abc", "COM2", 1, {"'abc' is not a valid integer value"}},
+      {"empty", "COM2", "", "COM2", 1, {"'' is not a valid integer value"}},
+      {"huge", "", "99999999999", "COM1", 0, {"'99999999999' is not a valid integer value"}},
+      {"negative", "", "-1", "COM1", 0, {"'-1' is not a valid port index"}},
+      {"beyond the list", "", "12", "COM1", 0, {"'12' is not a valid port index"}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    RecordingView fresh_view;
+    FakePort fresh_port;
+    MemorySettings fresh_settings;
+    FakeWindowControls fresh_controls;
+    std::swap(view, fresh_view);
+    std::swap(port, fresh_port);
+    std::swap(settings, fresh_settings);
+    std::swap(controls, fresh_controls);
+    MainWindow fresh{view, port, timer, settings, dialog, controls};
+    SaveSettings(image, c.com_port, c.index);
+    fresh.FormCreate("");
+    EXPECT_EQ(view.errors, c.errors);
+    EXPECT_EQ(port.device_name, c.device);
+    EXPECT_TRUE(port.active);  // start-up went on
+    EXPECT_EQ(fresh.PortIndex(), c.selected);
+    EXPECT_EQ(controls.selected_port, c.selected);
+    EXPECT_EQ(fresh.PortText(), c.device);
+    // The bad index is replaced by one that agrees with the port.
+    EXPECT_TRUE(fresh.FormClose());
+    EXPECT_EQ(settings.keys[kKey]["ComPort"], c.device);
+    EXPECT_EQ(settings.keys[kKey]["PortIndex"], std::to_string(c.selected));
+    EXPECT_EQ(settings.keys[kKey]["FileName"], image);
+  }
 }
 
-TEST_F(MainWindowTest, StartUpErrorsSkipTheRestAndAreReported) {
+TEST_F(MainWindowTest, AFailedStartUpStepIsReportedOnceAndErasesNoSavedSetting) {
   struct Case {
     const char* name;
     std::function<void(MainWindowTest&)> arrange;
-    std::string error;
+    std::vector<std::string> errors;
+    bool image_loaded;
   };
   const std::vector<Case> cases = {
-      {"index not a number", [](MainWindowTest& t) { t.SaveSettings(t.image, "COM1", "12x"); },
-       "'12x' is not a valid integer value"},
-      {"value of another type",
+      {"file name of another type",
+       [](MainWindowTest& t) {
+         t.SaveSettings(t.image, "COM1", "0");
+         t.settings.non_text_values.insert("FileName");
+       },
+       {"Invalid data type for 'FileName'"},
+       false},
+      {"port of another type",
        [](MainWindowTest& t) {
          t.SaveSettings(t.image, "COM1", "0");
          t.settings.non_text_values.insert("ComPort");
        },
-       "Invalid data type for 'ComPort'"},
-      {"key cannot be created", [](MainWindowTest& t) { t.settings.fail_create = true; },
-       "Failed to create key " + kKey},
+       {"Invalid data type for 'ComPort'"},
+       true},
+      {"untrusted store",
+       [](MainWindowTest& t) {
+         t.SaveSettings(t.image, "COM1", "0");
+         t.settings.problem = "The settings file is damaged";
+       },
+       {"The settings file is damaged"},
+       true},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -172,15 +222,28 @@ TEST_F(MainWindowTest, StartUpErrorsSkipTheRestAndAreReported) {
     std::swap(view, fresh_view);
     std::swap(port, fresh_port);
     std::swap(settings, fresh_settings);
+    MainWindow fresh{view, port, timer, settings, dialog, controls};
     c.arrange(*this);
-    window.FormCreate("");
-    EXPECT_EQ(view.errors, std::vector<std::string>{c.error});
-    EXPECT_TRUE(view.memo.empty());  // no ResetConnection
-    EXPECT_FALSE(port.active);
-    EXPECT_TRUE(view.EventsOf("edit").empty());
+    const auto saved = settings.keys;
+    fresh.FormCreate("");
+    EXPECT_EQ(view.errors, c.errors);
+    EXPECT_EQ(view.memo.front(), "[ Upgrade mode. ]");  // the reset still ran
+    EXPECT_EQ(fresh.Image().ModelName.empty(), !c.image_loaded);
+    EXPECT_EQ(controls.caption, kCaption);
     EXPECT_FALSE(settings.KeyOpen());
-    EXPECT_EQ(controls.caption, kCaption);  // constants were set before
+    settings.non_text_values.clear();
+    EXPECT_TRUE(fresh.FormClose());
+    EXPECT_EQ(settings.keys, saved);                 // nothing erased or rewritten
+    EXPECT_EQ(view.errors.size(), c.errors.size());  // said once
   }
+}
+
+TEST_F(MainWindowTest, AKeyThatCannotBeCreatedStillLetsTheCommandLineImageLoad) {
+  settings.fail_create = true;
+  window.FormCreate(image);
+  EXPECT_EQ(view.errors, std::vector<std::string>{"Failed to create key " + kKey});
+  EXPECT_EQ(view.EventsOf("edit").front(), "FileName:" + image);
+  EXPECT_TRUE(port.active);
 }
 
 TEST_F(MainWindowTest, BusyPortAtStartUpAndTheConnectButtonRetriesTheWholeReset) {
@@ -205,7 +268,13 @@ TEST_F(MainWindowTest, BusyPortAtStartUpAndTheConnectButtonRetriesTheWholeReset)
   EXPECT_EQ(timer.interval, 100);
   EXPECT_EQ(port.written, "\x07");
 
-  // While open, the button does nothing.
+  // While open and idle, the button restarts the exchange; during a run it
+  // does nothing.
+  window.bbConnectClick();
+  EXPECT_EQ(port.opens, 1);
+  EXPECT_EQ(port.written, "\x07\x07");
+  port.incoming = "ACK\n";
+  window.VaComm1RxChar();
   view.ClearEvents();
   window.bbConnectClick();
   EXPECT_TRUE(view.events.empty());
@@ -257,22 +326,101 @@ TEST_F(MainWindowTest, SelectingPorts) {
   EXPECT_EQ(settings.keys[kKey]["PortIndex"], "9");
 }
 
-TEST_F(MainWindowTest, EnterReconnectsOnlyWhileThePortIsClosed) {
+TEST_F(MainWindowTest, EnterRestartsTheExchangeWheneverNoRunIsInProgress) {
   SaveSettings(image, "COM1", "0");
   window.FormCreate("");
   ASSERT_TRUE(port.active);
   view.ClearEvents();
-  window.FormKeyPress(MainWindow::kEnter);
   window.FormKeyPress('a');
-  EXPECT_TRUE(view.events.empty());
-
-  port.Close();  // as the protocol does after the box started its own software
   window.FormKeyPress('\n');
   EXPECT_TRUE(view.events.empty());
+
+  // Port open and idle: the reset again, without reopening.
+  window.FormKeyPress(MainWindow::kEnter);
+  EXPECT_EQ(view.memo.front(), "[ Upgrade mode. ]");
+  EXPECT_EQ(port.opens, 1);
+  EXPECT_EQ(port.written, std::string("\x07\x07"));
+
+  // During a run Enter does nothing.
+  port.incoming = "ACK\n";
+  window.VaComm1RxChar();
+  view.ClearEvents();
+  window.FormKeyPress(MainWindow::kEnter);
+  EXPECT_TRUE(view.events.empty());
+
+  // After "UPGRADE_SUCCESS" without the restart notice the port is still
+  // open and Timer1 stopped: Enter wakes the next box.
+  port.incoming = "UPGRADE_SUCCESS\n";
+  window.VaComm1RxChar();
+  ASSERT_TRUE(port.active);
+  timer.Stop();
+  view.ClearEvents();
+  window.FormKeyPress(MainWindow::kEnter);
+  EXPECT_EQ(view.memo.front(), "[ Upgrade mode. ]");
+  EXPECT_EQ(timer.interval, 100);
+  EXPECT_EQ(port.written, std::string("\x07\x07\x07"));
+
+  port.Close();  // as the protocol does after the box started its own software
   window.FormKeyPress(MainWindow::kEnter);
   EXPECT_TRUE(port.active);
-  EXPECT_EQ(view.memo.front(), "[ Upgrade mode. ]");
-  EXPECT_EQ(port.written, std::string("\x07\x07"));
+  EXPECT_EQ(port.opens, 2);
+}
+
+TEST_F(MainWindowTest, ADeviceLostIdleOrInARunIsOneTransition) {
+  for (const bool in_run : {false, true}) {
+    SCOPED_TRACE(in_run ? "in a run" : "idle");
+    RecordingView fresh_view;
+    FakePort fresh_port;
+    std::swap(view, fresh_view);
+    std::swap(port, fresh_port);
+    MainWindow fresh{view, port, timer, settings, dialog, controls};
+    SaveSettings(image, "COM1", "0");
+    fresh.FormCreate("");
+    if (in_run) {
+      port.incoming = "ACK\n";
+      fresh.VaComm1RxChar();
+      ASSERT_FALSE(view.setup_enabled);
+    }
+    view.ClearEvents();
+    fresh.VaComm1DeviceLost();
+    std::vector<std::string> expected = {"timer1:0",
+                                         "setup:1",
+                                         "port:closed|COM1",
+                                         "memo:>> COM1 has gone away (unplugged or hung up).",
+                                         "memo:",
+                                         "memo:COM1 Off !!! (\"Enter\" key to reconnect.)",
+                                         "memo:  "};
+    // The banner keeps the last outcome unless a run was cut short.
+    if (in_run) expected.push_back("logo:Disconnected !||");
+    expected.push_back("connect:1|Disconnected");
+    EXPECT_EQ(view.events, expected);
+    EXPECT_FALSE(port.active);
+    EXPECT_TRUE(view.errors.empty());
+    EXPECT_TRUE(view.messages.empty());
+    // A second report of the same loss changes nothing.
+    view.ClearEvents();
+    fresh.VaComm1DeviceLost();
+    EXPECT_TRUE(view.events.empty());
+    // The device is back: Enter reconnects.
+    fresh.FormKeyPress(MainWindow::kEnter);
+    EXPECT_TRUE(port.active);
+    EXPECT_EQ(timer.interval, 100);
+  }
+}
+
+TEST_F(MainWindowTest, TheHeldRepliesLeaveBeforeEveryModalBox) {
+  SaveSettings(image, "COM1", "0");
+  port.busy.insert("COM1");
+  window.FormCreate("");
+  EXPECT_EQ(view.messages.size(), 1u);
+  EXPECT_EQ(port.held_writes_sent, 1);
+  fs::remove(image);
+  port.busy.clear();
+  window.cbPortChange(0);
+  port.incoming = "REQUEST_DOWNLOAD\n";
+  window.VaComm1RxChar();
+  EXPECT_EQ(view.errors.size(), 1u);
+  EXPECT_EQ(port.held_writes_sent, 2);
 }
 
 TEST_F(MainWindowTest, OpeningAnImage) {
@@ -310,10 +458,13 @@ TEST_F(MainWindowTest, OpeningAnImage) {
 TEST_F(MainWindowTest, OpeningAnImageOnABusyPort) {
   window.FormCreate("");
   port.busy.insert("COM1");
+  port.open_failure_reason = "COM1 is held by minicom (pid 4242)";
   dialog.answer = image;
   window.Open1Click();
   EXPECT_EQ(view.messages, std::vector<std::string>{"Serial Port Open Error"});
-  EXPECT_EQ(view.memo.back(), "COM1 Disconnected !");
+  // The reason the operator can act on, logged under the box.
+  EXPECT_EQ(view.EventsOf("memo").back(), ">> COM1 is held by minicom (pid 4242)");
+  EXPECT_EQ(view.memo.at(view.memo.size() - 2), "COM1 Disconnected !");
   EXPECT_EQ(timer.interval, 0);
   EXPECT_EQ(view.connect_caption, "Disconnected");
 }
@@ -325,15 +476,45 @@ TEST_F(MainWindowTest, ClosingSavesWhatIsTyped) {
   EXPECT_TRUE(window.FormClose());
   EXPECT_EQ(settings.keys[kKey]["FileName"], "/typed/never loaded.bin");
 
-  // A value that cannot be written keeps the window open and the tool running.
-  settings.unwritable_values.insert("ComPort");
+  // A store that cannot be written: said once, and the window closes.
+  settings.unwritable_values = {"FileName", "ComPort", "PortIndex"};
   controls.on_close = [this] { return window.FormClose(); };
   window.Exit1Click();
-  EXPECT_EQ(view.errors, std::vector<std::string>{"Failed to set data for 'ComPort'"});
-  EXPECT_EQ(controls.terminations, 0);
-  settings.unwritable_values.clear();
-  window.Exit1Click();
+  EXPECT_EQ(view.errors, std::vector<std::string>{
+                             "Failed to set data for 'FileName'. The settings were not saved."});
   EXPECT_EQ(controls.terminations, 1);
+}
+
+TEST_F(MainWindowTest, TheSelectorShowsEachComPortsDeviceAndTheDevicesFound) {
+  SaveSettings(image, "/dev/serial/by-id/usb-FTDI_A1-if00-port0", "3");
+  window.SetPortFinder([] {
+    return std::vector<PortChoice>{
+        {"/dev/serial/by-id/usb-FTDI_A1-if00-port0",
+         "/dev/serial/by-id/usb-FTDI_A1-if00-port0  /dev/ttyUSB0  (FTDI FT232R USB UART)"}};
+  });
+  window.FormCreate("");
+  ASSERT_EQ(controls.port_labels.size(), 11u);
+  EXPECT_EQ(controls.port_labels[0], "COM1  /dev/for-COM1");
+  EXPECT_EQ(controls.port_labels[9], "COM10  /dev/for-COM10");
+  EXPECT_EQ(controls.port_labels[10],
+            "/dev/serial/by-id/usb-FTDI_A1-if00-port0  /dev/ttyUSB0  (FTDI FT232R USB UART)");
+  EXPECT_EQ(controls.selected_port, 10);
+  EXPECT_EQ(port.device_name, "/dev/serial/by-id/usb-FTDI_A1-if00-port0");
+
+  // The adapter is pulled: the list no longer has it, but the selector still
+  // shows the port in use rather than another.
+  window.SetPortFinder({});
+  window.RefreshPorts();
+  ASSERT_EQ(controls.port_labels.size(), 11u);
+  EXPECT_EQ(controls.port_labels[10], "/dev/serial/by-id/usb-FTDI_A1-if00-port0");
+  EXPECT_EQ(controls.selected_port, 10);
+
+  // Picking COM3 round-trips through the three settings.
+  window.cbPortChange(2);
+  EXPECT_EQ(port.device_name, "COM3");
+  EXPECT_TRUE(window.FormClose());
+  EXPECT_EQ(settings.keys[kKey]["ComPort"], "COM3");
+  EXPECT_EQ(settings.keys[kKey]["PortIndex"], "2");
 }
 
 TEST_F(MainWindowTest, SetupControlsAreLockedDuringARun) {

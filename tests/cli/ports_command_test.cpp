@@ -9,7 +9,7 @@
 #include <unistd.h>
 
 #include "cli/ini_ports.h"
-#include "cli/serial_ports.h"
+#include "serial/serial_ports.h"
 
 namespace stbup {
 namespace {

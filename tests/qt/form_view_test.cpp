@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <QComboBox>
+#include <QFontMetrics>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
@@ -114,6 +115,37 @@ TEST_F(FormViewTest, EditsAreWrittenAndReadBack) {
   EXPECT_EQ(view.EditText(Edit::kModelName), "SL2M2");
   frame.edType->setText(QString::fromUtf8("\u20AC"));
   EXPECT_EQ(view.EditText(Edit::kType), "?");
+}
+
+TEST_F(FormViewTest, TheImagePathIsShownAsTheFileSystemSpellsIt) {
+  // A UTF-8 name shows its letters, and the load reads the same bytes back.
+  const std::string utf8 =
+      "/home/op/Pr\xC3\xBC"
+      "fstand K\xC3\xB6ln/B\xC3\xB6x.bin";
+  view.SetEdit(Edit::kFileName, utf8);
+  EXPECT_EQ(frame.edFileName->text(),
+            QString::fromUtf8("/home/op/Pr\u00FCfstand K\u00F6ln/B\u00F6x.bin"));
+  EXPECT_EQ(view.EditText(Edit::kFileName), utf8);
+  // A name the operator types is read back in the file system's encoding.
+  frame.edFileName->setText(QString::fromUtf8("/m\u00FCll.bin"));
+  EXPECT_EQ(view.EditText(Edit::kFileName), "/m\xC3\xBCll.bin");
+}
+
+TEST_F(FormViewTest, TheMemoKeepsTheLastLinesOnly) {
+  const int lines = TMainFrm::kMemoLines + 700;
+  for (int i = 0; i < lines; ++i) view.AddMemoLine("line " + std::to_string(i));
+  const QStringList shown = frame.Memo2->toPlainText().split('\n');
+  ASSERT_EQ(shown.size(), TMainFrm::kMemoLines);
+  EXPECT_EQ(shown.front(), QString("line %1").arg(lines - TMainFrm::kMemoLines));
+  EXPECT_EQ(shown.back(), QString("line %1").arg(lines - 1));
+}
+
+TEST_F(FormViewTest, STBInfoLeavesAGapBeforeLabel3sText) {
+  const int right = frame.Label2->x() +
+                    QFontMetrics(frame.Label2->font()).horizontalAdvance(frame.Label2->text());
+  EXPECT_LE(right, frame.Label3->x() - TMainFrm::kLabelGap);
+  EXPECT_EQ(frame.Label2->text(), "STB Info ::");
+  EXPECT_EQ(frame.Label2->font().pixelSize(), frame.font().pixelSize());  // not shrunk
 }
 
 TEST(ErrorBox, EndsTheTextWithAFullStopAsTheFrameworkDoes) {

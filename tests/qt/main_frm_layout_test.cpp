@@ -11,6 +11,7 @@
 #include <QStatusBar>
 #include <QToolBar>
 
+#include "app/core/main_frm_layout.h"
 #include "app/qt/caption_panel.h"
 #include "app/qt/main_frm.h"
 #include "app/qt/system_colours.h"
@@ -19,49 +20,35 @@
 namespace stbup {
 namespace {
 
-struct ControlRow {
-  const char* name;
-  const char* kind;  // the Qt class standing for the design's kind
-  const char* parent;
-  QRect place;  // no height: sized to its caption (and no width: also as wide)
-  const char* caption;
-};
+// The Qt class standing for each of the design's kinds.
+const char* QtKind(main_frm_layout::Kind kind) {
+  using main_frm_layout::Kind;
+  switch (kind) {
+    case Kind::kToolBar:
+      return "QToolBar";
+    case Kind::kButton:
+      return "QPushButton";
+    case Kind::kComboBox:
+      return "QComboBox";
+    case Kind::kPanel:
+      return "stbup::CaptionPanel";
+    case Kind::kLabel:
+      return "QLabel";
+    case Kind::kEdit:
+      return "QLineEdit";
+    case Kind::kProgressBar:
+      return "QProgressBar";
+    case Kind::kMemo:
+      return "QPlainTextEdit";
+    case Kind::kStatusBar:
+      return "QStatusBar";
+  }
+  return "";
+}
 
-// The design's layout table, as the operator sees it.
-const ControlRow kLayout[] = {
-    {"ToolBar1", "QToolBar", "MainFrm", {0, 0, 546, 29}, ""},
-    {"bbFileOpen", "QPushButton", "ToolBar1", {0, 2, 113, 21}, "File Open"},
-    {"cbPort", "QComboBox", "ToolBar1", {209, 2, 112, 21}, "COM1"},
-    {"bbConnect", "QPushButton", "ToolBar1", {321, 2, 88, 21}, "Connected"},
-    {"bbExit", "QPushButton", "ToolBar1", {425, 2, 112, 21}, "Exit"},
-    {"Panel3", "stbup::CaptionPanel", "MainFrm", {-1, 32, 546, 489}, "Panel3"},
-    {"lblLogoName", "QLabel", "Panel3", {1, 1, 545, 97}, "Simple and Speedy"},
-    {"Label2", "QLabel", "Panel3", {8, 280, 0, 0}, "STB Info ::"},
-    {"Label3", "QLabel", "Panel3", {56, 280, 0, 0}, "???"},
-    {"Panel4", "stbup::CaptionPanel", "MainFrm", {0, 133, 545, 98}, ""},
-    {"lableFileName", "QLabel", "Panel4", {9, 17, 0, 0}, "File Name"},
-    {"edFileName", "QLineEdit", "Panel4", {79, 15, 291, 21}, ""},
-    {"lableHardVer", "QLabel", "Panel4", {9, 42, 0, 0}, "Hardware"},
-    {"edHV", "QLineEdit", "Panel4", {79, 39, 195, 21}, ""},
-    {"lableFileType", "QLabel", "Panel4", {12, 66, 0, 0}, "Type"},
-    {"edType", "QLineEdit", "Panel4", {79, 63, 195, 21}, ""},
-    {"lableModel", "QLabel", "Panel4", {389, 18, 0, 0}, "Model"},
-    {"edModelName", "QLineEdit", "Panel4", {425, 15, 105, 21}, ""},
-    {"lableSoftVer", "QLabel", "Panel4", {290, 44, 0, 0}, "Software"},
-    {"edSV", "QLineEdit", "Panel4", {350, 39, 180, 21}, ""},
-    {"lableStartBlock", "QLabel", "Panel4", {289, 66, 0, 0}, "StartBlock"},
-    {"edStartBlock", "QLineEdit", "Panel4", {350, 62, 180, 21}, ""},
-    {"Panel1", "stbup::CaptionPanel", "MainFrm", {0, 223, 545, 73}, ""},
-    {"lableDownLoad", "QLabel", "Panel1", {16, 20, 0, 0}, "DownLoad"},
-    {"pb1", "QProgressBar", "Panel1", {88, 17, 337, 16}, ""},
-    {"lableFlashWrite", "QLabel", "Panel1", {16, 44, 0, 0}, "Flash Write"},
-    {"pb2", "QProgressBar", "Panel1", {88, 41, 337, 16}, ""},
-    {"labelFileSize", "QLabel", "Panel1", {436, 18, 109, 0}, "(  /  )"},
-    {"Panel2", "stbup::CaptionPanel", "MainFrm", {0, 352, 545, 177}, ""},
-    {"Label1", "QLabel", "Panel2", {8, 24, 0, 0}, "MEMO"},
-    {"Memo2", "QPlainTextEdit", "Panel2", {56, 8, 481, 153}, ""},
-    {"StatusBar1", "QStatusBar", "MainFrm", {0, 524, 546, 5}, ""},
-};
+QString Latin1(std::string_view text) {
+  return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
+}
 
 QString CaptionOf(QWidget* widget) {
   if (auto* label = qobject_cast<QLabel*>(widget)) return label->text();
@@ -77,23 +64,24 @@ QWidget* Find(TMainFrm& frame, const char* name) { return frame.findChild<QWidge
 
 TEST(MainFrmLayout, EveryControlHasItsKindParentPlaceAndCaption) {
   TMainFrm frame;
-  for (const ControlRow& row : kLayout) {
-    SCOPED_TRACE(row.name);
-    QWidget* control = Find(frame, row.name);
+  for (const main_frm_layout::Control& row : main_frm_layout::kControls) {
+    const std::string name(row.name);
+    SCOPED_TRACE(name);
+    QWidget* control = Find(frame, name.c_str());
     ASSERT_NE(control, nullptr);
-    EXPECT_TRUE(control->inherits(row.kind)) << control->metaObject()->className();
+    EXPECT_TRUE(control->inherits(QtKind(row.kind))) << control->metaObject()->className();
     QWidget* parent = control->parentWidget();
     ASSERT_NE(parent, nullptr);
-    EXPECT_EQ(parent->objectName(), row.parent);
-    if (row.place.height() == 0) {
-      EXPECT_EQ(control->pos(), row.place.topLeft());
+    EXPECT_EQ(parent->objectName(), Latin1(row.parent));
+    const QRect place(row.place.left, row.place.top, row.place.width, row.place.height);
+    if (place.height() == 0) {
+      EXPECT_EQ(control->pos(), place.topLeft());
       EXPECT_EQ(control->height(), control->sizeHint().height());
-      EXPECT_EQ(control->width(),
-                row.place.width() > 0 ? row.place.width() : control->sizeHint().width());
+      EXPECT_EQ(control->width(), place.width() > 0 ? place.width() : control->sizeHint().width());
     } else {
-      EXPECT_EQ(control->geometry(), row.place);
+      EXPECT_EQ(control->geometry(), place);
     }
-    EXPECT_EQ(CaptionOf(control), row.caption);
+    EXPECT_EQ(CaptionOf(control), Latin1(row.caption));
   }
 }
 
@@ -122,7 +110,11 @@ TEST(MainFrmLayout, StackingOrderBottomToTop) {
   for (QObject* child : frame.children()) {
     if (child->isWidgetType()) order << child->objectName();
   }
-  EXPECT_EQ(order, QStringList({"Panel3", "StatusBar1", "Panel1", "Panel2", "ToolBar1", "Panel4"}));
+  QStringList design;
+  for (std::string_view name : main_frm_layout::kStackingOrder) design << Latin1(name);
+  EXPECT_EQ(order, design);
+  EXPECT_EQ(design,
+            QStringList({"Panel3", "StatusBar1", "Panel1", "Panel2", "ToolBar1", "Panel4"}));
 }
 
 struct FontRow {

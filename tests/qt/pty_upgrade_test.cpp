@@ -180,10 +180,6 @@ TEST_F(PtyUpgradeTest, WholeUpgradeThroughTheWindow) {
   EXPECT_EQ(frame.lblLogoName->palette().color(QPalette::Window), QColor(0, 0, 255));
   EXPECT_TRUE(frame.bbConnect->isVisible());
   EXPECT_EQ(frame.bbConnect->text(), "Disconnected");
-  // The port stays open after success; the button does nothing then.
-  EXPECT_TRUE(session->VaComm1().Active());
-  frame.bbConnect->click();
-  EXPECT_EQ(Memo(), memo);
   EXPECT_TRUE(frame.Label3->text().startsWith("L 217")) << frame.Label3->text().toStdString();
 
   // Locked from the box's ACK until the run ended, and unlocked after.
@@ -219,6 +215,14 @@ TEST_F(PtyUpgradeTest, WholeUpgradeThroughTheWindow) {
   EXPECT_EQ(record.box_model, "MX1");
   EXPECT_EQ(record.image_model, "MX1");
   EXPECT_EQ(record.log_tail, "");
+
+  // The port stays open after success; the button restarts the exchange on
+  // it, so the next box is woken.
+  EXPECT_TRUE(session->VaComm1().Active());
+  frame.bbConnect->click();
+  EXPECT_EQ(Memo().mid(memo.size()).front(), "[ Upgrade mode. ]");
+  EXPECT_EQ(session->Controller().Timer1().Interval(), 100);
+  EXPECT_FALSE(frame.bbConnect->isVisible());
 }
 
 // The window's verdicts come from the engine's run events: a refused box is

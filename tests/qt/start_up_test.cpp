@@ -4,6 +4,7 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QKeyEvent>
 #include <QLabel>
@@ -11,6 +12,8 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QSettings>
+#include <functional>
+#include <stdexcept>
 #include <vector>
 
 #include "app/qt/main_frm_controller.h"
@@ -93,7 +96,9 @@ TEST_F(StartUpTest, FirstRunCreatesTheKeyAndLeavesThePortClosed) {
   EXPECT_EQ(frame.lblLogoName->text(), "Simple and Speedy");
   EXPECT_FALSE(frame.edStartBlock->isVisible());
   EXPECT_FALSE(frame.lableStartBlock->isVisible());
-  EXPECT_EQ(frame.cbPort->currentText(), "COM1");
+  // Each COMn with the device it opens.
+  EXPECT_EQ(frame.cbPort->currentText(), "COM1  /dev/for-COM1");
+  EXPECT_EQ(frame.cbPort->itemText(9), "COM10  /dev/for-COM10");
   EXPECT_EQ(frame.pos(), QPoint(30, 50));
   EXPECT_TRUE(dialogs.messages.isEmpty());
   EXPECT_TRUE(dialogs.errors.isEmpty());
@@ -106,9 +111,10 @@ TEST_F(StartUpTest, SavedSettingsOpenThePortAndSelectTheSavedIndex) {
   EXPECT_EQ(frame.edFileName->text().toStdString(), image);
   EXPECT_EQ(frame.edModelName->text(), "SL2M2");
   EXPECT_EQ(QDir::currentPath().toStdString() + "/", dir.PathOf("images/"));
-  // The device name and the index are restored independently.
+  // The selector shows the port used, whatever the saved index says.
   EXPECT_EQ(port.device_name, "COM3");
-  EXPECT_EQ(frame.cbPort->currentText(), "COM6");
+  EXPECT_EQ(frame.cbPort->currentIndex(), 2);
+  EXPECT_TRUE(dialogs.errors.isEmpty());
   EXPECT_TRUE(port.active);
   EXPECT_FALSE(frame.bbConnect->isVisible());
   EXPECT_EQ(frame.lblLogoName->text(), "Simple and Speedy");
@@ -126,16 +132,101 @@ TEST_F(StartUpTest, CommandLineImageIsUsedAndSavedOnClose) {
   EXPECT_EQ(Saved("FileName").toStdString(), image);
 }
 
-TEST_F(StartUpTest, PortIndexThatIsNotANumberIsReportedAndTheWindowStillOpens) {
+TEST_F(StartUpTest, ABadPortIndexIsReportedOnceAndStartUpGoesOn) {
   const std::string image = WriteImage("good.bin");
-  SaveSettings(QString::fromStdString(image), "COM2", "x1");
-  TMainFrm& frame = Start().Frame();
-  EXPECT_EQ(dialogs.errors, QStringList{"'x1' is not a valid integer value"});
-  EXPECT_TRUE(frame.isVisible());
-  // The remaining start-up steps were skipped: nothing shown, nothing opened.
-  EXPECT_EQ(frame.edFileName->text(), "");
-  EXPECT_EQ(frame.Memo2->toPlainText(), "");
-  EXPECT_FALSE(port.active);
+  for (const char* index : {"x1", "", "4294967296", "-3", "99"}) {
+    SCOPED_TRACE(index);
+    SaveSettings(QString::fromStdString(image), "COM2", index);
+    dialogs.errors.clear();
+    port = FakePort{};
+    const std::string argument = dir.PathOf("good.bin");
+    TMainFrm& frame = Start(argument).Frame();
+    ASSERT_EQ(dialogs.errors.size(), 1);
+    EXPECT_TRUE(dialogs.errors[0].endsWith("is not a valid integer value") ||
+                dialogs.errors[0].endsWith("is not a valid port index"))
+        << dialogs.errors[0].toStdString();
+    EXPECT_EQ(frame.edFileName->text().toStdString(), argument);
+    EXPECT_EQ(frame.edModelName->text(), "SL2M2");
+    EXPECT_EQ(port.device_name, "COM2");
+    EXPECT_TRUE(port.active);
+    EXPECT_EQ(frame.cbPort->currentIndex(), 1);
+    // Closing erases nothing and leaves an index that agrees with the port.
+    EXPECT_TRUE(frame.close());
+    EXPECT_EQ(Saved("FileName").toStdString(), argument);
+    EXPECT_EQ(Saved("ComPort"), "COM2");
+    EXPECT_EQ(Saved("PortIndex"), "1");
+  }
+}
+
+// A store on a full disk or in a read-only folder: every write fails as
+// IniSettings reports it (tests may run as root, who can write anywhere).
+class UnwritableSettings : public IniSettings {
+ public:
+  using IniSettings::IniSettings;
+  void WriteString(std::string_view name, std::string_view) override {
+    ++attempts;
+    throw std::runtime_error("Failed to set data for '" + std::string(name) + "'");
+  }
+  int attempts = 0;
+};
+
+TEST_F(StartUpTest, ASettingsFileThatCannotBeWrittenStillLetsTheWindowClose) {
+  const std::string image = WriteImage("good.bin");
+  SaveSettings(QString::fromStdString(image), "COM1", "0");
+  UnwritableSettings unwritable(IniPath());
+  MainFrmController controller(port, unwritable, dialogs);
+  controller.Start("");
+  TMainFrm& frame = controller.Frame();
+  ASSERT_TRUE(dialogs.errors.isEmpty());
+  frame.edFileName->setText("/typed/other.bin");
+  frame.bbExit->click();
+  EXPECT_FALSE(frame.isVisible());
+  EXPECT_EQ(dialogs.errors,
+            QStringList{"Failed to set data for 'FileName'. The settings were not saved."});
+  EXPECT_EQ(unwritable.attempts, 1);
+  EXPECT_EQ(Saved("FileName").toStdString(), image);
+}
+
+TEST_F(StartUpTest, AnUnreadableOrDamagedSettingsFileIsReportedOnceAndNeverRewritten) {
+  const std::string image = WriteImage("good.bin");
+  struct Case {
+    const char* name;
+    std::function<void()> arrange;
+    QString says;
+  };
+  const std::vector<Case> cases = {
+      {"damaged",
+       [&] {
+         QFile file(IniPath());
+         ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+         file.write("[SOFTWARE/TAVOLINKS/SOFTWAREUPGRADE_TZIP]\nFileName=" +
+                    QByteArray(image.c_str()) + "\n[Ports\nCOM1=/dev/null\n");
+       },
+       "is damaged; it is left as it is and the settings will not be saved."},
+      {"unreadable", [&] { ASSERT_TRUE(QDir().mkpath(IniPath())); },
+       "the settings will not be saved."},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    QFile::remove(IniPath());
+    QDir().rmdir(IniPath());
+    c.arrange();
+    QByteArray before;
+    if (QFile file(IniPath()); file.open(QIODevice::ReadOnly)) before = file.readAll();
+    dialogs.errors.clear();
+    port = FakePort{};
+    TMainFrm& frame = Start(image).Frame();
+    ASSERT_EQ(dialogs.errors.size(), 1) << dialogs.errors.join('|').toStdString();
+    EXPECT_TRUE(dialogs.errors[0].endsWith(c.says)) << dialogs.errors[0].toStdString();
+    EXPECT_EQ(frame.edModelName->text(), "SL2M2");  // the window still works
+    EXPECT_TRUE(port.active);
+    EXPECT_TRUE(frame.close());
+    EXPECT_EQ(dialogs.errors.size(), 1);
+    QByteArray after;
+    if (QFile file(IniPath()); file.open(QIODevice::ReadOnly)) after = file.readAll();
+    EXPECT_EQ(after, before);
+  }
+  QDir().rmdir(IniPath());
 }
 
 TEST_F(StartUpTest, ClosingSavesWhatTheWindowShows) {
@@ -172,7 +263,7 @@ TEST_F(StartUpTest, BusyPortShowsTheOpenErrorAndTheConnectButtonRetries) {
   EXPECT_EQ(window->Timer1().Interval(), 100);
 }
 
-TEST_F(StartUpTest, EnterInTheLogOrWindowReconnectsButNotInAnEdit) {
+TEST_F(StartUpTest, EnterReconnectsFromAnyControlOtherKeysStayWhereTheyArePressed) {
   const std::string image = WriteImage("good.bin");
   SaveSettings(QString::fromStdString(image), "COM2", "1");
   port.busy.insert("COM2");
@@ -180,25 +271,26 @@ TEST_F(StartUpTest, EnterInTheLogOrWindowReconnectsButNotInAnEdit) {
   port.busy.clear();
   const qsizetype lines = Memo().size();
 
-  QKeyEvent enter(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier, "\r");
-  frame.edFileName->setFocus();
-  QApplication::sendEvent(frame.edFileName, &enter);
+  // Other keys in an edit stay the edit's; Enter, which no edit uses,
+  // reconnects from wherever it is pressed.
+  QKeyEvent other(QEvent::KeyPress, Qt::Key_A, Qt::NoModifier, "a");
+  QApplication::sendEvent(frame.Memo2, &other);
+  QApplication::sendEvent(frame.edModelName, &other);
   EXPECT_FALSE(port.active);
   EXPECT_EQ(Memo().size(), lines);
 
-  QKeyEvent other(QEvent::KeyPress, Qt::Key_A, Qt::NoModifier, "a");
-  QApplication::sendEvent(frame.Memo2, &other);
-  EXPECT_FALSE(port.active);
-
-  QApplication::sendEvent(frame.Memo2, &enter);
+  QKeyEvent enter(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier, "\r");
+  QApplication::sendEvent(frame.edFileName, &enter);
   EXPECT_TRUE(port.active);
-  EXPECT_GT(Memo().size(), lines);
   EXPECT_TRUE(Memo().mid(lines).contains("[ Upgrade mode. ]"));
 
-  // Enter while the port is open changes nothing.
+  // Enter while the port is open and no run is in progress restarts the
+  // exchange (the next box is woken) without reopening.
   const qsizetype connected = Memo().size();
-  QApplication::sendEvent(&frame, &enter);
-  EXPECT_EQ(Memo().size(), connected);
+  QApplication::sendEvent(frame.Memo2, &enter);
+  EXPECT_EQ(Memo().mid(connected).front(), "[ Upgrade mode. ]");
+  EXPECT_EQ(port.opens, 1);
+  EXPECT_EQ(port.written, "\x07\x07");
 }
 
 TEST_F(StartUpTest, OpenDialogGetsTheFilterInQtsFormAndLoadsTheChoice) {

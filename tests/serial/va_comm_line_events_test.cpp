@@ -37,7 +37,7 @@ TVaDeviceQueries QueriesOf(const std::shared_ptr<FakeDevice>& fake) {
   return queries;
 }
 
-constexpr int kAllLines = TIOCM_CTS | TIOCM_DSR | TIOCM_RI | TIOCM_CD;
+constexpr int kAllLines = kModemCts | kModemDsr | kModemRing | kModemRlsd;
 
 class LineEventsTest : public CommTest {
  protected:
@@ -96,7 +96,7 @@ TEST_F(LineEventsTest, EachModemLineChangeIsRaisedOnceInTheFixedOrder) {
   EXPECT_EQ(raised, (Names{"Cts", "Dsr", "Ring", "Rlsd"}));
 
   raised.clear();
-  fake->lines = TIOCM_DSR;
+  fake->lines = kModemDsr;
   ASSERT_TRUE(WaitFor([&] { return !raised.empty(); }));
   RunFor(100ms);
   EXPECT_EQ(raised, Names{"Dsr"});

@@ -6,8 +6,8 @@
 #include <memory>
 #include <thread>
 
+#include "serial/posix/va_termbits.h"
 #include "serial/va_comm_write_thread.h"
-#include "serial/va_termbits.h"
 #include "tests/serial/comm_fixture.h"
 
 namespace stbup::testing {

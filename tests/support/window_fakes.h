@@ -27,7 +27,14 @@ class FakePort : public Port {
   void Close() override;
   bool Active() const override { return active; }
   std::string DeviceName() const override { return device_name; }
+  void SendHeldWrites() override { ++held_writes_sent; }
+  std::string DevicePathOf(std::string_view name) const override {
+    return "/dev/for-" + std::string(name);
+  }
+  std::string OpenFailureReason() const override { return open_failure_reason; }
 
+  int held_writes_sent = 0;
+  std::string open_failure_reason;
   std::string device_name = "\\\\.\\COM%d";
   bool active = false;
   std::set<std::string, std::less<>> busy;  // device names whose Open fails
@@ -71,6 +78,7 @@ class FakeFileDialog : public FileDialog {
 class FakeWindowControls : public WindowControls {
  public:
   void SelectPort(int index) override { selected_port = index; }
+  void SetPortChoices(const std::vector<std::string>& labels) override { port_labels = labels; }
   void SetCaption(std::string_view text) override { caption = text; }
   void SetPosition(int x, int y) override {
     left = x;
@@ -82,6 +90,7 @@ class FakeWindowControls : public WindowControls {
   bool SetCurrentDirectory(std::string_view directory) override;
 
   int selected_port = -2;  // never selected
+  std::vector<std::string> port_labels;
   std::string caption = "MainFrm";
   int left = 0;
   int top = 0;

@@ -92,6 +92,23 @@ void IniSettings::WriteString(std::string_view name, std::string_view value) {
   }
 }
 
+std::string IniSettings::Problem() {
+  const QString path = FilePath();
+  const QFileInfo file(path);
+  if (!file.exists()) return {};
+  QFile probe(path);
+  if (!probe.open(QIODevice::ReadOnly)) {
+    return "Cannot read the settings file \"" + ToUtf8(path) + "\" (" +
+           ToUtf8(probe.errorString()) + "); the settings will not be saved.";
+  }
+  store_->sync();
+  if (store_->status() == QSettings::FormatError) {
+    return "The settings file \"" + ToUtf8(path) +
+           "\" is damaged; it is left as it is and the settings will not be saved.";
+  }
+  return {};
+}
+
 std::optional<std::string> IniSettings::PortPath(std::string_view port_name) const {
   const QString key = QString(kPortsGroup) + '/' + FromUtf8(port_name);
   const QVariant value = store_->value(key);

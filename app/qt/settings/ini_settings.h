@@ -27,6 +27,7 @@ class IniSettings : public Settings {
   std::string ReadString(std::string_view name) override;
   void WriteString(std::string_view name, std::string_view value) override;
   std::optional<std::string> PortPath(std::string_view port_name) const override;
+  std::string Problem() override;
 
   QString FilePath() const;
 

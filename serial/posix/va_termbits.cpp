@@ -1,4 +1,4 @@
-#include "serial/va_termbits.h"
+#include "serial/posix/va_termbits.h"
 
 #include <asm/termbits.h>
 #include <sys/ioctl.h>

@@ -19,26 +19,26 @@ namespace {
 
 constexpr long long kConditionRecheckMs = 10;
 
-int CreateWakeFd() {
+std::intptr_t CreateWakeFd() {
   const int fd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
   if (fd < 0) throw std::system_error(errno, std::generic_category(), "eventfd");
   return fd;
 }
 
-void Drain(int fd) {
+void Drain(std::intptr_t fd) {
   std::uint64_t value = 0;
-  while (::read(fd, &value, sizeof value) < 0 && errno == EINTR) {
+  while (::read(static_cast<int>(fd), &value, sizeof value) < 0 && errno == EINTR) {
   }
 }
 
-void Arm(int fd, int interval_ms) {
+void Arm(std::intptr_t fd, int interval_ms) {
   itimerspec timer{};
   if (interval_ms > 0) {
     timer.it_interval.tv_sec = interval_ms / 1000;
     timer.it_interval.tv_nsec = static_cast<long>(interval_ms % 1000) * 1'000'000;
     timer.it_value = timer.it_interval;
   }
-  ::timerfd_settime(fd, 0, &timer, nullptr);
+  ::timerfd_settime(static_cast<int>(fd), 0, &timer, nullptr);
 }
 
 }  // namespace
@@ -55,9 +55,9 @@ EventLoop::~EventLoop() {
     finished_.wait(lock, [this] { return waiting_callers_ == 0; });
   }
   for (const auto& [id, source] : sources_) {
-    if (source.timer) ::close(source.fd);
+    if (source.timer) ::close(static_cast<int>(source.fd));
   }
-  ::close(wake_fd_);
+  ::close(static_cast<int>(wake_fd_));
 }
 
 void EventLoop::RunOnMainThread(const std::function<void()>& call) {
@@ -72,7 +72,7 @@ void EventLoop::RunOnMainThread(const std::function<void()>& call) {
     queue_.push_back(&entry);
     ++waiting_callers_;
     const std::uint64_t one = 1;
-    while (::write(wake_fd_, &one, sizeof one) < 0 && errno == EINTR) {
+    while (::write(static_cast<int>(wake_fd_), &one, sizeof one) < 0 && errno == EINTR) {
     }
     finished_.wait(lock, [&entry] { return entry.done || entry.abandoned; });
     --waiting_callers_;
@@ -117,7 +117,7 @@ int EventLoop::AddSource(Source source) {
 void EventLoop::RemoveSource(int id) {
   const auto it = sources_.find(id);
   if (it == sources_.end()) return;
-  if (it->second.timer) ::close(it->second.fd);
+  if (it->second.timer) ::close(static_cast<int>(it->second.fd));
   sources_.erase(it);
 }
 
@@ -125,7 +125,7 @@ int EventLoop::AddTimer(int interval_ms, std::function<void()> callback) {
   const int fd = ::timerfd_create(CLOCK_MONOTONIC, TFD_CLOEXEC | TFD_NONBLOCK);
   if (fd < 0) throw std::system_error(errno, std::generic_category(), "timerfd_create");
   Arm(fd, interval_ms);
-  return AddSource({fd, true, std::move(callback)});
+  return AddSource({fd, true, std::move(callback), interval_ms, {}});
 }
 
 void EventLoop::SetTimerInterval(int id, int interval_ms) {
@@ -135,8 +135,8 @@ void EventLoop::SetTimerInterval(int id, int interval_ms) {
 
 void EventLoop::CancelTimer(int id) { RemoveSource(id); }
 
-int EventLoop::WatchReadable(int fd, std::function<void()> callback) {
-  return AddSource({fd, false, std::move(callback)});
+int EventLoop::WatchReadable(std::intptr_t fd, std::function<void()> callback) {
+  return AddSource({fd, false, std::move(callback), 0, {}});
 }
 
 void EventLoop::StopWatching(int id) { RemoveSource(id); }
@@ -146,7 +146,7 @@ void EventLoop::Fire(int id) {
   if (it == sources_.end()) return;  // removed by an earlier callback of this pass
   if (it->second.timer) {
     std::uint64_t expirations = 0;
-    if (::read(it->second.fd, &expirations, sizeof expirations) <= 0) return;
+    if (::read(static_cast<int>(it->second.fd), &expirations, sizeof expirations) <= 0) return;
   }
   // A copy: the callback may remove its own source.
   const std::function<void()> callback = it->second.callback;
@@ -170,10 +170,10 @@ void EventLoop::RunOnce(int timeout_ms) {
     entries = heap_entries.data();
     ids = heap_ids.data();
   }
-  entries[0] = {wake_fd_, POLLIN, 0};
+  entries[0] = {static_cast<int>(wake_fd_), POLLIN, 0};
   std::size_t n = 1;
   for (const auto& [id, source] : sources_) {
-    entries[n] = {source.fd, POLLIN, 0};
+    entries[n] = {static_cast<int>(source.fd), POLLIN, 0};
     ids[n] = id;
     ++n;
   }

@@ -1,4 +1,4 @@
-#include "cli/serial_ports.h"
+#include "serial/serial_ports.h"
 
 #include <algorithm>
 #include <fstream>

@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <chrono>
+#include <iterator>
 
 #include "serial/va_comm_error.h"
 
@@ -22,7 +23,25 @@ int CreateEventFd() {
 }  // namespace
 
 TVaHandleObject::~TVaHandleObject() {
-  if (handle_ >= 0) ::close(handle_);
+  if (handle_ >= 0) ::close(static_cast<int>(handle_));
+}
+
+int TVaHandleObject::WaitForAny(std::initializer_list<TVaHandleObject*> objects, std::uint32_t ms) {
+  pollfd entries[8];
+  std::size_t n = 0;
+  for (TVaHandleObject* object : objects) {
+    if (n == std::size(entries)) break;
+    entries[n++] = {static_cast<int>(object->handle_), POLLIN, 0};
+  }
+  const int timeout = ms == kInfinite ? -1 : static_cast<int>(ms);
+  int ready;
+  while ((ready = ::poll(entries, n, timeout)) < 0 && errno == EINTR) {
+  }
+  if (ready <= 0) return -1;
+  for (std::size_t i = 0; i < n; ++i) {
+    if (entries[i].revents & POLLIN) return static_cast<int>(i);
+  }
+  return -1;
 }
 
 TVaWaitResult TVaHandleObject::WaitFor(std::uint32_t ms) {
@@ -35,7 +54,7 @@ TVaWaitResult TVaHandleObject::WaitFor(std::uint32_t ms) {
           std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
       timeout = left < 0 ? 0 : static_cast<int>(left);
     }
-    pollfd entry{handle_, POLLIN, 0};
+    pollfd entry{static_cast<int>(handle_), POLLIN, 0};
     const int ready = ::poll(&entry, 1, timeout);
     if (ready > 0) {
       if (entry.revents & POLLIN) return TVaWaitResult::Signaled;
@@ -54,13 +73,13 @@ TVaEvent::TVaEvent() : TVaHandleObject(CreateEventFd()) {}
 void TVaEvent::SetSignal() {
   const std::uint64_t one = 1;
   // A full counter (EAGAIN) is signalled already.
-  while (::write(handle_, &one, sizeof one) < 0 && errno == EINTR) {
+  while (::write(static_cast<int>(handle_), &one, sizeof one) < 0 && errno == EINTR) {
   }
 }
 
 void TVaEvent::ResetSignal() {
   std::uint64_t value = 0;
-  while (::read(handle_, &value, sizeof value) < 0 && errno == EINTR) {
+  while (::read(static_cast<int>(handle_), &value, sizeof value) < 0 && errno == EINTR) {
   }
 }
 

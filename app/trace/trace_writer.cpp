@@ -1,4 +1,4 @@
-#include "cli/trace_writer.h"
+#include "app/trace/trace_writer.h"
 
 #include <cstdio>
 

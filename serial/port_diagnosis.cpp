@@ -1,4 +1,4 @@
-#include "cli/port_diagnosis.h"
+#include "serial/port_diagnosis.h"
 
 #include <fcntl.h>
 #include <grp.h>
@@ -58,8 +58,8 @@ std::string DiagnosePort(const std::string& device_path, const fs::path& proc_ro
     int open_error = errno;
     if (open_error == ENOENT || open_error == ENXIO || open_error == ENODEV) {
       return device_path +
-             " does not exist: check the cable or adapter and the name given to "
-             "--port (stbup ports lists the serial devices found)";
+             " does not exist: check the cable or adapter and the port chosen (the "
+             "window's port list and `stbup ports` show the serial devices found)";
     }
     if (open_error == EACCES || open_error == EPERM) {
       struct stat info {};

@@ -1,0 +1,43 @@
+#pragma once
+
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "app/core/va_comm_port.h"
+#include "app/win32/main_frm_controller.h"
+#include "app/win32/window_main_thread_queue.h"
+#include "serial/va_comm.h"
+
+namespace stbup {
+
+class Dialogs;
+class Settings;
+
+// One run of the operator's window: MainFrm with its serial component VaComm1,
+// whose received data reaches the window on the user-interface thread through
+// its message queue.
+class GuiSession {
+ public:
+  // trace_path: the trace of everything shown ($STBUP_TRACE); empty for none.
+  GuiSession(Settings& settings, Dialogs& dialogs, const std::string& trace_path = {});
+  // Closes the port and stops the link's threads, releasing any of them still
+  // waiting for the user-interface thread.
+  ~GuiSession();
+  GuiSession(const GuiSession&) = delete;
+  GuiSession& operator=(const GuiSession&) = delete;
+
+  void Start(std::string_view first_argument) { controller_->Start(first_argument); }
+
+  MainFrmController& Controller() { return *controller_; }
+  TMainFrm& Frame() { return controller_->Frame(); }
+  TVaComm& VaComm1() { return comm_; }
+
+ private:
+  WindowMainThreadQueue queue_;
+  TVaComm comm_;
+  VaCommPort port_;
+  std::unique_ptr<MainFrmController> controller_;
+};
+
+}  // namespace stbup

@@ -1,0 +1,50 @@
+// stbup-gui.exe: the operator's window on Windows. Optional first argument:
+// an image file.
+#include <cstdlib>
+#include <string>
+
+#include "app/win32/dialogs.h"
+#include "app/win32/gui_session.h"
+#include "app/win32/settings/registry_settings.h"
+#include "app/win32/windows_api.h"
+#include "protocol/engine.h"
+
+namespace {
+
+std::string Environment(const char* name) {
+  const char* value = std::getenv(name);
+  return value == nullptr ? std::string() : std::string(value);
+}
+
+// The window's message loop: Enter and Tab are the window's before any
+// control sees them; everything else is dispatched as usual.
+int RunMessageLoop(stbup::TMainFrm& frame) {
+  MSG message;
+  while (::GetMessageW(&message, nullptr, 0, 0) > 0) {
+    if (frame.PreTranslateMessage(message)) continue;
+    ::TranslateMessage(&message);
+    ::DispatchMessageW(&message);
+  }
+  return static_cast<int>(message.wParam);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  stbup::RegistrySettings settings;
+  stbup::ModalDialogs dialogs;
+  stbup::GuiSession session(settings, dialogs, Environment("STBUP_TRACE"));
+  // Closing the window ends the tool.
+  session.Frame().OnDestroy = [] { ::PostQuitMessage(0); };
+  // Unattended runs (benchmarks, scripts): with STBUP_QUIT_AFTER_RUN set the
+  // window quits once the box's run has ended, 0 after "UPGRADE_SUCCESS".
+  if (!Environment("STBUP_QUIT_AFTER_RUN").empty()) {
+    session.Controller().Logic().GetEngine().SetRunEventHandler([](stbup::RunEvent event) {
+      if (event == stbup::RunEvent::kAccepted) return;
+      // WM_QUIT comes once the engine has finished with the line that ended the run.
+      ::PostQuitMessage(event == stbup::RunEvent::kUpgradeSuccess ? 0 : 1);
+    });
+  }
+  session.Start(argc > 1 ? argv[1] : "");
+  return RunMessageLoop(session.Frame());
+}

@@ -1,0 +1,34 @@
+#include "image/regular_file.h"
+
+#include <fcntl.h>
+#include <io.h>
+#include <sys/stat.h>
+
+#include <cerrno>
+
+namespace stbup {
+
+// The C runtime's text mode would turn CR LF into LF and stop at byte 26.
+
+int OpenRegularFile(const std::string& path) {
+  struct _stat64 status {};
+  if (::_stat64(path.c_str(), &status) == 0 && (status.st_mode & _S_IFMT) == _S_IFDIR) {
+    errno = EISDIR;
+    return -1;
+  }
+  const int fd = ::_open(path.c_str(), _O_RDONLY | _O_BINARY | _O_NOINHERIT);
+  if (fd < 0) return -1;
+  if (::_fstat64(fd, &status) != 0 || (status.st_mode & _S_IFMT) != _S_IFREG) {
+    ::_close(fd);
+    errno = EINVAL;
+    return -1;
+  }
+  return fd;
+}
+
+int CreateRegularFile(const std::string& path) {
+  return ::_open(path.c_str(), _O_WRONLY | _O_CREAT | _O_TRUNC | _O_BINARY | _O_NOINHERIT,
+                 _S_IREAD | _S_IWRITE);
+}
+
+}  // namespace stbup

@@ -1,0 +1,439 @@
+// The Win32 side of the port: CreateFileA with overlapped I/O, the DCB,
+// SetupComm, SetCommTimeouts, SetCommMask, overlapped WaitCommEvent, ReadFile
+// and WriteFile, ClearCommError for the queues and the line errors.
+#include <algorithm>
+#include <cstring>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+#include "serial/va_device.h"
+#include "serial/va_handle_object.h"
+
+// Last: its EV_ and CE_ macros carry the values the component's own
+// constants have, and must not rewrite their declarations.
+#include <windows.h>
+
+namespace stbup {
+
+namespace {
+
+thread_local int last_error = 0;
+
+int Fail(DWORD error) {
+  last_error = static_cast<int>(error);
+  return static_cast<int>(error);
+}
+
+// One open port: the HANDLE and the overlapped state of its three kinds of
+// I/O. The event thread alone waits for line events and reads; writes come
+// from the write thread or, with the queue idle, from the main thread.
+struct Win32Port {
+  HANDLE handle = INVALID_HANDLE_VALUE;
+
+  OVERLAPPED wait_io{};
+  DWORD wait_mask = 0;
+  bool wait_pending = false;
+
+  OVERLAPPED read_io{};
+
+  std::mutex write_mutex;
+  OVERLAPPED write_io{};
+  std::vector<std::uint8_t> write_bytes;  // the bytes of the pending write
+  bool write_pending = false;
+
+  // ClearCommError reports line errors once and clears them; they are kept
+  // here as counters, the model the component tells line errors by.
+  std::mutex status_mutex;
+  TVaLineCounters counters;
+
+  ~Win32Port() {
+    if (handle != INVALID_HANDLE_VALUE) {
+      // Nothing may complete into these records once they are gone.
+      ::CancelIo(handle);
+      DWORD ignored = 0;
+      if (wait_pending) ::GetOverlappedResult(handle, &wait_io, &ignored, TRUE);
+      if (write_pending) ::GetOverlappedResult(handle, &write_io, &ignored, TRUE);
+      ::CloseHandle(handle);
+    }
+    for (HANDLE event : {wait_io.hEvent, read_io.hEvent, write_io.hEvent}) {
+      if (event != nullptr) ::CloseHandle(event);
+    }
+  }
+};
+
+Win32Port* PortOf(TVaDeviceHandle device) { return reinterpret_cast<Win32Port*>(device); }
+
+// ClearCommError, with the errors it reports counted; false on failure
+// (last_error set).
+bool QueryComm(Win32Port& port, COMSTAT& status) {
+  DWORD errors = 0;
+  std::lock_guard lock(port.status_mutex);
+  if (!::ClearCommError(port.handle, &errors, &status)) {
+    Fail(::GetLastError());
+    return false;
+  }
+  if (errors & CE_RXOVER) ++port.counters.buf_overrun;
+  if (errors & CE_OVERRUN) ++port.counters.overrun;
+  if (errors & CE_RXPARITY) ++port.counters.parity;
+  if (errors & CE_FRAME) ++port.counters.frame;
+  if (errors & CE_BREAK) ++port.counters.brk;
+  return true;
+}
+
+BYTE ParityOf(TVaParity parity) {
+  switch (parity) {
+    case TVaParity::paOdd:
+      return ODDPARITY;
+    case TVaParity::paEven:
+      return EVENPARITY;
+    case TVaParity::paMark:
+      return MARKPARITY;
+    case TVaParity::paSpace:
+      return SPACEPARITY;
+    case TVaParity::paNone:
+      break;
+  }
+  return NOPARITY;
+}
+
+BYTE StopBitsOf(TVaStopbits bits) {
+  switch (bits) {
+    case TVaStopbits::sb15:
+      return ONE5STOPBITS;
+    case TVaStopbits::sb2:
+      return TWOSTOPBITS;
+    case TVaStopbits::sb1:
+      break;
+  }
+  return ONESTOPBIT;
+}
+
+}  // namespace
+
+std::string PlatformDevicePath(std::string_view name, int, const std::optional<std::string>&) {
+  // COM names are the ports Windows knows; "COM10" and above open only
+  // through the device space, so every name goes there.
+  constexpr std::string_view kDevicePrefix = "\\\\.\\";
+  if (name.starts_with(kDevicePrefix)) return std::string(name);
+  return std::string(kDevicePrefix) + std::string(name);
+}
+
+TVaDeviceHandle OpenDeviceExclusive(const std::string& path, int& error) {
+  auto port = std::make_unique<Win32Port>();
+  // No sharing: a port another program holds fails with ERROR_ACCESS_DENIED.
+  port->handle = ::CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                               OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
+  if (port->handle == INVALID_HANDLE_VALUE) {
+    error = Fail(::GetLastError());
+    return kNoDevice;
+  }
+  // Wine opens a COM name whose Linux device is missing; it is not a device.
+  if (::GetFileType(port->handle) == FILE_TYPE_UNKNOWN && ::GetLastError() != NO_ERROR) {
+    error = Fail(ERROR_FILE_NOT_FOUND);
+    return kNoDevice;
+  }
+  for (OVERLAPPED* io : {&port->wait_io, &port->read_io, &port->write_io}) {
+    io->hEvent = ::CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    if (io->hEvent == nullptr) {
+      error = Fail(::GetLastError());
+      return kNoDevice;
+    }
+  }
+  return reinterpret_cast<TVaDeviceHandle>(port.release());
+}
+
+bool IsDeviceNotFound(int error) { return error == ERROR_FILE_NOT_FOUND; }
+
+// Exclusive use is the unshared opening itself; it ends with the handle.
+void ReleaseDevice(TVaDeviceHandle) {}
+
+void CloseDevice(TVaDeviceHandle device) {
+  if (device != kNoDevice) delete PortOf(device);
+}
+
+std::intptr_t NativeHandle(TVaDeviceHandle device) {
+  return reinterpret_cast<std::intptr_t>(PortOf(device)->handle);
+}
+
+int ApplyLineSettings(TVaDeviceHandle device, const TVaLineSettings& settings) {
+  if (settings.databits == TVaDatabits::db4 || settings.baudrate <= 0) {
+    return Fail(ERROR_INVALID_PARAMETER);
+  }
+  DCB dcb;
+  std::memset(&dcb, 0, sizeof dcb);
+  dcb.DCBlength = sizeof dcb;
+  dcb.BaudRate = static_cast<DWORD>(settings.baudrate);
+  dcb.fBinary = 1;
+  dcb.fParity = settings.parity_check ? 1 : 0;
+  dcb.fOutxCtsFlow = settings.rts_cts_flow ? 1 : 0;
+  dcb.fDtrControl = settings.dtr == TVaControlDtr::dtrEnabled     ? DTR_CONTROL_ENABLE
+                    : settings.dtr == TVaControlDtr::dtrHandshake ? DTR_CONTROL_HANDSHAKE
+                                                                  : DTR_CONTROL_DISABLE;
+  dcb.fRtsControl = settings.rts == TVaControlRts::rtsEnabled     ? RTS_CONTROL_ENABLE
+                    : settings.rts == TVaControlRts::rtsHandshake ? RTS_CONTROL_HANDSHAKE
+                    : settings.rts == TVaControlRts::rtsToggle    ? RTS_CONTROL_TOGGLE
+                                                                  : RTS_CONTROL_DISABLE;
+  dcb.fOutX = settings.xon_xoff_out ? 1 : 0;
+  dcb.fInX = settings.xon_xoff_in ? 1 : 0;
+  dcb.fAbortOnError = 0;
+  dcb.XonLim = static_cast<WORD>(settings.xon_limit);
+  dcb.XoffLim = static_cast<WORD>(settings.xoff_limit);
+  dcb.ByteSize = static_cast<BYTE>(static_cast<int>(settings.databits) + 4);
+  dcb.Parity = ParityOf(settings.parity);
+  dcb.StopBits = StopBitsOf(settings.stopbits);
+  dcb.XonChar = static_cast<char>(settings.xon_char);
+  dcb.XoffChar = static_cast<char>(settings.xoff_char);
+  if (!::SetCommState(PortOf(device)->handle, &dcb)) return Fail(::GetLastError());
+  return 0;
+}
+
+int ApplyQueueSizes(TVaDeviceHandle device, int read_size, int write_size) {
+  if (!::SetupComm(PortOf(device)->handle, static_cast<DWORD>(read_size),
+                   static_cast<DWORD>(write_size))) {
+    return Fail(::GetLastError());
+  }
+  return 0;
+}
+
+int ApplyNoWaitTimeouts(TVaDeviceHandle device) {
+  COMMTIMEOUTS timeouts{};
+  timeouts.ReadIntervalTimeout = MAXDWORD;
+  if (!::SetCommTimeouts(PortOf(device)->handle, &timeouts)) return Fail(::GetLastError());
+  return 0;
+}
+
+int ApplyDeviceEventMask(TVaDeviceHandle device, std::uint32_t mask) {
+  if (!::SetCommMask(PortOf(device)->handle, mask)) return Fail(::GetLastError());
+  return 0;
+}
+
+std::optional<TVaLineCounters> ReadLineCounters(TVaDeviceHandle device) {
+  Win32Port& port = *PortOf(device);
+  COMSTAT status{};
+  if (!QueryComm(port, status)) return std::nullopt;
+  std::lock_guard lock(port.status_mutex);
+  return port.counters;
+}
+
+int ReadModemLines(TVaDeviceHandle device, int& lines) {
+  lines = 0;
+  DWORD status = 0;
+  if (!::GetCommModemStatus(PortOf(device)->handle, &status)) return Fail(::GetLastError());
+  // MS_CTS_ON, MS_DSR_ON, MS_RING_ON and MS_RLSD_ON are the contract's bits.
+  lines = static_cast<int>(status & (kModemCts | kModemDsr | kModemRing | kModemRlsd));
+  return 0;
+}
+
+int BytesWaiting(TVaDeviceHandle device) {
+  COMSTAT status{};
+  if (!QueryComm(*PortOf(device), status)) return -1;
+  return static_cast<int>(status.cbInQue);
+}
+
+int BytesQueuedOut(TVaDeviceHandle device) {
+  Win32Port& port = *PortOf(device);
+  COMSTAT status{};
+  if (!QueryComm(port, status)) return -1;
+  std::lock_guard lock(port.write_mutex);
+  // A write still in flight has not left either.
+  const DWORD in_flight =
+      port.write_pending && !HasOverlappedIoCompleted(&port.write_io) ? port.write_bytes.size() : 0;
+  return static_cast<int>(status.cbOutQue + in_flight);
+}
+
+int LastDeviceError() { return last_error; }
+
+bool IsDeviceGone(int error) {
+  // ERROR_NOT_READY and ERROR_BROKEN_PIPE: a port whose far end hung up (Wine
+  // on a pty); the others: a USB adapter pulled out.
+  return error == ERROR_NOT_READY || error == ERROR_BROKEN_PIPE || error == ERROR_BAD_COMMAND ||
+         error == ERROR_GEN_FAILURE || error == ERROR_DEVICE_NOT_CONNECTED ||
+         error == ERROR_FILE_NOT_FOUND;
+}
+
+int DeviceGoneError() { return ERROR_NOT_READY; }
+
+bool IsUnsupported(int error) {
+  return error == ERROR_NOT_SUPPORTED || error == ERROR_INVALID_FUNCTION ||
+         error == ERROR_INVALID_PARAMETER;
+}
+
+std::string DeviceErrorText(int error) {
+  char buffer[512];
+  const DWORD length =
+      ::FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                       static_cast<DWORD>(error), 0, buffer, sizeof buffer, nullptr);
+  std::string text(buffer, length);
+  if (text.size() > 255) text.resize(255);
+  while (!text.empty()) {
+    const unsigned char last = static_cast<unsigned char>(text.back());
+    if (last > ' ' && last != '.') break;
+    text.pop_back();
+  }
+  return text;
+}
+
+long ReadDevice(TVaDeviceHandle device, void* buffer, long count) {
+  Win32Port& port = *PortOf(device);
+  // Only what is waiting is asked for, so the read completes at once.
+  COMSTAT status{};
+  if (!QueryComm(port, status)) return IsDeviceGone(last_error) ? kDeviceGone : -1;
+  const DWORD wanted = std::min<DWORD>(status.cbInQue, static_cast<DWORD>(count));
+  if (wanted == 0) return 0;
+  DWORD got = 0;
+  ::ResetEvent(port.read_io.hEvent);
+  if (!::ReadFile(port.handle, buffer, wanted, &got, &port.read_io)) {
+    const DWORD error = ::GetLastError();
+    if (error != ERROR_IO_PENDING ||
+        !::GetOverlappedResult(port.handle, &port.read_io, &got, TRUE)) {
+      const DWORD final_error = error == ERROR_IO_PENDING ? ::GetLastError() : error;
+      Fail(final_error);
+      return IsDeviceGone(static_cast<int>(final_error)) ? kDeviceGone : -1;
+    }
+  }
+  return static_cast<long>(got);
+}
+
+long WriteDevice(TVaDeviceHandle device, const void* data, long count) {
+  Win32Port& port = *PortOf(device);
+  std::lock_guard lock(port.write_mutex);
+  if (port.write_pending) {
+    DWORD done = 0;
+    if (!::GetOverlappedResult(port.handle, &port.write_io, &done, FALSE)) {
+      const DWORD error = ::GetLastError();
+      if (error == ERROR_IO_INCOMPLETE) return 0;  // the device is still busy with the last one
+      port.write_pending = false;
+      Fail(error);
+      return -1;
+    }
+    port.write_pending = false;
+  }
+  if (count <= 0) return 0;
+  // The bytes stay with the port until the write completes; the caller's
+  // buffer is free at once, as after a write to a driver's queue.
+  const auto* bytes = static_cast<const std::uint8_t*>(data);
+  port.write_bytes.assign(bytes, bytes + count);
+  ::ResetEvent(port.write_io.hEvent);
+  DWORD written = 0;
+  if (::WriteFile(port.handle, port.write_bytes.data(), static_cast<DWORD>(count), &written,
+                  &port.write_io)) {
+    return static_cast<long>(written);
+  }
+  const DWORD error = ::GetLastError();
+  if (error == ERROR_IO_PENDING) {
+    port.write_pending = true;
+    return count;
+  }
+  Fail(error);
+  return -1;
+}
+
+TVaDeviceWait WaitDevice(TVaDeviceHandle device, TVaWaitEvent* stop, TVaWaitEvent* kick, int want,
+                         int timeout_ms) {
+  Win32Port& port = *PortOf(device);
+  const ULONGLONG start = ::GetTickCount64();
+  for (;;) {
+    HANDLE handles[4] = {};
+    TVaDeviceWait answers[4] = {};
+    DWORD n = 0;
+    if (stop != nullptr) {
+      handles[n] = reinterpret_cast<HANDLE>(stop->Handle());
+      answers[n++] = TVaDeviceWait::Stopped;
+    }
+    if (kick != nullptr) {
+      handles[n] = reinterpret_cast<HANDLE>(kick->Handle());
+      answers[n++] = TVaDeviceWait::Kicked;
+    }
+    if (want & kWaitReadable) {
+      if (!port.wait_pending) {
+        ::ResetEvent(port.wait_io.hEvent);
+        port.wait_mask = 0;
+        if (::WaitCommEvent(port.handle, &port.wait_mask, &port.wait_io)) {
+          return TVaDeviceWait::Readable;
+        }
+        const DWORD error = ::GetLastError();
+        if (error != ERROR_IO_PENDING) {
+          Fail(error);
+          // Wine ends a wait it cannot keep (995) at once when bytes are
+          // waiting; without bytes it is only a wait to start again.
+          if (error == ERROR_OPERATION_ABORTED) {
+            const int waiting = BytesWaiting(device);
+            if (waiting > 0) return TVaDeviceWait::Readable;
+            if (waiting < 0) return TVaDeviceWait::Gone;
+          } else {
+            return TVaDeviceWait::Gone;
+          }
+        } else {
+          port.wait_pending = true;
+        }
+      }
+      if (port.wait_pending) {
+        handles[n] = port.wait_io.hEvent;
+        answers[n++] = TVaDeviceWait::Readable;
+      }
+    }
+    if (want & kWaitWritable) {
+      std::lock_guard lock(port.write_mutex);
+      if (!port.write_pending || HasOverlappedIoCompleted(&port.write_io)) {
+        return TVaDeviceWait::Writable;
+      }
+      handles[n] = port.write_io.hEvent;
+      answers[n++] = TVaDeviceWait::Writable;
+    }
+
+    DWORD wait_ms = INFINITE;
+    if (timeout_ms >= 0) {
+      const ULONGLONG spent = ::GetTickCount64() - start;
+      wait_ms = spent >= static_cast<ULONGLONG>(timeout_ms)
+                    ? 0
+                    : static_cast<DWORD>(static_cast<ULONGLONG>(timeout_ms) - spent);
+    }
+    if (n == 0) {
+      if (wait_ms != 0) ::Sleep(wait_ms == INFINITE ? 0 : wait_ms);
+      return TVaDeviceWait::TimedOut;
+    }
+    const DWORD result = ::WaitForMultipleObjects(n, handles, FALSE, wait_ms);
+    if (result == WAIT_TIMEOUT) return TVaDeviceWait::TimedOut;
+    if (result >= WAIT_OBJECT_0 + n) {
+      Fail(::GetLastError());
+      return TVaDeviceWait::Gone;
+    }
+    const TVaDeviceWait answer = answers[result - WAIT_OBJECT_0];
+    if (answer != TVaDeviceWait::Readable || !port.wait_pending) return answer;
+
+    // The line-event wait has ended.
+    port.wait_pending = false;
+    DWORD ignored = 0;
+    if (::GetOverlappedResult(port.handle, &port.wait_io, &ignored, FALSE)) {
+      return TVaDeviceWait::Readable;
+    }
+    const DWORD error = ::GetLastError();
+    Fail(error);
+    if (error != ERROR_OPERATION_ABORTED) return TVaDeviceWait::Gone;
+    // Wine gives up its wait on a pty every millisecond or two: look at the
+    // queue, and wait again when it is empty.
+    const int waiting = BytesWaiting(device);
+    if (waiting > 0) return TVaDeviceWait::Readable;
+    if (waiting < 0) return TVaDeviceWait::Gone;
+    if (timeout_ms >= 0 && ::GetTickCount64() - start >= static_cast<ULONGLONG>(timeout_ms)) {
+      return TVaDeviceWait::TimedOut;
+    }
+  }
+}
+
+std::intptr_t CurrentThreadId() { return static_cast<std::intptr_t>(::GetCurrentThreadId()); }
+
+void SetThreadPriorityOf(std::intptr_t thread_id, TThreadPriority priority) {
+  static constexpr int kPriorities[] = {THREAD_PRIORITY_IDLE,         THREAD_PRIORITY_LOWEST,
+                                        THREAD_PRIORITY_BELOW_NORMAL, THREAD_PRIORITY_NORMAL,
+                                        THREAD_PRIORITY_ABOVE_NORMAL, THREAD_PRIORITY_HIGHEST,
+                                        THREAD_PRIORITY_TIME_CRITICAL};
+  if (thread_id <= 0) return;
+  HANDLE thread = ::OpenThread(THREAD_SET_INFORMATION, FALSE, static_cast<DWORD>(thread_id));
+  if (thread == nullptr) return;
+  ::SetThreadPriority(thread, kPriorities[static_cast<int>(priority)]);
+  ::CloseHandle(thread);
+}
+
+}  // namespace stbup
