@@ -13,8 +13,7 @@ static_assert(ExitStatusOf(Verdict::kRestarted) == kExitNormalStart);
 static_assert(ExitStatusOf(Verdict::kPortGone) == kExitPortGone);
 static_assert(ExitStatusOf(Verdict::kTimeout) == kExitTimeout);
 static_assert(ExitStatusOf(Verdict::kInterrupted) == kExitInterrupted);
-// Status 9, "the box reported success after a failure", is defined with the
-// command's other statuses once the engine tells that case apart.
+static_assert(ExitStatusOf(Verdict::kSuccessAfterFailure) == kExitSuccessAfterFailure);
 
 Verdict VerdictOfStatus(int status, bool check_only) {
   if (status == kExitOk) return check_only ? Verdict::kAccepted : Verdict::kUpgraded;

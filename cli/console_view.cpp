@@ -1,8 +1,10 @@
 #include "cli/console_view.h"
 
+#include <cerrno>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 
 namespace stbup {
 namespace {
@@ -70,14 +72,23 @@ void ConsoleView::ClearBarLine() {
 }
 
 void ConsoleView::AddMemoLine(std::string_view line) {
-  if (options_.log != nullptr) {
+  if (options_.log != nullptr && !log_failed_) {
+    errno = 0;
     options_.log->write(line.data(), static_cast<std::streamsize>(line.size()));
     *options_.log << '\n';
     options_.log->flush();
+    if (!*options_.log) {
+      // Said once; the upgrade goes on, and the end of the run says it again.
+      log_failed_ = true;
+      const int error = errno;
+      Note("cannot write the log " + options_.log_name + ": " +
+           (error != 0 ? std::strerror(error) : "write failed") +
+           "; the log is incomplete from here on");
+    }
   }
   if (options_.quiet) return;
   ClearBarLine();
-  std::string shown = options_.out_is_terminal ? EscapeForTerminal(line) : std::string(line);
+  std::string shown = options_.raw ? std::string(line) : EscapeForTerminal(line);
   options_.out->write(shown.data(), static_cast<std::streamsize>(shown.size()));
   *options_.out << '\n';
   options_.out->flush();
@@ -86,7 +97,8 @@ void ConsoleView::AddMemoLine(std::string_view line) {
 
 void ConsoleView::Note(std::string_view text) {
   ClearBarLine();
-  std::string shown = options_.err_is_terminal ? EscapeForTerminal(text) : std::string(text);
+  // Notes may quote the box or a file name: escaped wherever stderr goes.
+  std::string shown = EscapeForTerminal(text);
   *options_.err << "stbup: " << shown << '\n';
   options_.err->flush();
   if (drawn_ != nullptr) DrawBar();

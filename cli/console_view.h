@@ -12,9 +12,10 @@
 
 namespace stbup {
 
-// The command line's View. Memo lines go to stdout one per line, raw when
-// stdout is not a terminal; on a terminal their control bytes are escaped so
-// a box cannot drive the operator's terminal. Progress goes to stderr: bars
+// The command line's View. Memo lines go to stdout one per line with their
+// control bytes escaped, terminal or pipe alike (a pipe often ends in a
+// terminal: "| tee run.log"), so a box cannot drive the operator's terminal;
+// raw only when asked for. Progress goes to stderr: bars
 // with rate and time left on a terminal, else a plain line every 10%. Message
 // boxes and errors go to stderr as "stbup: TEXT". The log file, when given,
 // receives exactly the memo lines, raw.
@@ -26,7 +27,9 @@ class ConsoleView : public View {
     std::ostream* log = nullptr;
     bool out_is_terminal = false;
     bool err_is_terminal = false;
-    bool quiet = false;  // no memo lines and no progress; messages and errors stay
+    bool quiet = false;    // no memo lines and no progress; messages and errors stay
+    bool raw = false;      // memo lines on stdout as raw bytes
+    std::string log_name;  // the log file's name, for the one note when it fails
   };
   using Clock = std::chrono::steady_clock;
 
@@ -55,6 +58,8 @@ class ConsoleView : public View {
   void FinishProgress();
 
   const std::string& Logo() const { return logo_; }
+  // The log file could not be written whole (said once, on stderr).
+  bool LogFailed() const { return log_failed_; }
 
   // Control bytes, DEL and the upper half as \xNN.
   static std::string EscapeForTerminal(std::string_view bytes);
@@ -84,6 +89,7 @@ class ConsoleView : public View {
   Bar* drawn_ = nullptr;  // the bar on the terminal's last line, if any
   long long bytes_done_ = 0;
   long long bytes_total_ = 0;
+  bool log_failed_ = false;
 };
 
 }  // namespace stbup

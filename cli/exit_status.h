@@ -12,8 +12,14 @@ inline constexpr int kExitRefused = 5;
 inline constexpr int kExitNormalStart = 6;
 inline constexpr int kExitPortGone = 7;
 inline constexpr int kExitTimeout = 8;
+// "UPGRADE_SUCCESS" without a whole download, the total checksum and a
+// successful flash check, or after a flash-write error or a bad flash CRC.
+inline constexpr int kExitSuccessAfterFailure = 9;
 // A station: at least one box ended otherwise than upgraded.
 inline constexpr int kExitSomeBoxNotUpgraded = 10;
+// Every box was upgraded, but the --log or --trace file could not be written
+// whole (a full disk, /dev/full): the record of the run is incomplete.
+inline constexpr int kExitRecordIncomplete = 11;
 inline constexpr int kExitInterrupted = 130;
 
 }  // namespace stbup

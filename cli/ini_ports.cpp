@@ -1,8 +1,14 @@
 #include "cli/ini_ports.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <charconv>
 #include <cstdlib>
-#include <fstream>
+#include <cstring>
+#include <sstream>
 
 namespace stbup {
 namespace {
@@ -43,20 +49,75 @@ std::string SettingsFilePath() {
   return config + "/stbup/stbup.ini";
 }
 
+namespace {
+
+[[noreturn]] void Fail(const std::string& path, const std::string& why) {
+  throw SettingsFileError("settings file " + path + ": " + why);
+}
+
+// The whole file, read from a regular file of bounded size only.
+std::string ReadSettingsText(const std::string& path) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  if (fd < 0) {
+    if (errno == ENOENT) return {};
+    Fail(path, std::strerror(errno));
+  }
+  struct Closer {
+    int fd;
+    ~Closer() { ::close(fd); }
+  } closer{fd};
+  struct stat status {};
+  if (::fstat(fd, &status) != 0) Fail(path, std::strerror(errno));
+  if (!S_ISREG(status.st_mode)) Fail(path, "not a regular file");
+  if (static_cast<std::size_t>(status.st_size) > kMaxSettingsFileSize) {
+    Fail(path, "larger than " + std::to_string(kMaxSettingsFileSize / 1024) + " KiB");
+  }
+  std::string text;
+  char buffer[8192];
+  for (;;) {
+    const ssize_t got = ::read(fd, buffer, sizeof buffer);
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) Fail(path, std::strerror(errno));
+    if (got == 0) break;
+    text.append(buffer, static_cast<std::size_t>(got));
+    if (text.size() > kMaxSettingsFileSize) {
+      Fail(path, "larger than " + std::to_string(kMaxSettingsFileSize / 1024) + " KiB");
+    }
+  }
+  return text;
+}
+
+}  // namespace
+
+bool PortNameNeedsMap(std::string_view name) { return !name.empty() && name.front() != '/'; }
+
+std::string AnchorPortName(std::string_view name, std::string_view directory) {
+  if (name.empty() || name.front() == '/' || ResolvePortName(name, {})) return std::string(name);
+  std::string anchored(directory);
+  if (anchored.empty() || anchored.back() != '/') anchored += '/';
+  return anchored.append(name);
+}
+
 std::map<std::string, std::string, std::less<>> ReadPortMap(const std::string& ini_path) {
   std::map<std::string, std::string, std::less<>> ports;
-  std::ifstream in(ini_path);
+  const std::string contents = ReadSettingsText(ini_path);
+  if (contents.find('\0') != std::string::npos) Fail(ini_path, "not an INI file (binary data)");
+  std::istringstream in(contents);
   std::string group;
+  int number = 0;
   for (std::string line; std::getline(in, line);) {
+    ++number;
     std::string text = Trim(line);
     if (text.empty() || text[0] == ';' || text[0] == '#') continue;
     if (text.front() == '[' && text.back() == ']') {
       group = Trim(std::string_view(text).substr(1, text.size() - 2));
       continue;
     }
-    if (group != "Ports") continue;
     auto equals = text.find('=');
-    if (equals == std::string::npos) continue;
+    if (equals == std::string::npos) {
+      Fail(ini_path, "line " + std::to_string(number) + " is neither [group] nor key=value");
+    }
+    if (group != "Ports") continue;
     std::string key = Trim(std::string_view(text).substr(0, equals));
     std::string value = Unquote(Trim(std::string_view(text).substr(equals + 1)));
     if (!key.empty() && !value.empty()) ports[key] = value;

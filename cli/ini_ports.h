@@ -2,6 +2,7 @@
 
 #include <map>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <string_view>
 
@@ -11,9 +12,31 @@ namespace stbup {
 // stbup/stbup.ini under the user's config directory.
 std::string SettingsFilePath();
 
+// A settings file that exists but cannot serve: not a regular file, larger
+// than kMaxSettingsFileSize, unreadable, or not an INI file. The message
+// names the file and says why.
+class SettingsFileError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// A settings file holds three values and a port map; anything this large is
+// not one (and /dev/zero is not read for ever).
+inline constexpr std::size_t kMaxSettingsFileSize = 1024 * 1024;
+
 // The "Ports" group of that INI file (COM3=/dev/ttyUSB0), read without the
-// window's toolkit. A missing or unreadable file gives an empty map.
+// window's toolkit. A missing file gives an empty map (nothing configured
+// yet); any other failure throws SettingsFileError. Never waits on a FIFO.
 std::map<std::string, std::string, std::less<>> ReadPortMap(const std::string& ini_path);
+
+// Whether a --port name is looked up in the map: COMn names only; a path
+// is used as it is and never makes the settings file read.
+bool PortNameNeedsMap(std::string_view name);
+
+// A relative device path (neither "/..." nor COMn) made absolute against the
+// directory it was given in, so a later change of the current directory (to
+// the image's folder) cannot make it name another file or none.
+std::string AnchorPortName(std::string_view name, std::string_view directory);
 
 // The device path for a port name: a path ("/...") as it is; COMn through
 // the map, else /dev/ttyS<n-1>; nothing for any other name.

@@ -106,6 +106,11 @@ int RunMkimage(const MkimageOptions& options, CommandIo& io) {
     return kExitUsage;
   }
   const std::vector<std::uint8_t> payload = ReadPayload(options.payload);
+  if (payload.empty()) {
+    // A header without a payload is refused by every load.
+    PrintError(io.err, "the payload is empty");
+    return kExitUsage;
+  }
   WriteImageFile(options.output, recipe, payload);
   const std::size_t header = BuildImageHeader(recipe).size();
   io.out << options.output << ": " << options.format << " format, "

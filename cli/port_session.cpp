@@ -79,10 +79,29 @@ std::string DescribeBoxStatus(int status) {
       return "the port went away";
     case kExitTimeout:
       return "not done within the time limit";
+    case kExitSuccessAfterFailure:
+      return "the box reported success after a failure";
     case kExitInterrupted:
       return "interrupted";
     default:
       return "ended with status " + std::to_string(status);
+  }
+}
+
+std::string DescribeExitStatus(int status) {
+  switch (status) {
+    case kExitInternalError:
+      return "internal error";
+    case kExitUsage:
+      return "usage";
+    case kExitImageNotAccepted:
+      return "image not accepted";
+    case kExitPortNotOpened:
+      return "port not opened";
+    case kExitRecordIncomplete:
+      return "upgraded, but the log or trace record is incomplete";
+    default:
+      return DescribeBoxStatus(status);
   }
 }
 
@@ -107,8 +126,11 @@ PortSession::PortSession(EventLoop& loop, View& view, Options options, PortSessi
   settings_ = std::make_unique<MemorySettings>();
   settings_->keys[std::string(MainWindow::kKeyPath)] = {
       {"FileName", options_.image}, {"ComPort", options_.port}, {"PortIndex", "0"}};
-  settings_->ports =
-      ReadPortMap(options_.settings_file.empty() ? SettingsFilePath() : options_.settings_file);
+  // Only a COMn name needs the map: a path never makes the settings file read.
+  if (PortNameNeedsMap(options_.port)) {
+    settings_->ports =
+        ReadPortMap(options_.settings_file.empty() ? SettingsFilePath() : options_.settings_file);
+  }
 
   comm_ = std::make_unique<TVaComm>(loop_);
   ConfigureVaComm1(*comm_);
@@ -228,6 +250,11 @@ void PortSession::OnRunEvent(RunEvent event) {
       break;
     case RunEvent::kUpgradeSuccess:
       EndBox(kExitOk);
+      break;
+    case RunEvent::kSuccessAfterFailure:
+      Note("the box reported success after a failure (" + window_->GetEngine().SuccessFailures() +
+           ")");
+      EndBox(kExitSuccessAfterFailure);
       break;
     case RunEvent::kNormalStart:
       // The box that just ended restarting is no news; one that was being

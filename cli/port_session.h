@@ -72,6 +72,8 @@ class PortSession {
   // What Start found.
   enum class Start { kRunning, kImageNotAccepted, kPortNotOpened };
 
+  // Throws SettingsFileError when the port is a COMn name and the settings
+  // file that maps it cannot be read.
   PortSession(EventLoop& loop, View& view, Options options, PortSessionListener listener);
   ~PortSession();
   PortSession(const PortSession&) = delete;
@@ -143,5 +145,7 @@ class PortSession {
 
 // Exit-status texts for a box's outcome, e.g. "refused (Upgrade Fail)".
 std::string DescribeBoxStatus(int status);
+// The meaning of any exit status of "stbup upgrade", as --help gives it.
+std::string DescribeExitStatus(int status);
 
 }  // namespace stbup

@@ -29,7 +29,13 @@ int RunPorts(const PortsOptions& options, std::ostream& out) {
 
   std::string settings_file =
       options.settings_file.empty() ? SettingsFilePath() : options.settings_file;
-  auto map = ReadPortMap(settings_file);
+  std::map<std::string, std::string, std::less<>> map;
+  try {
+    map = ReadPortMap(settings_file);
+  } catch (const SettingsFileError& error) {
+    out << "\nCOMn map: " << error.what() << '\n';
+    return kExitInternalError;
+  }
   out << "\nCOMn map (" << settings_file << ", group Ports):\n";
   for (int index = 0; index < MainWindow::kPortCount; ++index) {
     std::string name = MainWindow::PortName(index);

@@ -12,6 +12,7 @@
 
 #include "app/trace/trace_writer.h"
 #include "cli/console_view.h"
+#include "cli/ini_ports.h"
 #include "cli/port_session.h"
 #include "cli/signal_watch.h"
 #include "records/records.h"
@@ -39,6 +40,8 @@ class UpgradeSession {
   int FinalStatus() const;
   // A records file that cannot be written is said once, the run goes on.
   void SayRecordsProblem();
+  // Which of --log and --trace could not be written whole, or empty.
+  std::string IncompleteRecord() const;
 
   const UpgradeOptions& options_;
   std::ostream& out_;
@@ -80,10 +83,16 @@ int UpgradeSession::Run() {
   console.out_is_terminal = options_.out_is_terminal.value_or(::isatty(STDOUT_FILENO) == 1);
   console.err_is_terminal = options_.err_is_terminal.value_or(::isatty(STDERR_FILENO) == 1);
   console.quiet = options_.quiet;
+  console.raw = options_.raw;
+  console.log_name = options_.log_file;
   console_ = std::make_unique<ConsoleView>(console);
   view_ = console_.get();
   if (trace_file_.is_open()) {
     trace_ = std::make_unique<TraceWriter>(trace_file_);
+    trace_->SetWriteFailureHandler([this](std::string_view reason) {
+      console_->Note("cannot write the trace " + options_.trace_file + ": " + std::string(reason) +
+                     "; the trace is incomplete from here on");
+    });
     tee_ = std::make_unique<TeeView>(*console_, *trace_);
     view_ = tee_.get();
   }
@@ -94,7 +103,13 @@ int UpgradeSession::Run() {
   loop_ = std::make_unique<EventLoop>();
   PortSession::Options session;
   session.image = options_.image;
-  session.port = options_.port;
+  {
+    // Anchored before the image's folder becomes the current directory.
+    char directory[4096];
+    session.port = ::getcwd(directory, sizeof directory) != nullptr
+                       ? AnchorPortName(options_.port, directory)
+                       : options_.port;
+  }
   session.repeat = options_.repeat;
   session.check_only = options_.check_only;
   session.change_directory = options_.process_wide;
@@ -117,7 +132,13 @@ int UpgradeSession::Run() {
     if (status == kExitPortGone) console_->Note(options_.port + " has gone away");
     EndSession(status);
   };
-  port_ = std::make_unique<PortSession>(*loop_, *view_, session, listener);
+  try {
+    port_ = std::make_unique<PortSession>(*loop_, *view_, session, listener);
+  } catch (const SettingsFileError& error) {
+    // The COMn name cannot be mapped: guessing a device could upgrade the wrong box.
+    console_->Note(error.what());
+    return kExitPortNotOpened;
+  }
 
   switch (port_->Begin()) {
     case PortSession::Start::kRunning:
@@ -162,15 +183,44 @@ int UpgradeSession::Run() {
     records_->Flush();
     SayRecordsProblem();
   }
+  const std::string incomplete = IncompleteRecord();
   if (options_.repeat) {
     const auto& boxes = port_->Boxes();
     std::size_t upgraded = 0;
-    for (const auto& box : boxes) upgraded += box.status == kExitOk ? 1 : 0;
-    console_->Note(std::to_string(boxes.size()) + (boxes.size() == 1 ? " box, " : " boxes, ") +
-                   std::to_string(upgraded) + " upgraded, " +
-                   std::to_string(boxes.size() - upgraded) + " not");
+    std::size_t after_failure = 0;
+    for (const auto& box : boxes) {
+      upgraded += box.status == kExitOk ? 1 : 0;
+      after_failure += box.status == kExitSuccessAfterFailure ? 1 : 0;
+    }
+    std::string summary = std::to_string(boxes.size()) +
+                          (boxes.size() == 1 ? " box, " : " boxes, ") + std::to_string(upgraded) +
+                          " upgraded, " + std::to_string(boxes.size() - upgraded) + " not";
+    if (after_failure > 0) {
+      summary +=
+          " (" + std::to_string(after_failure) + " reported success after a failure: status 9)";
+    }
+    if (!incomplete.empty()) summary += "; " + incomplete;
+    console_->Note(summary);
+  } else if (!incomplete.empty()) {
+    console_->Note(incomplete);
   }
-  return FinalStatus();
+  int status = FinalStatus();
+  // An upgrade whose record was lost says so in its status; a failure's own
+  // status says more and stays.
+  if (status == kExitOk && !incomplete.empty()) status = kExitRecordIncomplete;
+  if (trace_) trace_->RunEnded(status, DescribeExitStatus(status));
+  return status;
+}
+
+std::string UpgradeSession::IncompleteRecord() const {
+  std::string files;
+  if (console_->LogFailed()) files = "the log " + options_.log_file;
+  if (trace_ && trace_->WriteFailed()) {
+    files += (files.empty() ? "the trace " : " and the trace ") + options_.trace_file;
+  }
+  return files.empty() ? std::string()
+                       : "the record is incomplete: " + files +
+                             " could not be written whole (status 11 if upgraded)";
 }
 
 void UpgradeSession::SayRecordsProblem() {
@@ -232,6 +282,9 @@ void AddUpgradeCommand(CommandRegistry& registry) {
                 "After each box ends, wait for the next; one summary line per box, totals "
                 "at the end (Ctrl-C ends: 130; otherwise 0 when every box was upgraded, else "
                 "the status of the first box that was not)");
+  sub->add_flag("--raw", options->raw,
+                "Memo lines on stdout as the box's raw bytes (by default control bytes are "
+                "escaped as \\xNN, terminal or pipe; --log always holds raw bytes)");
   sub->add_flag("--check-only", options->check_only,
                 "Identify the box and run every check, print the verdict, never answer "
                 "\"ack\" (0 accepted, 5 refused)");
@@ -240,9 +293,12 @@ void AddUpgradeCommand(CommandRegistry& registry) {
                                   "stbup/records.sqlite3 under $XDG_DATA_HOME or ~/.local/share)");
   sub->add_flag("--no-records", *no_records, "Keep no record of the boxes")->excludes(records);
   sub->footer(
-      "Exit status: 0 upgraded, 1 internal error, 2 usage, 3 image not accepted, 4 port not "
-      "opened, 5 refused, 6 the box started its own software first, 7 the port went away, "
-      "8 timeout, 130 interrupted.");
+      "Exit status: 0 upgraded (whole download, total checksum and flash check all passed), "
+      "1 internal error, 2 usage, 3 image not accepted, 4 port not opened (or the settings "
+      "file mapping a COMn name cannot be read), 5 refused, 6 the box started its own "
+      "software first, 7 the port went away, 8 timeout, 9 the box reported success after a "
+      "failure (flash-write error, bad flash CRC, or no whole download), 11 upgraded but the "
+      "--log or --trace record is incomplete (a write failed), 130 interrupted.");
 }
 
 }  // namespace stbup

@@ -20,6 +20,7 @@ struct UpgradeOptions {
   bool check_only = false;
   // The records file each box's record goes to; empty: no records.
   std::string records_file;
+  bool raw = false;  // memo lines on stdout as raw bytes, not escaped
 
   // Where the COMn map comes from; empty: the window's settings file.
   std::string settings_file;

@@ -67,7 +67,18 @@ void CheckGeometry(const ParsedImage& image) {
   FUZZ_CHECK(image.size_text == "  (" + std::to_string(region) + " Bytes)");
 }
 
-void CheckParsed(const ParsedImage& image, std::span<const std::uint8_t> head) {
+// An accepted image always has something to send: a payload of 1 byte to
+// kMaxPayloadSize bytes after its header, never a negative or empty one.
+void CheckPayload(const ParsedImage& image, std::int64_t file_size) {
+  const std::int64_t payload = file_size - image.PayloadOffset;
+  FUZZ_CHECK(payload > 0);
+  FUZZ_CHECK(payload <= stbup::kMaxPayloadSize);
+  if (image.PayloadSize) FUZZ_CHECK(*image.PayloadSize == payload);
+  FUZZ_CHECK(image.refusal.empty());
+}
+
+void CheckParsed(const ParsedImage& image, std::span<const std::uint8_t> head,
+                 std::int64_t file_size) {
   std::string text;
   for (std::size_t i = 0; i < head.size() && i < stbup::kHeaderReadSize && head[i] != 0; ++i) {
     text += static_cast<char>(head[i]);
@@ -76,13 +87,16 @@ void CheckParsed(const ParsedImage& image, std::span<const std::uint8_t> head) {
 
   switch (image.format) {
     case ImageFormat::kRefused:
-      FUZZ_CHECK(!image.StartBlock);
+      // A refused marker stops before the start block; a header of ours is
+      // refused only for a reason it gives.
+      FUZZ_CHECK(!image.StartBlock || !image.refusal.empty());
       return;
     case ImageFormat::kAudioBackground:
     case ImageFormat::kRadioBackground:
       FUZZ_CHECK(image.PayloadOffset == (image.format == ImageFormat::kAudioBackground ? 9 : 8));
       FUZZ_CHECK(image.TypeName == "DATABASE" && image.ScrambleEnabled == 0);
       FUZZ_CHECK(image.StartBlock && *image.StartBlock >= 0 && *image.StartBlock <= 0xFFFF);
+      CheckPayload(image, file_size);
       CheckGeometry(image);
       return;
     case ImageFormat::kFirmware:
@@ -97,6 +111,8 @@ void CheckParsed(const ParsedImage& image, std::span<const std::uint8_t> head) {
     FUZZ_CHECK(image.TypeName == "NONE" && image.PayloadOffset == 0 && image.log_lines.empty());
     return;
   }
+  FUZZ_CHECK(*image.StartBlock >= 0);
+  CheckPayload(image, file_size);
   FUZZ_CHECK(image.model_area_length >= 1 && image.model_area_length <= 101);
   FUZZ_CHECK(image.PayloadOffset == 34 + image.model_area_length);
   FUZZ_CHECK(image.ModelName.size() <= static_cast<std::size_t>(image.model_area_length));
@@ -118,7 +134,7 @@ void FuzzHeader(Bytes& in, std::uint8_t mode) {
   const std::int64_t extra = static_cast<std::int64_t>(in.Take32()) << (shift > 16 ? 16 : shift);
   const auto head = in.Rest();
   const std::int64_t file_size = static_cast<std::int64_t>(head.size()) + extra;
-  CheckParsed(stbup::ParseImage(head, file_size, CheckCode()), head);
+  CheckParsed(stbup::ParseImage(head, file_size, CheckCode()), head, file_size);
 }
 
 // An image described by the fuzzer's bytes, written and read back.
@@ -155,7 +171,13 @@ void FuzzRoundTrip(Bytes& in) {
   const std::vector<std::uint8_t> header = stbup::BuildImageHeader(recipe);
   const ParsedImage image =
       stbup::ParseImage(file, static_cast<std::int64_t>(file.size()), CheckCode());
-  CheckParsed(image, file);
+  CheckParsed(image, file, static_cast<std::int64_t>(file.size()));
+  if (payload.empty()) {
+    // Nothing to send: refused, whatever the header says.
+    FUZZ_CHECK(image.format == ImageFormat::kRefused &&
+               image.refusal == "the image has no payload");
+    return;
+  }
 
   FUZZ_CHECK(image.format == ImageFormat::kFirmware);
   FUZZ_CHECK(image.StartBlock && *image.StartBlock == recipe.start_block);

@@ -29,6 +29,7 @@ ImageFileHead ReadImageFileHead(const std::string& path) {
     throw EFileError::CannotOpen(path, error);
   }
   head.size = status.st_size;
+  head.identity = IdentityOf(fd);
   head.bytes.resize(kHeaderReadSize);
   std::size_t filled = 0;
   while (filled < head.bytes.size()) {

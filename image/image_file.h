@@ -4,12 +4,15 @@
 #include <string>
 #include <vector>
 
+#include "image/image_info.h"
+
 namespace stbup {
 
 // The start of an image file and its size: all a load ever reads.
 struct ImageFileHead {
   std::vector<std::uint8_t> bytes;  // at most the first 1024
   std::int64_t size = 0;
+  ImageFileIdentity identity;
 };
 
 // The open test: true when the path names a regular file that opens for

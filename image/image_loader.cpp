@@ -14,8 +14,9 @@ void ForgetFileName(ImageInfo& info, View& view) {
   info.ImageFileName.clear();
 }
 
-bool Refuse(ImageInfo& info, View& view) {
+bool Refuse(ImageInfo& info, View& view, const std::string& reason) {
   view.AddMemoLine(kRefusedLine);
+  if (!reason.empty()) view.AddMemoLine(">> " + reason);
   info.TypeName = "NONE";
   info.ModelName = " ";
   info.HardwareVersion = {};
@@ -31,14 +32,18 @@ bool Refuse(ImageInfo& info, View& view) {
 
 // The fields and edits every accepted image sets, in the order the window
 // shows them.
-void ShowAccepted(const ParsedImage& image, ImageInfo& info, View& view) {
+void ShowAccepted(const ParsedImage& image, const ImageFileHead& head, ImageInfo& info,
+                  View& view) {
+  info.SourceIdentity = head.identity;
   info.StartBlock = *image.StartBlock;
   info.ModelName = image.ModelName;
   info.TypeName = image.TypeName;
   info.SignatureEnabled = image.SignatureEnabled;
   info.ScrambleEnabled = image.ScrambleEnabled;
-  if (image.waive_model_check) info.ModelCheckWaived = 1;
-  if (image.waive_hardware_check) info.HardwareCheckWaived = 1;
+  // Every load sets both waivers from its own image: a wildcard image's
+  // waivers never outlive it.
+  info.ModelCheckWaived = image.waive_model_check ? 1 : 0;
+  info.HardwareCheckWaived = image.waive_hardware_check ? 1 : 0;
   info.PayloadOffset = image.PayloadOffset;
   const bool background = image.format != ImageFormat::kFirmware;
   view.SetEdit(Edit::kModelName, background ? "?" : image.ModelName);
@@ -52,12 +57,18 @@ void ShowAccepted(const ParsedImage& image, ImageInfo& info, View& view) {
   }
   info.PaddedSize = image.geometry.PaddedSize;
   info.BlockCount = image.geometry.BlockCount;
+  info.RegionIsDatabase = false;
   view.SetEdit(Edit::kStartBlock, image.start_block_edit + image.size_text);
 }
 
 }  // namespace
 
 bool LoadImage(ImageInfo& info, View& view, const LoaderContext& ctx) {
+  // Every load sets both waivers and the source from the image it loads; a
+  // load that loads nothing leaves nothing of the last image to waive or send.
+  info.ModelCheckWaived = 0;
+  info.HardwareCheckWaived = 0;
+  info.SourceIdentity = {};
   if (!CanOpenImageFile(info.ImageFileName) && !CanOpenImageFile(info.ImageFileName)) {
     view.SetMemoColour(colours::kRed);
     view.AddMemoLine("\"" + info.ImageFileName + "\"");
@@ -72,14 +83,14 @@ bool LoadImage(ImageInfo& info, View& view, const LoaderContext& ctx) {
 
   switch (image.format) {
     case ImageFormat::kRefused:
-      return Refuse(info, view);
+      return Refuse(info, view, image.refusal);
     case ImageFormat::kAudioBackground:
     case ImageFormat::kRadioBackground:
       view.ClearMemo();
       for (const std::string& line : image.log_lines) view.AddMemoLine(line);
       info.HardwareVersion = {};
       info.SoftwareVersion = {};
-      ShowAccepted(image, info, view);
+      ShowAccepted(image, head, info, view);
       return true;
     case ImageFormat::kFirmware:
       break;
@@ -92,7 +103,7 @@ bool LoadImage(ImageInfo& info, View& view, const LoaderContext& ctx) {
   info.SoftwareVersion = image.SoftwareVersion;
   if (!image.StartBlock) throw EConvertError::NotAnInteger(image.start_block_text);
   for (const std::string& line : image.log_lines) view.AddMemoLine(line);
-  ShowAccepted(image, info, view);
+  ShowAccepted(image, head, info, view);
   return true;
 }
 

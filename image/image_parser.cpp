@@ -50,8 +50,17 @@ std::string_view Field(std::string_view text, std::size_t offset, std::size_t le
   return text.substr(offset, length);
 }
 
-std::int32_t ClampSize(std::int64_t size) {
-  return static_cast<std::int32_t>(std::min(size, kMaxPayloadSize));
+// The payload a header describes, or why there is none worth sending.
+std::string PayloadProblem(std::int64_t payload) {
+  if (payload < 0) return "the file ends inside its header";
+  if (payload == 0) return "the image has no payload";
+  if (payload > kMaxPayloadSize) return "the payload is larger than any flash";
+  return {};
+}
+
+void RefuseFor(ParsedImage& image, std::string reason) {
+  image.format = ImageFormat::kRefused;
+  image.refusal = std::move(reason);
 }
 
 void FinishGeometry(ParsedImage& image, std::int64_t padded) {
@@ -75,6 +84,10 @@ void ParseBackground(ParsedImage& image, const std::array<std::uint8_t, kHeaderR
   image.ScrambleEnabled = 0;
   image.log_lines = {audio ? "> Audio-BackGround format.!!" : "> Radio-BackGround format.!!",
                      "=============================", ""};
+  if (std::string problem = PayloadProblem(file_size - image.PayloadOffset); !problem.empty()) {
+    RefuseFor(image, std::move(problem));
+    return;
+  }
   FinishGeometry(image, file_size - image.PayloadOffset);
 }
 
@@ -90,6 +103,11 @@ void ParseFirmware(ParsedImage& image, const std::array<std::uint8_t, kHeaderRea
     image.StartBlock = StrToInt(image.start_block_text);
   } catch (const EConvertError&) {
     return;  // the load stops here; the caller raises the conversion error
+  }
+  if (*image.StartBlock < 0) {
+    // "-0016" on the wire would name no block of any flash.
+    RefuseFor(image, "the start block is negative");
+    return;
   }
   image.start_block_edit = std::to_string(*image.StartBlock);
   image.type_letter = Field(text, kTypeLetterOffset, 1);
@@ -138,9 +156,14 @@ void ParseFirmware(ParsedImage& image, const std::array<std::uint8_t, kHeaderRea
 
   image.PayloadOffset = kModelOffset + 1 + n;
   image.TypeName = TypeNameOf(image.type_letter);
+  const std::int64_t payload = file_size - image.PayloadOffset;
+  if (std::string problem = PayloadProblem(payload); !problem.empty()) {
+    RefuseFor(image, std::move(problem));
+    return;
+  }
   std::int64_t padded = kTdbasePayloadSize;
   if (image.TypeName != "TDBASE") {
-    image.PayloadSize = ClampSize(file_size - image.PayloadOffset);
+    image.PayloadSize = static_cast<std::int32_t>(payload);
     padded = *image.PayloadSize;
   }
   FinishGeometry(image, padded);

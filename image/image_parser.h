@@ -21,8 +21,8 @@ inline constexpr int kBlockCountGranularity = 4;
 inline constexpr int kTdbasePayloadSize = 192;
 // The model area when no terminator is found among offsets 34..133.
 inline constexpr int kMaxModelAreaLength = 101;
-// Sizes beyond this are held here so that the geometry (and BlockCount x 1024)
-// stays within 32 bits; such a file can never fit any flash anyway.
+// The largest payload whose geometry (and BlockCount x 1024) stays within 32
+// bits; a larger file is refused, it can never fit any flash anyway.
 inline constexpr std::int64_t kMaxPayloadSize = 0x7FFFF000;
 
 inline constexpr std::string_view kRefusedLine = "This File is not appropriate Image!";
@@ -66,6 +66,9 @@ ImageGeometry ComputeGeometry(std::int64_t size);
 // are optional (empty = keep the previous image's value).
 struct ParsedImage {
   ImageFormat format = ImageFormat::kRefused;
+  // Why a file with a known marker is refused all the same: a header that
+  // cannot describe what would be sent (empty for a refused marker).
+  std::string refusal;
   std::array<std::uint8_t, ImageInfo::kHeaderCopySize> HeaderCopy{};
 
   // Firmware and background images.
@@ -97,6 +100,9 @@ struct ParsedImage {
 // Parses an image from its first bytes (only the first 1024 are looked at;
 // fewer read as if padded with zeros) and the file's size. Never throws; a
 // start block that is not an integer is reported as an empty StartBlock.
+// A header whose payload would be negative, empty or beyond kMaxPayloadSize,
+// or whose start block is negative, is refused (format kRefused, refusal set):
+// an accepted image always has a payload of 1 to kMaxPayloadSize bytes.
 ParsedImage ParseImage(std::span<const std::uint8_t> head, std::int64_t file_size,
                        std::string_view image_check_code);
 

@@ -90,6 +90,9 @@ std::optional<std::string> ImageSpecProblem(const ImageSpec& recipe) {
     return "the model name must not hold \"x\" after its first character";
   }
   if (recipe.type_letter == '\0') return "the type letter must not be a zero byte";
+  if (!recipe.start_block_field && recipe.start_block < 0) {
+    return "the start block must not be negative";
+  }
   if (StartBlockField(recipe).size() != kStartBlockLength) {
     return "the start block must fit in 10 characters";
   }

@@ -1,6 +1,9 @@
 #pragma once
 
+#include <cstdint>
 #include <string>
+
+#include "image/image_info.h"
 
 namespace stbup {
 
@@ -15,5 +18,19 @@ int OpenRegularFile(const std::string& path);
 // Creates the file, or empties an existing one, for writing bytes unchanged.
 // Returns -1 with errno set on failure.
 int CreateRegularFile(const std::string& path);
+
+// Creates a file that did not exist, never through a link: an existing name
+// (a file, a folder, a link, dangling or not) fails with EEXIST.
+int CreateNewFile(const std::string& path);
+
+// Reads up to count bytes at offset without moving a shared position;
+// returns the bytes read, 0 at the end, -1 with errno set on failure.
+long ReadFileAt(int fd, void* data, std::size_t count, std::int64_t offset);
+
+// Which file a descriptor is and its size and time of change; size -1 when
+// the platform cannot tell.
+ImageFileIdentity IdentityOf(int fd);
+
+void CloseFile(int fd);
 
 }  // namespace stbup

@@ -1,4 +1,7 @@
+#include <cerrno>
+
 #include "protocol/engine.h"
+#include "seams/errors.h"
 #include "seams/text_format.h"
 
 namespace stbup {
@@ -44,12 +47,14 @@ void Engine::SetUploadGeometry() {
     case 0:
       image_.StartBlock = 768;
       image_.BlockCount = 192;
+      image_.RegionIsDatabase = true;
       state_.UploadStartBlock = 768;
       break;
     case 1:
     case 2:
       image_.StartBlock = 1024;
       image_.BlockCount = 256;
+      image_.RegionIsDatabase = true;
       state_.UploadStartBlock = 1024;
       break;
     default:
@@ -57,14 +62,35 @@ void Engine::SetUploadGeometry() {
   }
 }
 
+// The name, else the name with "-2", "-3" ... before ".tdf": an existing file
+// (an earlier box's database, the image itself, a link planted there) is
+// never opened, so never emptied and never followed.
+std::string Engine::CreateUploadFile(const std::string& name) {
+  constexpr int kMaxNames = 99;
+  const std::string stem = name.ends_with(".tdf") ? name.substr(0, name.size() - 4) : name;
+  for (int attempt = 1;; ++attempt) {
+    const std::string candidate =
+        attempt == 1 ? name : stem + "-" + std::to_string(attempt) + ".tdf";
+    const int error = state_.UploadStream.CreateNew(candidate);
+    if (error == 0) return candidate;
+    if (error != EEXIST || attempt == kMaxNames) throw EFileError::CannotCreate(candidate, error);
+  }
+}
+
 // "ack": ask the box for its database region and create the receiving file.
 void Engine::StartDatabaseUpload(const Message&) {
+  if (check_only_) {
+    Memo(">> check-only: the box's database request (\"ack\") is not answered");
+    return;
+  }
   Reply("REQUEST_DOWNLOAD");
   link_.WriteChar(kLineFeed);
   SetUploadGeometry();
-  state_.UploadFileName = UploadFileNameFor(image_.ImageFileName);
-  state_.UploadStream.Close();  // a second "ack" replaces the first file
-  state_.UploadStream.Create(state_.UploadFileName);
+  // A second "ack" asks again into the file the first one created.
+  if (!state_.UploadStream.IsOpen()) {
+    state_.UploadFileName = CreateUploadFile(UploadFileNameFor(image_.ImageFileName));
+  }
+  Memo("-. Database request into " + state_.UploadFileName);
   Reply("REQUEST_1024DOWN:");
   Reply(FormatBlockNumber(state_.UploadStartBlock));
   link_.WriteChar(kLineFeed);

@@ -1,7 +1,12 @@
 #include <algorithm>
+#include <charconv>
+#include <climits>
 #include <cstdio>
+#include <exception>
+#include <optional>
 
 #include "protocol/engine.h"
+#include "seams/errors.h"
 #include "seams/text_format.h"
 
 namespace stbup {
@@ -37,13 +42,65 @@ void Engine::RequestBlock(const Message&) {
 void Engine::ReqdataBlock(const Message&) { Reply(FormatBlockNumber(image_.BlockCount)); }
 
 void Engine::RequestDownload(const Message&) {
+  if (image_.RegionIsDatabase) {
+    // The region the box was last told is its database's: the image must
+    // never be written there.
+    state_.SourceStream.Close();
+    state_.DownloadStopped = true;
+    Memo(">> The box asks for a download into its database region: nothing is sent");
+    return;
+  }
   Memo("DownLoad Start");
   PrepareFirstBlock();
   view_.SetLogo("Downloading...", colours::kBlack, colours::kAqua);
 }
 
-// The block is already prepared, so the answer is one write and the sum.
-void Engine::Request1024Down(const Message&) { SendBlock(); }
+namespace {
+
+// The block number after "REQUEST_1024DOWN:", when there is one.
+std::optional<std::int64_t> RequestedNumber(std::string_view argument) {
+  while (!argument.empty() && argument.front() == ' ') argument.remove_prefix(1);
+  while (!argument.empty() && argument.back() == ' ') argument.remove_suffix(1);
+  std::int64_t number = 0;
+  const auto [end, error] =
+      std::from_chars(argument.data(), argument.data() + argument.size(), number);
+  if (argument.empty() || error != std::errc() || end != argument.data() + argument.size() ||
+      number < 0) {
+    return std::nullopt;
+  }
+  return number;
+}
+
+}  // namespace
+
+// The block is already prepared, so the answer is one write and the sum. A
+// box that names another block than the one prepared gets the block it names.
+void Engine::Request1024Down(const Message& message) {
+  if (state_.DownloadStopped) return;  // said when it stopped
+  const std::optional<std::int64_t> number = RequestedNumber(message.Argument);
+  if (number && state_.SourceStream.IsOpen()) {
+    // The first numbered request names the block prepared for it.
+    if (!state_.FirstRequestNumber) state_.FirstRequestNumber = *number - state_.BufferedBlock;
+    const std::int64_t wanted = *number - *state_.FirstRequestNumber;
+    if (wanted != state_.BufferedBlock) {
+      const std::int64_t due = *state_.FirstRequestNumber + state_.BufferedBlock;
+      if (wanted < 0 || wanted >= state_.DownloadBlocks) {
+        Memo(">> The box asks for block " + FormatBlockNumber(*number) + ", not " +
+             FormatBlockNumber(due) + ": it lies outside the region, nothing is sent");
+        return;
+      }
+      Memo(">> The box asks for block " + FormatBlockNumber(*number) + ", not " +
+           FormatBlockNumber(due) + ": it gets block " + FormatBlockNumber(*number));
+      // A box that moved past the block it was sent has taken it.
+      if (state_.BufferedBlockSent && wanted > state_.BufferedBlock && BookBufferedBlock()) {
+        state_.ProgressCounter += 1;
+        ShowDownloadProgress();
+      }
+      PrepareBlockAt(wanted);
+    }
+  }
+  SendBlock();
+}
 
 void Engine::Down1024Err(const Message& message) {
   std::string line(message.Argument);
@@ -53,6 +110,7 @@ void Engine::Down1024Err(const Message& message) {
 }
 
 void Engine::Down1024Success(const Message&) {
+  if (state_.DownloadStopped) return;
   ++tally_.BlocksSent;
   AdvanceBlock();
 }
@@ -91,11 +149,46 @@ void Engine::BuildSignatureBlock() {
   for (int i = 4; i <= 24; ++i) put(image_.HeaderCopy[static_cast<std::size_t>(i)]);
 }
 
+bool Engine::WholeRegionDownloaded() const {
+  return state_.DownloadBlocks > 0 && !state_.DownloadStopped && !state_.DownloadFailed &&
+         state_.BlocksBooked == state_.DownloadBlocks;
+}
+
+int Engine::ReadSlice(std::int64_t index) {
+  state_.DataBuffer.fill(0);
+  try {
+    state_.BlockBytesRead = state_.SourceStream.ReadSlice(index, state_.DataBuffer.data());
+  } catch (const std::exception& error) {
+    // Neither zeros nor foreign bytes go out in the image's place.
+    state_.BlockBytesRead = 0;
+    state_.DownloadStopped = true;
+    Memo(">> Download stopped: " + std::string(error.what()));
+    throw;
+  }
+  return state_.BlockBytesRead;
+}
+
 void Engine::PrepareFirstBlock() {
   state_.SourceStream.Close();
-  state_.SourceStream.OpenRead(image_.ImageFileName, image_.PayloadOffset);
-  const int n = state_.SourceStream.Read(state_.DataBuffer.data(), kBlockSize);
-  state_.BlockBytesRead = n;
+  state_.DownloadStopped = false;
+  state_.DownloadFailed = false;
+  state_.BufferedBlock = 0;
+  state_.BufferedBlockSent = false;
+  state_.FirstRequestNumber.reset();
+  state_.DownloadBlocks = std::max(image_.BlockCount, 0);
+  state_.BlockBooked.assign(static_cast<std::size_t>(state_.DownloadBlocks), false);
+  state_.BlocksBooked = 0;
+  state_.DownloadStartProgress = RoundHalfEven(state_.ProgressCounter);
+  state_.DownloadStartPayloadRead = image_.PayloadBytesRead;
+  try {
+    state_.SourceStream.OpenRead(image_.ImageFileName, image_.PayloadOffset, image_.SourceIdentity);
+  } catch (const EFileError& error) {
+    state_.DownloadStopped = true;  // nothing is sent in the image's place
+    // A file that was loaded and checked and is not there as it was: a change.
+    if (image_.SourceIdentity.size >= 0) Memo(">> Download stopped: " + std::string(error.what()));
+    throw;
+  }
+  const int n = ReadSlice(0);
 
   const bool signature = image_.SignatureEnabled != 0;
   const std::string shown_type = signature ? view_.EditText(Edit::kType) : std::string();
@@ -104,10 +197,43 @@ void Engine::PrepareFirstBlock() {
   }
   if (signature) BuildSignatureBlock();
   // Only a fresh run gets the signature on block 0 of a compressed image.
-  if (shown_type == "ZCODE" && RoundHalfEven(state_.ProgressCounter) == 0 && signature) {
-    AddSignature(0, 0, kSignature);
-  }
+  state_.FirstBlockSigned =
+      shown_type == "ZCODE" && RoundHalfEven(state_.ProgressCounter) == 0 && signature;
+  if (state_.FirstBlockSigned) AddSignature(0, 0, kSignature);
   if (image_.ScrambleEnabled != 0) SubtractKey(n);
+}
+
+void Engine::PrepareBlockAt(std::int64_t index) {
+  const int n = ReadSlice(index);
+  state_.BufferedBlock = index;
+  state_.BufferedBlockSent = false;
+  const bool signature = image_.SignatureEnabled != 0;
+  const std::string shown_type = signature ? view_.EditText(Edit::kType) : std::string();
+  if (index == 0) {
+    if (state_.LoaderKind == kLoader2LL && signature && shown_type == "CODE") {
+      image_.PayloadBytesRead = static_cast<std::int32_t>(
+          std::clamp<std::int64_t>(state_.DownloadStartPayloadRead + n, INT32_MIN, INT32_MAX));
+    }
+    if (state_.FirstBlockSigned) AddSignature(0, 0, kSignature);
+    if (image_.ScrambleEnabled != 0) SubtractKey(n);
+    return;
+  }
+  if (state_.LoaderKind == kLoader2LL && signature && shown_type == "CODE") {
+    // As many payload bytes as the sequence would have counted through this block.
+    const std::int64_t through =
+        std::min<std::int64_t>(state_.SourceStream.PayloadBytes(), (index + 1) * kBlockSize);
+    image_.PayloadBytesRead = static_cast<std::int32_t>(
+        std::clamp<std::int64_t>(state_.DownloadStartPayloadRead + through, INT32_MIN, INT32_MAX) -
+        n);
+  }
+  ApplyLaterBlockRules(n, IsLastOfRegion(index));
+}
+
+// The sequence reads block k while ProgressCounter rounds to start + k - 1,
+// and the 5518 signature goes where that count reaches BlockCount - 2.
+bool Engine::IsLastOfRegion(std::int64_t index) const {
+  return state_.DownloadStartProgress + static_cast<double>(index) + 1 ==
+         static_cast<double>(image_.BlockCount);
 }
 
 void Engine::PadBlock() {
@@ -122,19 +248,41 @@ void Engine::SendBlock() {
   link_.WriteBuf(state_.DataBuffer.data(), kBlockSize);
   const char sum = static_cast<char>(BlockSum(state_.DataBuffer));
   link_.WriteText(std::string_view(&sum, 1));
+  state_.BufferedBlockSent = true;
 }
 
-void Engine::AdvanceBlock() {
+bool Engine::BookBufferedBlock() {
+  const std::int64_t index = state_.BufferedBlock;
+  if (index >= 0 && index < state_.DownloadBlocks) {
+    const auto slot = static_cast<std::size_t>(index);
+    if (state_.BlockBooked[slot]) return false;
+    state_.BlockBooked[slot] = true;
+    ++state_.BlocksBooked;
+  }
   // The acknowledged block as it was sent, padding included.
   if (!state_.SourceStream.IsOpen()) state_.BlockBytesRead = 0;
   PadBlock();
   state_.TotalChecksum =
       static_cast<std::uint8_t>(state_.TotalChecksum + BlockSum(state_.DataBuffer));
+  return true;
+}
 
-  state_.DataBuffer.fill(0);
-  const int n = state_.SourceStream.Read(state_.DataBuffer.data(), kBlockSize);
-  state_.BlockBytesRead = n;
+void Engine::AdvanceBlock() {
+  const bool booked = BookBufferedBlock();
+  const double shown_progress = state_.ProgressCounter;
 
+  const int n = ReadSlice(state_.BufferedBlock + 1);
+  state_.BufferedBlock += 1;
+  state_.BufferedBlockSent = false;
+  ApplyLaterBlockRules(n, IsLastOfRegion(state_.BufferedBlock));
+
+  // A block the box had taken already moves nothing on the bars.
+  if (!booked) return;
+  state_.ProgressCounter = shown_progress + 1;
+  ShowDownloadProgress();
+}
+
+void Engine::ApplyLaterBlockRules(int n, bool last_of_region) {
   const bool signature = image_.SignatureEnabled != 0;
   const bool scramble = image_.ScrambleEnabled != 0;
   const std::string shown_type = signature ? view_.EditText(Edit::kType) : std::string();
@@ -156,20 +304,25 @@ void Engine::AdvanceBlock() {
   // A scrambled image is unscrambled block by block whatever its type: a 2LL
   // box that got block 0 plain and the rest still scrambled would flash junk.
   if (state_.LoaderKind == kLoader2LL && scramble && n > 0) SubtractKey(n);
-  if (state_.LoaderKind == kLoader5518 && signature && shown_type != "ZCODE" &&
-      RoundHalfEven(state_.ProgressCounter) + 2 == image_.BlockCount) {
+  if (state_.LoaderKind == kLoader5518 && signature && shown_type != "ZCODE" && last_of_region) {
     AddSignature(0, kTrailerStart, kSignature);  // the region's last block
   }
   if (state_.LoaderKind == kLoader5518 && signature && scramble) SubtractKey(n);
+}
 
-  if (image_.BlockCount != 0) {
-    const double shown = RoundHalfEven(state_.ProgressCounter) / image_.BlockCount * 100;
+// pb1 shows the blocks taken before this one; neither the bar nor the byte
+// count goes beyond the region, however many acknowledgements come.
+void Engine::ShowDownloadProgress() {
+  const double before = RoundHalfEven(state_.ProgressCounter - 1);
+  if (image_.BlockCount > 0) {
+    const double shown = std::clamp(before / image_.BlockCount * 100, 0.0, 100.0);
     view_.SetProgress(ProgressBar::kPb1, static_cast<int>(RoundHalfEven(shown)));
   }
-  state_.ProgressCounter += 1;
+  const long long region = static_cast<long long>(std::max(image_.BlockCount, 0)) * kBlockSize;
+  const double done = std::clamp(RoundHalfEven(state_.ProgressCounter * kBlockSize), 0.0,
+                                 static_cast<double>(region));
   char text[64];
-  std::snprintf(text, sizeof text, "(%lld / %lld)",
-                static_cast<long long>(RoundHalfEven(state_.ProgressCounter * kBlockSize)),
+  std::snprintf(text, sizeof text, "(%lld / %lld)", static_cast<long long>(done),
                 static_cast<long long>(image_.BlockCount) * kBlockSize);
   view_.SetFileSize(text);
 }

@@ -27,6 +27,15 @@ void Engine::ClearExchange() {
   state_.LineText.clear();
   state_.TotalChecksum = 0;
   state_.ProgressCounter = 0;
+  // A new run proves its success afresh.
+  state_.DownloadBlocks = 0;
+  state_.BlocksBooked = 0;
+  state_.BlockBooked.clear();
+  state_.DownloadFailed = false;
+  state_.TotalChecksumAnswered = false;
+  state_.FlashCheckPassed = false;
+  state_.FlashWriteFailed = false;
+  state_.FlashCrcBad = false;
 }
 
 void Engine::CloseFiles() {

@@ -5,6 +5,7 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "image/image_info.h"
 #include "protocol/exchange_state.h"
@@ -25,11 +26,14 @@ class ConnectionControl {
 
 // Milestones of a run that front ends act on (exit statuses, summaries).
 enum class RunEvent {
-  kAnnounced,       // a loader announced itself: a box's dialogue begins
-  kAccepted,        // the identification passed the checks ("ack" answered, unless check-only)
-  kRefused,         // "Upgrade Fail"
-  kUpgradeSuccess,  // "UPGRADE_SUCCESS"
-  kNormalStart,     // "NO_ACKNOWLEDGE with PC."
+  kAnnounced,            // a loader announced itself: a box's dialogue begins
+  kAccepted,             // the identification passed the checks ("ack" answered, unless check-only)
+  kRefused,              // "Upgrade Fail"
+  kUpgradeSuccess,       // "UPGRADE_SUCCESS" after a whole download, the total checksum
+                         // and a successful flash check with no flash-write error
+  kSuccessAfterFailure,  // "UPGRADE_SUCCESS" without all of that: the box
+                         // reported success after a failure (SuccessFailures says which)
+  kNormalStart,          // "NO_ACKNOWLEDGE with PC."
 };
 
 // What the box's download came to, counted from its loader's announcement;
@@ -70,10 +74,22 @@ class Engine {
   const ExchangeState& State() const { return state_; }
   const DownloadTally& Tally() const { return tally_; }
 
+  // What the run still lacks for a verified success, in words ("flash-write
+  // error", "no whole download", ...); empty when the run would be verified.
+  std::vector<std::string> MissingForSuccess() const;
+  // The reasons of the last kSuccessAfterFailure, joined by ", ".
+  const std::string& SuccessFailures() const { return success_failures_; }
+  // Every block of the region the last download started for was taken by
+  // the box from an intact source.
+  bool WholeRegionDownloaded() const;
+
  private:
   // The dispatcher: normalisation of the loader forms, then the ordered table.
   void HandleMessage(Message message);
   void DispatchLine();
+  // Runs one line's handling; an error is shown and the chunk goes on.
+  template <typename Step>
+  void Guarded(Step&& step);
 
   // Identification (announcements, echoes, "REQUEST_VERSION").
   void FlashWriteError(const Message& message);
@@ -118,6 +134,17 @@ class Engine {
   void PrepareFirstBlock();
   void SendBlock();
   void AdvanceBlock();
+  // Reads slice index into DataBuffer; a failing source stops the download.
+  int ReadSlice(std::int64_t index);
+  // Prepares any block again as the sequence would have prepared it.
+  void PrepareBlockAt(std::int64_t index);
+  // The signature and key rules of a block after block 0 that held n bytes.
+  void ApplyLaterBlockRules(int n, bool last_of_region);
+  bool IsLastOfRegion(std::int64_t index) const;
+  // Books the buffered block into TotalChecksum the first time the box takes
+  // it; false when it was booked already.
+  bool BookBufferedBlock();
+  void ShowDownloadProgress();
   void SubtractKey(int count);
   void PadBlock();
   void BuildSignatureBlock();
@@ -139,6 +166,9 @@ class Engine {
 
   // Database upload.
   void StartDatabaseUpload(const Message& message);
+  // Creates the receiving file under a name not yet taken, never through a
+  // link and never over the image; returns the name used.
+  std::string CreateUploadFile(const std::string& name);
   void SetUploadGeometry();
   void SyncUploadStartBlock();
 
@@ -160,6 +190,7 @@ class Engine {
   DownloadTally tally_;
   std::function<void(RunEvent)> on_run_event_;
   bool check_only_ = false;
+  std::string success_failures_;
   Colour label3_colour_ = colours::kBlack;
   // The line being dispatched; swapped with LineText so that a handler's
   // error never leaves a half line glued to the next one.

@@ -3,7 +3,9 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "image/scramble_key.h"
 #include "protocol/file_stream.h"
@@ -54,6 +56,34 @@ struct ExchangeState {
   std::uint32_t UploadStartBlock = 0;
   std::string UploadFileName;
   FileStream UploadStream;
+
+  // --- The download as the box numbers it (set at "REQUEST_DOWNLOAD") ---
+  // Which 1024-byte slice of the source DataBuffer holds, counted from 0.
+  std::int64_t BufferedBlock = 0;
+  bool BufferedBlockSent = false;
+  // The box's number for block 0, from its first numbered request (which
+  // names the block prepared then): boxes count from 0 or from the start block.
+  std::optional<std::int64_t> FirstRequestNumber;
+  // The region the download was started for, and which of its blocks the box
+  // has taken (each is booked into TotalChecksum once).
+  std::int32_t DownloadBlocks = 0;
+  std::vector<bool> BlockBooked;
+  std::int32_t BlocksBooked = 0;
+  // What the first block's preparation saw, so any block can be prepared
+  // again exactly as the sequence would have prepared it.
+  double DownloadStartProgress = 0;
+  std::int64_t DownloadStartPayloadRead = 0;
+  bool FirstBlockSigned = false;
+  // The source failed (changed, short, unreadable) or the download was not
+  // allowed: no block request is answered until the next "REQUEST_DOWNLOAD".
+  bool DownloadStopped = false;
+
+  // --- What the run has shown of its success (cleared with the exchange) ---
+  bool TotalChecksumAnswered = false;  // answered after the whole region was taken
+  bool FlashCheckPassed = false;       // "FLASHCRC_SUCCESS"
+  bool FlashWriteFailed = false;       // "FLASH_WRITE_ERROR"
+  bool FlashCrcBad = false;            // "BAD CRC : Flash image !!"
+  bool DownloadFailed = false;         // "RESPONSE_DOWNLOAD_FAIL" since the last download start
 };
 
 }  // namespace stbup

@@ -1,35 +1,80 @@
 #include "protocol/file_stream.h"
 
+#include <algorithm>
 #include <cerrno>
 
+#include "image/regular_file.h"
+#include "image/scramble_key.h"
 #include "seams/errors.h"
 
 namespace stbup {
 
-void FileStream::OpenRead(const std::string& path, std::int64_t offset) {
+void FileStream::OpenRead(const std::string& path, std::int64_t offset,
+                          const ImageFileIdentity& loaded) {
   Close();
-  errno = 0;
-  std::FILE* file = std::fopen(path.c_str(), "rb");
-  if (file == nullptr) throw EFileError::CannotOpen(path, errno);
-  file_.reset(file);
-  if (offset > 0 && fseeko(file, static_cast<off_t>(offset), SEEK_SET) != 0) {
+  // Never waits for a FIFO's writer; a folder or a device is refused.
+  const int fd = OpenRegularFile(path);
+  if (fd < 0) {
     const int error = errno;
-    Close();
+    if (error == EISDIR) throw EFileError::NotTheLoadedFile(path, "Is a directory");
+    if (error == EINVAL) throw EFileError::NotTheLoadedFile(path, "Not a regular file");
     throw EFileError::CannotOpen(path, error);
   }
+  const ImageFileIdentity found = IdentityOf(fd);
+  if (loaded.size >= 0 && !(found == loaded)) {
+    CloseFile(fd);
+    throw EFileError::NotTheLoadedFile(path, "The file has changed since it was loaded");
+  }
+  fd_ = fd;
+  path_ = path;
+  offset_ = offset;
+  identity_ = found;
 }
 
-void FileStream::Create(const std::string& path) {
+int FileStream::CreateNew(const std::string& path) {
   Close();
-  errno = 0;
-  std::FILE* file = std::fopen(path.c_str(), "wb");
-  if (file == nullptr) throw EFileError::CannotCreate(path, errno);
-  file_.reset(file);
+  const int fd = CreateNewFile(path);
+  if (fd < 0) return errno;
+  fd_ = fd;
+  path_ = path;
+  offset_ = 0;
+  identity_ = {};
+  return 0;
 }
 
-int FileStream::Read(std::uint8_t* data, int count) {
-  if (!file_ || count <= 0) return 0;
-  return static_cast<int>(std::fread(data, 1, static_cast<std::size_t>(count), file_.get()));
+void FileStream::Close() {
+  if (fd_ >= 0) CloseFile(fd_);
+  fd_ = -1;
+}
+
+std::int64_t FileStream::PayloadBytes() const {
+  return std::max<std::int64_t>(0, identity_.size - offset_);
+}
+
+int FileStream::ReadSlice(std::int64_t index, std::uint8_t* data) {
+  if (fd_ < 0 || index < 0) return 0;
+  const std::int64_t at = index * kBlockSize;
+  const auto expected =
+      static_cast<int>(std::clamp<std::int64_t>(PayloadBytes() - at, 0, kBlockSize));
+  int got = 0;
+  while (got < expected) {
+    const long n =
+        ReadFileAt(fd_, data + got, static_cast<std::size_t>(expected - got), offset_ + at + got);
+    if (n < 0) {
+      const int error = errno;
+      Close();
+      throw EFileError::CannotRead(path_, error);
+    }
+    if (n == 0) break;
+    got += static_cast<int>(n);
+  }
+  // Truncated, rewritten or appended to since it was checked: what was read
+  // may be neither the old file nor the new one.
+  if (got < expected || !(IdentityOf(fd_) == identity_)) {
+    Close();
+    throw EFileError::NotTheLoadedFile(path_, "The file has changed since it was loaded");
+  }
+  return got;
 }
 
 }  // namespace stbup

@@ -1,30 +1,45 @@
 #pragma once
 
 #include <cstdint>
-#include <cstdio>
-#include <memory>
 #include <string>
+
+#include "image/image_info.h"
 
 namespace stbup {
 
 // A plain file held open across messages: the download source and the
-// database upload file. Open failures raise the system's file errors.
+// database upload file. Failures raise the system's file errors.
 class FileStream {
  public:
-  // Read-only, positioned at offset; EFileError::CannotOpen on failure.
-  void OpenRead(const std::string& path, std::int64_t offset);
-  // Created empty (an existing file is emptied); EFileError::CannotCreate.
-  void Create(const std::string& path);
-  void Close() { file_.reset(); }
-  bool IsOpen() const { return file_ != nullptr; }
-  // Up to count bytes; 0 at the end, on a read error or when closed.
-  int Read(std::uint8_t* data, int count);
+  FileStream() = default;
+  ~FileStream() { Close(); }
+  FileStream(const FileStream&) = delete;
+  FileStream& operator=(const FileStream&) = delete;
+
+  // The download source: the regular file a load checked, payload at offset.
+  // Never blocks (a FIFO put in its place fails at once); a file that is not
+  // the one loaded (another file, or this one since changed) fails with
+  // EFileError::CannotOpen. An unknown identity (size -1) is taken as found.
+  void OpenRead(const std::string& path, std::int64_t offset, const ImageFileIdentity& loaded);
+  // A new file that did not exist (never emptied, never through a link).
+  // Returns 0, or the error code (EEXIST when the name is taken).
+  int CreateNew(const std::string& path);
+  void Close();
+  bool IsOpen() const { return fd_ >= 0; }
+
+  // Slice `index` (1024 bytes from offset + index * 1024) into data; returns
+  // the bytes the file holds there, 0 beyond its end. A short read before the
+  // end the file had when opened, a read error, or any change of the file
+  // since it was opened raises EFileError and closes the stream.
+  int ReadSlice(std::int64_t index, std::uint8_t* data);
+  // Payload bytes the file holds (its size at opening minus the offset).
+  std::int64_t PayloadBytes() const;
 
  private:
-  struct Closer {
-    void operator()(std::FILE* file) const { std::fclose(file); }
-  };
-  std::unique_ptr<std::FILE, Closer> file_;
+  int fd_ = -1;
+  std::string path_;
+  std::int64_t offset_ = 0;
+  ImageFileIdentity identity_;
 };
 
 }  // namespace stbup

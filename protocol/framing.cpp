@@ -1,3 +1,5 @@
+#include <exception>
+
 #include "protocol/engine.h"
 
 namespace stbup {
@@ -9,7 +11,9 @@ constexpr std::string_view kFlashInfoCommand = "FLASH_INFO";
 }  // namespace
 
 // VaComm1RxChar: the mode is tested byte by byte, so bytes that follow
-// "BL_FLASH_INFO" in the same chunk already belong to the record.
+// "BL_FLASH_INFO" in the same chunk already belong to the record. A line
+// whose handler fails is reported and the rest of the chunk is still framed
+// and handled: one failing line never swallows the lines that came with it.
 void Engine::Receive(std::string_view chunk) {
   for (const char byte : chunk) {
     if (state_.CollectingFlashInfo) {
@@ -22,15 +26,24 @@ void Engine::Receive(std::string_view chunk) {
         state_.CollectingFlashInfo = false;
         state_.LineText.clear();
         // The record's handler takes no argument.
-        HandleMessage(Message{kFlashInfoCommand, {}, {}});
+        Guarded([&] { HandleMessage(Message{kFlashInfoCommand, {}, {}}); });
       }
     } else if (byte == kLineFeed) {
-      DispatchLine();
+      Guarded([&] { DispatchLine(); });
     } else if (byte == kCarriageReturn) {
       // dropped
     } else if (state_.LineText.size() < ExchangeState::kMaxLineText) {
       state_.LineText.push_back(byte);
     }
+  }
+}
+
+template <typename Step>
+void Engine::Guarded(Step&& step) {
+  try {
+    step();
+  } catch (const std::exception& error) {
+    view_.ReportError(error.what());
   }
 }
 

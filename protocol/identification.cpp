@@ -44,6 +44,7 @@ std::array<std::int32_t, 3> ReadTriple(std::string_view a, std::string_view b, s
 }  // namespace
 
 void Engine::FlashWriteError(const Message& message) {
+  state_.FlashWriteFailed = true;  // the run can no longer end in a verified success
   std::string line = "FLASH_WRITE_ERROR";
   line.append(message.Argument);
   Memo(line);

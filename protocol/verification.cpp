@@ -1,9 +1,12 @@
+#include <algorithm>
+
 #include "protocol/engine.h"
 #include "seams/errors.h"
 
 namespace stbup {
 
 void Engine::RequestTotalCrc(const Message&) {
+  if (WholeRegionDownloaded()) state_.TotalChecksumAnswered = true;
   const char sum = static_cast<char>(state_.TotalChecksum);
   Reply(std::string_view(&sum, 1));
 }
@@ -13,7 +16,10 @@ void Engine::DownSuccess(const Message&) {
   Memo("DownLoad Success");
 }
 
-void Engine::ResponseDownloadFail(const Message&) { Memo("DownLoad Failed"); }
+void Engine::ResponseDownloadFail(const Message&) {
+  Memo("DownLoad Failed");
+  state_.DownloadFailed = true;
+}
 
 void Engine::RamCrcSuccess(const Message&) {
   Memo("DownLoad CRC Check OK");
@@ -45,19 +51,22 @@ void Engine::FlashWrite(const Message&) {
 // One step is 4096 bytes, four 1024-byte units; the bar shows the share
 // written before it.
 void Engine::FlashWrite4096(const Message&) {
-  if (image_.BlockCount != 0) {
-    const double percent = state_.ProgressCounter / image_.BlockCount * 100;
+  // However many steps the box reports, the bar stays within 0 to 100.
+  if (image_.BlockCount > 0) {
+    const double percent = std::clamp(state_.ProgressCounter / image_.BlockCount * 100, 0.0, 100.0);
     view_.SetProgress(ProgressBar::kPb2, static_cast<int>(RoundHalfEven(percent)));
   }
   state_.ProgressCounter += 4;
 }
 
 void Engine::FlashCrcSuccess(const Message&) {
+  state_.FlashCheckPassed = true;
   Memo("Flash CRC Check OK");
   view_.SetLogo("Upgrade End!", colours::kWhite, colours::kBlue);
 }
 
 void Engine::BadFlashCrc(const Message&) {
+  state_.FlashCrcBad = true;
   Memo("Flash CRC Check BAD !!!");
   Memo("Please check target.");
 }
@@ -68,17 +77,35 @@ void Engine::LogPortOff(const std::string& device) {
   Memo("  ");
 }
 
+std::vector<std::string> Engine::MissingForSuccess() const {
+  std::vector<std::string> missing;
+  if (state_.FlashWriteFailed) missing.emplace_back("flash-write error");
+  if (state_.FlashCrcBad) missing.emplace_back("bad flash CRC");
+  if (!WholeRegionDownloaded()) missing.emplace_back("no whole download");
+  if (!state_.TotalChecksumAnswered) missing.emplace_back("total checksum not asked");
+  if (!state_.FlashCheckPassed) missing.emplace_back("no successful flash check");
+  return missing;
+}
+
 // The port stays open: the restarting box's "NO_ACKNOWLEDGE with PC." is
 // still handled.
 void Engine::UpgradeSuccess(const Message&) {
+  // Judged before EndRun clears the run's record.
+  const std::vector<std::string> missing = MissingForSuccess();
+  success_failures_.clear();
+  for (const std::string& reason : missing) {
+    if (!success_failures_.empty()) success_failures_ += ", ";
+    success_failures_ += reason;
+  }
   view_.SetProgress(ProgressBar::kPb2, 100);
   Memo("Upgrade End");
+  if (!missing.empty()) Memo(">> The box reported success after a failure: " + success_failures_);
   view_.Beep();
   LogPortOff(link_.DeviceName());
   state_.SourceStream.Close();
   EndRun();
   view_.ShowConnect(true, "Disconnected");
-  Notify(RunEvent::kUpgradeSuccess);
+  Notify(missing.empty() ? RunEvent::kUpgradeSuccess : RunEvent::kSuccessAfterFailure);
 }
 
 void Engine::NormalStart(const Message&) {

@@ -14,11 +14,22 @@ EConvertError EConvertError::NotAnInteger(std::string_view text) {
 }
 
 EFileError EFileError::CannotOpen(std::string_view path, int error_code) {
-  return EFileError("Cannot open file \"" + std::string(path) + "\". " + SysErrorMessage(error_code));
+  return EFileError("Cannot open file \"" + std::string(path) + "\". " +
+                    SysErrorMessage(error_code));
 }
 
 EFileError EFileError::CannotCreate(std::string_view path, int error_code) {
-  return EFileError("Cannot create file \"" + std::string(path) + "\". " + SysErrorMessage(error_code));
+  return EFileError("Cannot create file \"" + std::string(path) + "\". " +
+                    SysErrorMessage(error_code));
+}
+
+EFileError EFileError::CannotRead(std::string_view path, int error_code) {
+  return EFileError("Cannot read file \"" + std::string(path) + "\". " +
+                    SysErrorMessage(error_code));
+}
+
+EFileError EFileError::NotTheLoadedFile(std::string_view path, std::string_view reason) {
+  return EFileError("Cannot open file \"" + std::string(path) + "\". " + std::string(reason));
 }
 
 std::string SysErrorMessage(int error_code) {
@@ -34,7 +45,7 @@ std::string SysErrorMessage(int error_code) {
 
 int StrToInt(std::string_view text) {
   std::size_t pos = 0;
-  while (pos < text.size() && (text[pos] == ' ' || text[pos] == '\t')) ++pos;
+  while (pos < text.size() && text[pos] == ' ') ++pos;  // blanks only, no tabs
   std::string_view digits = text.substr(pos);
   bool negative = false;
   if (!digits.empty() && (digits.front() == '+' || digits.front() == '-')) {

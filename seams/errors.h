@@ -22,6 +22,11 @@ class EFileError : public std::runtime_error {
   using std::runtime_error::runtime_error;
   static EFileError CannotOpen(std::string_view path, int error_code);
   static EFileError CannotCreate(std::string_view path, int error_code);
+  // "Cannot read file "%s". %s"
+  static EFileError CannotRead(std::string_view path, int error_code);
+  // "Cannot open file "%s". %s" with a reason of the tool's own: a download
+  // source that is not, or no longer, the file that was loaded.
+  static EFileError NotTheLoadedFile(std::string_view path, std::string_view reason);
 };
 
 // The platform's text for an error code as the framework shows it: trailing

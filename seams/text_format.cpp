@@ -12,7 +12,14 @@ std::string FormatVersionTriple(const std::array<std::int32_t, 3>& version) {
 }
 
 std::uint32_t ReadHexField(std::string_view text) {
-  if (text.empty() || text.size() > 8) return 0;
+  if (text.empty()) return 0;
+  // Leading zeros do not count towards the 32 bits: "0000000001" is 1.
+  std::size_t significant = text.find_first_not_of('0');
+  if (significant == std::string_view::npos) significant = text.size();
+  if (text.size() - significant > 8) {
+    // Too many digits for 32 bits, unless some are not digits at all (0 either way).
+    return 0;
+  }
   std::uint32_t value = 0;
   for (const char c : text) {
     std::uint32_t digit;

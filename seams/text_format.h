@@ -11,8 +11,8 @@ namespace stbup {
 // upper-case digits, at least two each (01.0A.33).
 std::string FormatVersionTriple(const std::array<std::int32_t, 3>& version);
 
-// A hexadecimal field of the box: either letter case, empty or invalid gives 0,
-// as does a value beyond 32 bits.
+// A hexadecimal field of the box: either letter case, any number of leading
+// zeros; empty or invalid gives 0, as does a value beyond 32 bits.
 std::uint32_t ReadHexField(std::string_view text);
 
 // "%4.4d": at least four digits, zero-padded (768 -> "0768").

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <grp.h>
+#include <pwd.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -19,6 +20,11 @@ namespace fs = std::filesystem;
 std::string GroupName(gid_t gid) {
   if (const group* entry = ::getgrgid(gid)) return entry->gr_name;
   return std::to_string(gid);
+}
+
+std::string UserName(uid_t uid) {
+  if (const passwd* entry = ::getpwuid(uid)) return entry->pw_name;
+  return std::to_string(uid);
 }
 
 std::string ProcessName(const fs::path& process_dir) {
@@ -56,17 +62,35 @@ std::string DiagnosePort(const std::string& device_path, const fs::path& proc_ro
   int fd = ::open(device_path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) {
     int open_error = errno;
-    if (open_error == ENOENT || open_error == ENXIO || open_error == ENODEV) {
+    if (open_error == ENXIO && device_path == "/dev/tty") {
+      return "/dev/tty stands for this process's controlling terminal, and it has none: give "
+             "the serial device's own path (stbup ports lists the serial devices found)";
+    }
+    if (open_error == ENOENT) {
       return device_path +
              " does not exist: check the cable or adapter and the port chosen (the "
              "window's port list and `stbup ports` show the serial devices found)";
+    }
+    if (open_error == ENXIO || open_error == ENODEV) {
+      return device_path +
+             " exists but no device answers behind it: check the cable or adapter "
+             "(stbup ports lists the serial devices found)";
     }
     if (open_error == EACCES || open_error == EPERM) {
       struct stat info {};
       if (::stat(device_path.c_str(), &info) == 0) {
         std::string group = GroupName(info.st_gid);
-        return "permission denied on " + device_path + ": it belongs to the group " + group +
-               "; add yourself to it (sudo adduser $USER " + group + ") and log in again";
+        const bool group_may_use = (info.st_mode & S_IRGRP) != 0 && (info.st_mode & S_IWGRP) != 0;
+        // Joining root's group would be bad advice, and joining a group that
+        // may not read and write the device would not help.
+        if (info.st_gid != 0 && group_may_use) {
+          return "permission denied on " + device_path + ": it belongs to the group " + group +
+                 "; add yourself to it (sudo adduser $USER " + group + ") and log in again";
+        }
+        return "permission denied on " + device_path + " (owner " + UserName(info.st_uid) +
+               ", group " + group +
+               "): ask an administrator to give you access to it, e.g. "
+               "with a udev rule for the group dialout";
       }
       return "permission denied on " + device_path;
     }
@@ -76,9 +100,21 @@ std::string DiagnosePort(const std::string& device_path, const fs::path& proc_ro
     }
     return device_path + ": " + std::strerror(open_error);
   }
+  struct stat info {};
+  const bool character_device = ::fstat(fd, &info) == 0 && S_ISCHR(info.st_mode);
+  const bool terminal = ::isatty(fd) == 1;
   int lock = ::flock(fd, LOCK_EX | LOCK_NB);
   int lock_error = errno;
   ::close(fd);
+  if (!character_device || !terminal) {
+    const char* kind = S_ISREG(info.st_mode)    ? "a regular file"
+                       : S_ISDIR(info.st_mode)  ? "a folder"
+                       : S_ISFIFO(info.st_mode) ? "a FIFO"
+                       : S_ISSOCK(info.st_mode) ? "a socket"
+                                                : "a device that is no terminal";
+    return device_path + " is not a serial device (" + kind +
+           "): give the serial device's path (stbup ports lists the serial devices found)";
+  }
   if (lock != 0 && lock_error == EWOULDBLOCK) {
     std::string holders = FindHolders(device_path, proc_root);
     return device_path + " is in use by another program" + (holders.empty() ? "" : ": " + holders);

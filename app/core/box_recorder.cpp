@@ -127,6 +127,7 @@ void BoxRecorder::Observe(RunEvent event) {
       identified_ = true;
       break;
     case RunEvent::kUpgradeSuccess:
+    case RunEvent::kSuccessAfterFailure:
     case RunEvent::kNormalStart:
       break;
   }
@@ -196,6 +197,8 @@ std::optional<Verdict> WindowVerdictOf(RunEvent event, bool box_in_progress) {
       return Verdict::kRefused;
     case RunEvent::kUpgradeSuccess:
       return Verdict::kUpgraded;
+    case RunEvent::kSuccessAfterFailure:
+      return Verdict::kSuccessAfterFailure;
     case RunEvent::kNormalStart:
       // A box restarting after its verdict is no news.
       if (box_in_progress) return Verdict::kRestarted;

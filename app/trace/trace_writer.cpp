@@ -1,6 +1,8 @@
 #include "app/trace/trace_writer.h"
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 
 namespace stbup {
 namespace {
@@ -70,8 +72,21 @@ std::string TraceWriter::Quote(std::string_view bytes) {
 void TraceWriter::Record(std::string_view body) {
   char time[32];
   std::snprintf(time, sizeof time, "%.1f", clock_());
+  if (write_failed_) return;
+  errno = 0;
   out_ << "{\"t\":" << time << ',' << body << "}\n";
   out_.flush();
+  if (!out_) {
+    write_failed_ = true;
+    const int error = errno;
+    if (on_write_failure_) {
+      on_write_failure_(error != 0 ? std::strerror(error) : "write failed");
+    }
+  }
+}
+
+void TraceWriter::RunEnded(int status, std::string_view meaning) {
+  Record("\"exit\":{\"status\":" + std::to_string(status) + ",\"meaning\":" + Quote(meaning) + "}");
 }
 
 void TraceWriter::AddMemoLine(std::string_view line) { Record("\"memo\":" + Quote(line)); }

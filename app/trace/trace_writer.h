@@ -42,6 +42,17 @@ class TraceWriter : public View {
   void Timer1Changed(int interval) override;
   void PortChanged(bool open, std::string_view device) override;
 
+  // How the run ended, as the command line's exit status and its meaning:
+  // {"t":T,"exit":{"status":9,"meaning":"the box reported success after a failure"}}
+  void RunEnded(int status, std::string_view meaning);
+
+  // Called once, with the system's reason, when a record could not be
+  // written whole (a full disk, /dev/full); the trace is incomplete from then on.
+  void SetWriteFailureHandler(std::function<void(std::string_view reason)> handler) {
+    on_write_failure_ = std::move(handler);
+  }
+  bool WriteFailed() const { return write_failed_; }
+
   // A JSON string literal of a byte string, quotes included.
   static std::string Quote(std::string_view bytes);
 
@@ -56,6 +67,8 @@ class TraceWriter : public View {
   Colour logo_text_ = colours::kButtonHighlight;
   Colour logo_background_ = colours::kGrey;
   std::map<Edit, std::string> edits_;
+  std::function<void(std::string_view)> on_write_failure_;
+  bool write_failed_ = false;
 };
 
 // Forwards everything to the front end's own view and to a trace; what is

@@ -118,6 +118,7 @@ TEST_F(MkimageTest, BadOptionsAreUsageErrors) {
       {{"--format", "new", "--wildcard", "both"}, "stbup: --wildcard must be model or hardware\n"},
       {{"--format", "new", "--code", "1", "--wildcard", "model"},
        "stbup: --code and --wildcard exclude each other\n"},
+      {{"--start-block", "-16"}, "stbup: the start block must not be negative\n"},
   };
   for (const auto& [options, message] : cases) {
     std::vector<std::string> args = {"mkimage"};
@@ -131,6 +132,9 @@ TEST_F(MkimageTest, BadOptionsAreUsageErrors) {
   EXPECT_EQ(Stbup({"mkimage", dir_.PathOf("missing"), output}).status, 2);
   EXPECT_EQ(Stbup({"mkimage", payload_}).status, 2);
   EXPECT_EQ(Stbup({"mkimage", "--start-block", "ten", payload_, output}).status, 2);
+  const Result empty = Stbup({"mkimage", dir_.WriteFile("empty.raw", ""), output});
+  EXPECT_EQ(empty.status, 2);
+  EXPECT_EQ(empty.err, "stbup: the payload is empty\n");
   std::ifstream none(output);
   EXPECT_FALSE(none.good());
 }

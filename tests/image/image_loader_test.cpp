@@ -2,11 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "image/check_code.h"
+#include "image/image_parser.h"
 #include "image/image_reader.h"
 #include "image/image_writer.h"
 #include "seams/errors.h"
@@ -72,8 +74,9 @@ TEST_F(LoadImageTest, GeometryExamples) {
     std::int32_t padded;
     std::int32_t blocks;
   };
-  for (const Case& c : {Case{'C', 4097, 5120, 8}, Case{'C', 4096, 4096, 4}, Case{'C', 0, 0, 0},
-                        Case{'S', 70'000, 1024, 4}, Case{'S', 0, 1024, 4}}) {
+  // An empty payload is refused (HeadersThatCannotDescribeAPayloadAreRefused).
+  for (const Case& c : {Case{'C', 4097, 5120, 8}, Case{'C', 4096, 4096, 4}, Case{'C', 1, 1024, 4},
+                        Case{'S', 70'000, 1024, 4}, Case{'S', 1, 1024, 4}}) {
     ImageSpec recipe = Firmware();
     recipe.type_letter = c.type;
     ASSERT_TRUE(Load(Write(recipe, c.payload)));
@@ -135,7 +138,9 @@ TEST_F(LoadImageTest, RefusedFilesKeepStartBlockSizesAndFlags) {
     EXPECT_EQ(info_.BlockCount, before.BlockCount);
     EXPECT_EQ(info_.SignatureEnabled, 1);
     EXPECT_EQ(info_.ScrambleEnabled, 1);
-    EXPECT_EQ(info_.ModelCheckWaived, 1);
+    // Nothing is loaded, so nothing of the last image is waived.
+    EXPECT_EQ(info_.ModelCheckWaived, 0);
+    EXPECT_EQ(info_.SourceIdentity.size, -1);
   }
 }
 
@@ -184,11 +189,16 @@ TEST_F(LoadImageTest, LoadSequencesKeepOrClearFlags) {
   EXPECT_EQ(info_.SignatureEnabled, 0);
   EXPECT_EQ(info_.ScrambleEnabled, 0);
 
+  // Each load sets both waivers from its own image.
   ASSERT_TRUE(Load(Write(model_wildcard, 10)));
+  EXPECT_EQ(info_.ModelCheckWaived, 1);
+  EXPECT_EQ(info_.HardwareCheckWaived, 0);
   ASSERT_TRUE(Load(Write(hardware_wildcard, 10)));
-  ASSERT_TRUE(Load(Write(Firmware(), 10)));
-  EXPECT_EQ(info_.ModelCheckWaived, 1);  // only the protocol clears the waivers
+  EXPECT_EQ(info_.ModelCheckWaived, 0);
   EXPECT_EQ(info_.HardwareCheckWaived, 1);
+  ASSERT_TRUE(Load(Write(Firmware(), 10)));
+  EXPECT_EQ(info_.ModelCheckWaived, 0);
+  EXPECT_EQ(info_.HardwareCheckWaived, 0);
 
   ASSERT_TRUE(Load(Write(scrambled, 10)));
   view_.ClearEvents();
@@ -210,6 +220,41 @@ TEST_F(LoadImageTest, LoadSequencesKeepOrClearFlags) {
   ASSERT_TRUE(Load(Write(Firmware(), 20)));
   EXPECT_EQ(info_.PayloadSize, 20);
   EXPECT_EQ(info_.PayloadBytesRead, 0);
+}
+
+TEST_F(LoadImageTest, HeadersThatCannotDescribeAPayloadAreRefused) {
+  struct Case {
+    std::string name;
+    std::string bytes;
+    std::int64_t size;  // -1: the bytes' own
+    std::string reason;
+  };
+  const std::string header = "TAVO000000010AFF020033" + std::string("0000000016") + "C";
+  const std::vector<Case> cases = {
+      {"cut after the type letter", header, -1, ">> the file ends inside its header"},
+      {"no payload", header + "ABCx", -1, ">> the image has no payload"},
+      {"negative start block",
+       "TAVO000000010AFF020033" + std::string("-000000016") + "CABCx" + std::string(100, 'p'), -1,
+       ">> the start block is negative"},
+      {"beyond 32 bits", header + "ABCx" + std::string(100, 'p'),
+       static_cast<std::int64_t>(header.size()) + 4 + kMaxPayloadSize + 1,
+       ">> the payload is larger than any flash"},
+      {"background without a payload", "TIFRAME\0\0", 9, ">> the image has no payload"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ASSERT_TRUE(Load(Write(Firmware(), 5000)));
+    view_.ClearEvents();
+    std::string path = dir_.WriteFile("bad.bin", c.bytes);
+    if (c.size >= 0) {
+      std::filesystem::resize_file(path, static_cast<std::uintmax_t>(c.size));
+    }
+    EXPECT_FALSE(Load(path));
+    const auto memo = view_.EventsOf("memo");
+    EXPECT_EQ(memo, (std::vector<std::string>{"This File is not appropriate Image!", c.reason}));
+    EXPECT_EQ(info_.ImageFileName, "");
+    EXPECT_EQ(info_.TypeName, "NONE");
+  }
 }
 
 TEST_F(LoadImageTest, BackgroundImages) {

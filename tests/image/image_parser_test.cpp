@@ -99,13 +99,20 @@ TEST(ParseImageTest, StartBlockIsStrict) {
     std::string field;
     std::optional<std::int32_t> expected;
   };
-  for (const Case& c : {Case{"0000000016", 16}, Case{"        16", 16}, Case{"-000000005", -5},
+  // Leading blanks and zeros only: a tab is no blank.
+  for (const Case& c : {Case{"0000000016", 16}, Case{"        16", 16}, Case{"+000000005", 5},
                         Case{"16        ", std::nullopt}, Case{"00000001a6", std::nullopt},
-                        Case{"          ", std::nullopt}, Case{"9999999999", std::nullopt}}) {
-    const ParsedImage image = Parse(Header("Mx", 'C', c.field));
+                        Case{"          ", std::nullopt}, Case{"9999999999", std::nullopt},
+                        Case{"\t000000016", std::nullopt}, Case{" \t00000016", std::nullopt}}) {
+    const ParsedImage image = Parse(Header("Mx", 'C', c.field) + "payload");
     EXPECT_EQ(image.StartBlock, c.expected) << c.field;
     EXPECT_EQ(image.start_block_text, c.field);
+    EXPECT_EQ(image.format, ImageFormat::kFirmware) << c.field;
   }
+  // A negative start block names no block of any flash: refused.
+  const ParsedImage negative = Parse(Header("Mx", 'C', "-000000016") + "payload");
+  EXPECT_EQ(negative.format, ImageFormat::kRefused);
+  EXPECT_EQ(negative.refusal, "the start block is negative");
 }
 
 TEST(ParseImageTest, ZeroBytesInTheHeaderText) {
@@ -176,13 +183,33 @@ TEST(ParseImageTest, TerminatorSearch) {
   EXPECT_EQ(Parse(short_text).PayloadOffset, 37);
 }
 
-TEST(ParseImageTest, FileShorterThanItsHeader) {
-  const std::string bytes = Header("ABC");  // no terminator, nothing after
-  const ParsedImage image = Parse(bytes);
-  EXPECT_EQ(image.PayloadOffset, 135);
-  EXPECT_EQ(image.PayloadSize, static_cast<std::int32_t>(bytes.size()) - 135);
-  EXPECT_EQ(image.geometry.PaddedSize, 1024);
-  EXPECT_EQ(image.geometry.BlockCount, 4);
+TEST(ParseImageTest, HeadersWithoutAPayloadAreRefused) {
+  struct Case {
+    std::string name;
+    std::string bytes;
+    std::int64_t size;
+    std::string refusal;
+  };
+  const std::string cut = Header("");
+  const std::vector<Case> cases = {
+      {"no terminator, nothing after", Header("ABC"), -1, "the file ends inside its header"},
+      {"cut after the type letter", cut.substr(0, 33), -1, "the file ends inside its header"},
+      {"header only", Header("ABCx"), -1, "the image has no payload"},
+      {"TDBASE header only", Header("ABCx", 'S'), -1, "the image has no payload"},
+      {"beyond 32 bits", Header("Mx"), std::int64_t{3} << 31,
+       "the payload is larger than any flash"},
+      {"100 GB", Header("Mx"), std::int64_t{100} << 30, "the payload is larger than any flash"},
+      {"audio picture, header only", "TIFRAME\0\0", 9, "the image has no payload"},
+  };
+  for (const Case& c : cases) {
+    const ParsedImage image = Parse(c.bytes, c.size);
+    EXPECT_EQ(image.format, ImageFormat::kRefused) << c.name;
+    EXPECT_EQ(image.refusal, c.refusal) << c.name;
+  }
+  // The largest payload that still fits 32 bits is accepted.
+  const ParsedImage largest = Parse(Header("Mx"), 35 + kMaxPayloadSize);
+  EXPECT_EQ(largest.format, ImageFormat::kFirmware);
+  EXPECT_EQ(largest.PayloadSize, kMaxPayloadSize);
 }
 
 std::string NewArea(std::string_view model, std::string_view code, char flag,
@@ -291,8 +318,8 @@ TEST(ParseImageTest, TdbaseKeepsPayloadSize) {
   EXPECT_EQ(image.size_text, "  (4096 Bytes)");
 }
 
-TEST(ParseImageTest, HugeFileKeepsGeometryWithin32Bits) {
-  const ParsedImage image = Parse(Header("Mx"), std::int64_t{3} << 31);
+TEST(ParseImageTest, LargestPayloadKeepsGeometryWithin32Bits) {
+  const ParsedImage image = Parse(Header("Mx"), 35 + kMaxPayloadSize);
   EXPECT_EQ(image.PayloadSize, 0x7FFFF000);
   EXPECT_EQ(image.geometry.BlockCount, 0x1FFFFC);
   EXPECT_EQ(image.size_text, "  (2147479552 Bytes)");
@@ -303,15 +330,16 @@ TEST(ParseImageTest, Markers) {
     std::string bytes;
     ImageFormat format;
   };
+  // Each with a payload behind its header (HeadersWithoutAPayloadAreRefused).
   const std::vector<Case> cases = {
-      {Header("Mx"), ImageFormat::kFirmware},
+      {Header("Mx") + "p", ImageFormat::kFirmware},
       {"ZUB2LL" + Header("Mx"), ImageFormat::kRefused},
       {"ZUB2L", ImageFormat::kRefused},
       {"TAV", ImageFormat::kRefused},
       {"tavo" + Header("Mx").substr(4), ImageFormat::kRefused},
       {"", ImageFormat::kRefused},
       {std::string("\0TAVO", 5), ImageFormat::kRefused},
-      {"TIFRAME", ImageFormat::kAudioBackground},
+      {"TIFRAMEab", ImageFormat::kRefused},
       {"TIFRAMEabcdef", ImageFormat::kAudioBackground},
       {std::string("IFRAME\x01\x02P\0\0\x01", 12), ImageFormat::kRadioBackground},
       {std::string("IFRAME\x01\x02P\0\0\x00", 12), ImageFormat::kRadioBackground},

@@ -146,14 +146,16 @@ TEST(ImageWriterTest, ProblemsWithSpecsThatWouldNotLoadBack) {
        true},
       {"old model ending in 2", with([](ImageSpec& s) { s.model_name = "ab\x02"; }), true},
       {"start block too wide", with([](ImageSpec& s) { s.start_block = INT32_MIN; }), true},
-      {"negative start block", with([](ImageSpec& s) { s.start_block = -5; }), false},
+      // A negative start block loads as a refusal, so it is a problem too.
+      {"negative start block", with([](ImageSpec& s) { s.start_block = -5; }), true},
       {"code scrambling to x", with([](ImageSpec& s) {
          s.format = ImageFileFormat::kNew;
          s.check_code = "\xF0";  // 0xF0 + 136 = 0x78
        }),
        true},
   };
-  for (const Case& c : cases) EXPECT_EQ(ImageSpecProblem(c.recipe).has_value(), c.problem) << c.name;
+  for (const Case& c : cases)
+    EXPECT_EQ(ImageSpecProblem(c.recipe).has_value(), c.problem) << c.name;
 }
 
 TEST(ImageWriterTest, UncreatableFileRaisesTheSystemMessage) {

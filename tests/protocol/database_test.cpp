@@ -69,22 +69,50 @@ TEST_F(DatabaseTest, RequestLinesAreSeparateWrites) {
                                                             {K::kChar, "\n"}}));
   EXPECT_EQ(engine.State().UploadFileName, dir.PathOf("main.tdf"));
   EXPECT_TRUE(engine.State().UploadStream.IsOpen());
-  EXPECT_EQ(NewMemo(), Lines{});
+  EXPECT_EQ(NewMemo(), Lines{"-. Database request into " + dir.PathOf("main.tdf")});
 }
 
-TEST_F(DatabaseTest, UploadFileIsCreatedEmptyAndReplacedByASecondAck) {
+TEST_F(DatabaseTest, ASecondAckAsksAgainIntoTheSameFile) {
   image.ImageFileName = dir.PathOf("box.bin");
-  dir.WriteFile("box.tdf", "old contents");
   Line("ack");
   Line("ack");
   EXPECT_EQ(link.Wire(),
             "REQUEST_DOWNLOAD\nREQUEST_1024DOWN:0768\n"
             "REQUEST_DOWNLOAD\nREQUEST_1024DOWN:0768\n");
+  EXPECT_EQ(NewMemo(), (Lines{"-. Database request into " + dir.PathOf("box.tdf"),
+                              "-. Database request into " + dir.PathOf("box.tdf")}));
+  EXPECT_EQ(::access(dir.PathOf("box-2.tdf").c_str(), F_OK), -1);
   engine.CloseFiles();
   EXPECT_FALSE(engine.State().UploadStream.IsOpen());
-  std::ifstream file(dir.PathOf("box.tdf"), std::ios::binary | std::ios::ate);
-  ASSERT_TRUE(file.is_open());
-  EXPECT_EQ(file.tellg(), 0);
+}
+
+TEST_F(DatabaseTest, CheckOnlySendsAndCreatesNothing) {
+  image.ImageFileName = dir.PathOf("box.bin");
+  engine.SetCheckOnly(true);
+  Line("ack");
+  EXPECT_EQ(link.Wire(), "");
+  EXPECT_EQ(NewMemo(),
+            Lines{">> check-only: the box's database request (\"ack\") is not answered"});
+  EXPECT_EQ(::access(dir.PathOf("box.tdf").c_str(), F_OK), -1);
+  EXPECT_EQ(image.StartBlock, 16);
+}
+
+// The geometry answers after "ack" report the database region; a download
+// the box then starts is not sent there.
+TEST_F(DatabaseTest, TheImageNeverGoesIntoTheDatabaseRegion) {
+  UseImage(PatternPayload(3000), false, false);
+  engine.State().TargetFlashSize = 0;
+  Line("ack");
+  EXPECT_EQ(Line("REQUEST_START_BLOCK"), "0768");
+  EXPECT_EQ(Line("REQUEST_BLOCK"), "0192");
+  NewMemo();
+  Line("REQUEST_DOWNLOAD");
+  EXPECT_EQ(NewMemo(),
+            Lines{">> The box asks for a download into its database region: nothing is sent"});
+  EXPECT_EQ(Line("REQUEST_1024DOWN:0768"), "");
+  EXPECT_EQ(Line("REQUEST_1024DOWN"), "");
+  EXPECT_NE(view.logo, "Downloading...");
+  EXPECT_FALSE(engine.WholeRegionDownloaded());
 }
 
 TEST_F(DatabaseTest, NoImageNameUsesTheCurrentDirectory) {
@@ -100,14 +128,10 @@ TEST_F(DatabaseTest, NoImageNameUsesTheCurrentDirectory) {
 
 TEST_F(DatabaseTest, CreationFailureStopsBeforeTheBlockRequest) {
   image.ImageFileName = dir.PathOf("missing/folder/box.bin");
-  try {
-    Line("ack");
-    FAIL() << "no error";
-  } catch (const EFileError& error) {
-    EXPECT_EQ(std::string(error.what()), "Cannot create file \"" +
-                                             dir.PathOf("missing/folder/box.tdf") +
-                                             "\". No such file or directory");
-  }
+  Line("ack");
+  EXPECT_EQ(view.errors, (std::vector<std::string>{"Cannot create file \"" +
+                                                   dir.PathOf("missing/folder/box.tdf") +
+                                                   "\". No such file or directory"}));
   EXPECT_EQ(link.Wire(), "REQUEST_DOWNLOAD\n");
 }
 

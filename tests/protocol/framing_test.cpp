@@ -135,12 +135,30 @@ TEST_F(EngineTest, MegabyteWithoutLineFeedStaysBounded) {
   EXPECT_LE(engine.State().LineText.capacity(), 2 * ExchangeState::kMaxLineText);
 }
 
-TEST_F(EngineTest, HandlerErrorDoesNotGlueTheRestOfTheLine) {
-  image.ImageFileName = "/nonexistent/stbup/image.bin";
-  EXPECT_THROW(Feed("REQUEST_DOWNLOAD\nTargetInfo:lost\n"), EFileError);
-  EXPECT_TRUE(engine.State().LineText.empty());
-  Feed("TargetInfo:next\n");
-  EXPECT_EQ(NewMemo(), (Lines{"DownLoad Start", ":>next"}));
+// A failing line is reported and the rest of its chunk is still framed and
+// handled, in order, whole or split anyhow.
+TEST_F(EngineTest, AFailingLineDoesNotDropTheRestOfTheBatch) {
+  const std::string batch =
+      "REQUEST_DOWNLOAD\nTargetInfo:kept\nack\nTargetInfo:also kept\nREQUEST_START_BLOCK\n";
+  for (const std::size_t piece : {batch.size(), std::size_t{1}, std::size_t{7}}) {
+    SCOPED_TRACE(piece);
+    image.ImageFileName = "/nonexistent/stbup/image.bin";  // neither opens nor takes a .tdf
+    image.StartBlock = 16;
+    image.RegionIsDatabase = false;  // as the next load leaves it
+    engine.CloseFiles();
+    view.errors.clear();
+    NewMemo();
+    std::string wire;
+    for (std::size_t at = 0; at < batch.size(); at += piece) wire += Feed(batch.substr(at, piece));
+    EXPECT_EQ(NewMemo(), (Lines{"DownLoad Start", ":>kept", ":>also kept"}));
+    EXPECT_EQ(
+        view.errors,
+        (std::vector<std::string>{
+            "Cannot open file \"/nonexistent/stbup/image.bin\". No such file or directory",
+            "Cannot create file \"/nonexistent/stbup/image.tdf\". No such file or directory"}));
+    EXPECT_EQ(wire, "REQUEST_DOWNLOAD\n0768");
+    EXPECT_TRUE(engine.State().LineText.empty());
+  }
 }
 
 TEST_F(EngineTest, EndRunDropsHalfRecordAndHalfLine) {

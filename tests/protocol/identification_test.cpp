@@ -209,3 +209,23 @@ TEST_F(RequestVersionTest, CheckOnlyShowsAcceptanceButSendsNothing) {
 
 }  // namespace
 }  // namespace stbup
+
+namespace stbup {
+namespace {
+
+// Hexadecimal fields read as numbers however many leading zeros they carry;
+// beyond 32 bits, or not a number, they are 0.
+TEST_F(RequestVersionTest, HexadecimalFieldsTakeAnyNumberOfLeadingZeros) {
+  Line("REQUEST_VERSION:1,2,3,ST-210,0000000001,00000000000000000A,0,000000020,11,100000000");
+  const TargetInfo& target = engine.State().TargetInfo;
+  EXPECT_EQ(target.SoftwareVersion, (std::array<std::int32_t, 3>{1, 0x0A, 0}));
+  EXPECT_EQ(target.HardwareVersion, (std::array<std::int32_t, 3>{0x20, 0x11, 0}));
+  EXPECT_EQ(ReadHexField("0000000001"), 1u);
+  EXPECT_EQ(ReadHexField("00FFFFFFFF"), 0xFFFFFFFFu);
+  EXPECT_EQ(ReadHexField("100000000"), 0u);
+  EXPECT_EQ(ReadHexField("00000000000x"), 0u);
+  EXPECT_EQ(ReadHexField("0000000000"), 0u);
+}
+
+}  // namespace
+}  // namespace stbup

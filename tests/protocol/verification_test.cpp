@@ -117,6 +117,8 @@ TEST_F(VerificationTest, UpgradeSuccessEnding) {
   UseImage(PatternPayload(2048), false, false);
   Line("ACK");
   DownloadAll(4);
+  Line("REQUEST_TOTALCRC");
+  Line("FLASHCRC_SUCCESS");
   NewMemo();
   view.ClearEvents();
   Line("UPGRADE_SUCCESS");
@@ -132,6 +134,68 @@ TEST_F(VerificationTest, UpgradeSuccessEnding) {
   // The port stays open: a later line is still handled.
   Line("TargetInfo:after");
   EXPECT_EQ(view.memo.back(), ":>after");
+}
+
+// "UPGRADE_SUCCESS" counts only after a whole download from an intact
+// source, the total checksum and a successful flash check, with no flash-write
+// error and no bad flash CRC on the way.
+TEST_F(VerificationTest, SuccessAfterAFailureIsItsOwnEnding) {
+  struct Case {
+    std::string name;
+    std::vector<std::string> lines;  // after REQUEST_DOWNLOAD
+    std::string reasons;             // empty: a verified success
+  };
+  const std::vector<std::string> blocks = {"REQUEST_1024DOWN:0000", "1024DOWN_SUCCESS:0000",
+                                           "REQUEST_1024DOWN:0001", "1024DOWN_SUCCESS:0001",
+                                           "REQUEST_1024DOWN:0002", "1024DOWN_SUCCESS:0002",
+                                           "REQUEST_1024DOWN:0003", "1024DOWN_SUCCESS:0003"};
+  auto with = [&](std::vector<std::string> before, std::vector<std::string> after) {
+    std::vector<std::string> lines = std::move(before);
+    lines.insert(lines.end(), blocks.begin(), blocks.end());
+    lines.insert(lines.end(), after.begin(), after.end());
+    return lines;
+  };
+  const std::vector<Case> cases = {
+      {"clean run", with({}, {"REQUEST_TOTALCRC", "FLASH_WRITE", "FLASHCRC_SUCCESS"}), ""},
+      {"flash-write error",
+       with({}, {"REQUEST_TOTALCRC", "FLASH_WRITE_ERROR:3", "FLASHCRC_SUCCESS"}),
+       "flash-write error"},
+      {"bad flash CRC", with({}, {"REQUEST_TOTALCRC", "BAD CRC : Flash image !!"}),
+       "bad flash CRC, no successful flash check"},
+      {"no download at all",
+       {"REQUEST_TOTALCRC", "FLASHCRC_SUCCESS"},
+       "no whole download, total checksum not asked"},
+      {"half a download",
+       {"REQUEST_1024DOWN:0000", "1024DOWN_SUCCESS:0000", "REQUEST_TOTALCRC", "FLASHCRC_SUCCESS"},
+       "no whole download, total checksum not asked"},
+      {"download failed",
+       with({}, {"RESPONSE_DOWNLOAD_FAIL", "REQUEST_TOTALCRC", "FLASHCRC_SUCCESS"}),
+       "no whole download, total checksum not asked"},
+      {"no total checksum", with({}, {"FLASHCRC_SUCCESS"}), "total checksum not asked"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::vector<RunEvent> events;
+    engine.SetRunEventHandler([&](RunEvent event) { events.push_back(event); });
+    UseImage(PatternPayload(4096), false, false);
+    engine.ClearExchange();
+    if (c.name != "no download at all") Line("REQUEST_DOWNLOAD");
+    for (const std::string& line : c.lines) Line(line);
+    NewMemo();
+    Line("UPGRADE_SUCCESS");
+    if (c.reasons.empty()) {
+      EXPECT_EQ(events, std::vector<RunEvent>{RunEvent::kUpgradeSuccess});
+      EXPECT_EQ(NewMemo(),
+                (Lines{"Upgrade End", "", "COM1 Off !!! (\"Enter\" key to reconnect.)", "  "}));
+    } else {
+      EXPECT_EQ(events, std::vector<RunEvent>{RunEvent::kSuccessAfterFailure});
+      EXPECT_EQ(engine.SuccessFailures(), c.reasons);
+      const Lines memo = NewMemo();
+      ASSERT_GE(memo.size(), 2u);
+      EXPECT_EQ(memo[0], "Upgrade End");
+      EXPECT_EQ(memo[1], ">> The box reported success after a failure: " + c.reasons);
+    }
+  }
 }
 
 TEST_F(VerificationTest, NormalStartEndingDuringADownload) {

@@ -39,6 +39,8 @@ struct BadImage {
   // The error "stbup info" and "stbup upgrade" report; empty: the file was
   // refused, which the upgrade shows in its log only.
   std::string error;
+  // For a refused header of ours: the line the upgrade logs after the refusal.
+  std::string reason = {};
 };
 
 std::string Refused() { return "This File is not appropriate Image!"; }
@@ -61,6 +63,11 @@ const std::vector<BadImage>& Corpus() {
        NotAnInteger("9999999999")},
       {"HugeStartBlockWithoutTerminator", kHead + "2147483648C" + std::string(200, 'M'),
        NotAnInteger("2147483648")},
+      // Headers that cannot describe what would be sent.
+      {"CutAfterTypeLetter", kHead + "0000000016C", "", "the file ends inside its header"},
+      {"HeaderWithoutPayload", kHead + "0000000016CABCx", "", "the image has no payload"},
+      {"NegativeStartBlock", kHead + "-000000016CABCx" + std::string(3000, 'p'), "",
+       "the start block is negative"},
   };
   return corpus;
 }
@@ -97,7 +104,9 @@ TEST_P(BadImageTest, UpgradeLogsAndEndsWithStatus3WithoutOpeningThePort) {
   EXPECT_EQ(RunUpgrade(options, out, err), kExitImageNotAccepted);
   const std::string& error = GetParam().error;
   if (error.empty()) {
-    EXPECT_EQ(out.str(), "[ Upgrade mode. ]\n" + Refused() + "\n");
+    const std::string reason = GetParam().reason;
+    EXPECT_EQ(out.str(), "[ Upgrade mode. ]\n" + Refused() + "\n" +
+                             (reason.empty() ? "" : ">> " + reason + "\n"));
     EXPECT_EQ(err.str(), "");
   } else {
     // The announcement comes before the start block is read.
@@ -114,7 +123,8 @@ INSTANTIATE_TEST_SUITE_P(Corpus, BadImageTest, ::testing::ValuesIn(Corpus()),
                          });
 
 // Damage the system takes in its stride: bad hexadecimal pairs read as 0 and
-// a header without its terminator is 135 bytes long. Such files load.
+// a header without its terminator is 135 bytes long. Such files load, as
+// long as a payload follows the header.
 TEST(DamagedButAcceptedImageTest, InfoShowsWhatTheSystemMakesOfThem) {
   TempDir dir;
   struct Case {
@@ -125,7 +135,7 @@ TEST(DamagedButAcceptedImageTest, InfoShowsWhatTheSystemMakesOfThem) {
       {"TAVO000000zz02G30A0B0C0000000016CABCx1234", "Hardware:              00.02.00\n"},
       {"TAVO000000010203-A0B0C0000000016CABCx1234", "Software:              00.0B.0C\n"},
       {kHead + "0000000016C" + std::string(150, 'M'), "Payload offset:        135\n"},
-      {kHead + "0000000016C" + std::string(100, 'M'), "Padded size:           1024\n"},
+      {kHead + "0000000016C" + std::string(150, 'M'), "Padded size:           1024\n"},
   };
   for (const Case& c : cases) {
     const std::string path = dir.WriteFile("damaged.bin", c.bytes);
