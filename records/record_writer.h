@@ -35,6 +35,9 @@ class RecordWriter : public RecordSink {
 
   void Flush() override;
 
+  // Tries of a batch the file is too busy for, 50 ms apart.
+  static constexpr int kBusyAttempts = 100;
+
  private:
   struct Digest {
     std::uintmax_t size;
