@@ -112,21 +112,33 @@ int RunHistory(const HistoryOptions& options, CommandIo& io) {
     PrintError(io.err, "no records yet (" + path + ")");
     return kExitOk;
   }
-  std::vector<BoxRecord> records;
+  // JSON Lines and CSV go out record by record; the table needs them all to
+  // size its columns.
+  const bool table = !options.csv && !options.json &&
+                     options.out_is_terminal.value_or(::isatty(STDOUT_FILENO) == 1);
+  std::vector<BoxRecord> rows;
+  bool csv_header = false;  // once the file has been read, also with no record
+  const auto header = [&] {
+    if (options.csv && !csv_header) WriteRecordsCsvHeader(io.out);
+    csv_header = true;
+  };
   try {
-    records = ReadRecords(path, filter);
+    ReadRecords(path, filter, [&](const BoxRecord& record) {
+      if (table) {
+        rows.push_back(record);
+      } else if (options.csv) {
+        header();
+        WriteRecordCsvLine(record, io.out);
+      } else {
+        WriteRecordJsonLine(record, io.out);
+      }
+    });
   } catch (const RecordsError& error) {
     PrintError(io.err, std::string("records: ") + error.what());
     return kExitInternalError;
   }
-
-  if (options.csv) {
-    WriteRecordsCsv(records, io.out);
-  } else if (options.json || !options.out_is_terminal.value_or(::isatty(STDOUT_FILENO) == 1)) {
-    WriteRecordsJsonLines(records, io.out);
-  } else {
-    WriteRecordsTable(records, io.out);
-  }
+  header();
+  if (table) WriteRecordsTable(rows, io.out);
   return kExitOk;
 }
 

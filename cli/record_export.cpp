@@ -108,15 +108,17 @@ std::size_t Width(std::string_view text) {
 
 }  // namespace
 
-void WriteRecordsJsonLines(const std::vector<BoxRecord>& records, std::ostream& out) {
-  for (const BoxRecord& record : records) {
-    nlohmann::ordered_json line = nlohmann::ordered_json::object();
-    for (auto& [name, value] : Fields(record)) line[name] = std::move(value);
-    out << line.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace) << '\n';
-  }
+void WriteRecordJsonLine(const BoxRecord& record, std::ostream& out) {
+  nlohmann::ordered_json line = nlohmann::ordered_json::object();
+  for (auto& [name, value] : Fields(record)) line[name] = std::move(value);
+  out << line.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace) << '\n';
 }
 
-void WriteRecordsCsv(const std::vector<BoxRecord>& records, std::ostream& out) {
+void WriteRecordsJsonLines(const std::vector<BoxRecord>& records, std::ostream& out) {
+  for (const BoxRecord& record : records) WriteRecordJsonLine(record, out);
+}
+
+void WriteRecordsCsvHeader(std::ostream& out) {
   const BoxRecord blank;
   bool first = true;
   for (const Field& field : Fields(blank)) {
@@ -124,14 +126,20 @@ void WriteRecordsCsv(const std::vector<BoxRecord>& records, std::ostream& out) {
     first = false;
   }
   out << '\n';
-  for (const BoxRecord& record : records) {
-    first = true;
-    for (const Field& field : Fields(record)) {
-      out << (first ? "" : ",") << CsvField(field.second);
-      first = false;
-    }
-    out << '\n';
+}
+
+void WriteRecordCsvLine(const BoxRecord& record, std::ostream& out) {
+  bool first = true;
+  for (const Field& field : Fields(record)) {
+    out << (first ? "" : ",") << CsvField(field.second);
+    first = false;
   }
+  out << '\n';
+}
+
+void WriteRecordsCsv(const std::vector<BoxRecord>& records, std::ostream& out) {
+  WriteRecordsCsvHeader(out);
+  for (const BoxRecord& record : records) WriteRecordCsvLine(record, out);
 }
 
 void WriteRecordsTable(const std::vector<BoxRecord>& records, std::ostream& out) {

@@ -260,7 +260,13 @@ void RecordDatabase::Insert(const std::vector<BoxRecord>& records) {
 
 std::vector<BoxRecord> RecordDatabase::Query(const RecordFilter& filter) {
   std::vector<BoxRecord> records;
-  if (SchemaVersion() == 0) return records;  // a file no record has reached yet
+  Query(filter, [&records](const BoxRecord& record) { records.push_back(record); });
+  return records;
+}
+
+void RecordDatabase::Query(const RecordFilter& filter,
+                           const std::function<void(const BoxRecord&)>& each) {
+  if (SchemaVersion() == 0) return;  // a file no record has reached yet
   std::string sql = "SELECT " + std::string(kColumns) + " FROM box_records WHERE 1 = 1";
   std::vector<std::string> values;
   const auto where = [&](const std::optional<std::string>& value, std::string_view clause,
@@ -316,9 +322,8 @@ std::vector<BoxRecord> RecordDatabase::Query(const RecordFilter& filter) {
     r.verdict = *known;
     r.exit_status = static_cast<int>(query.Integer(i++));
     r.log_tail = query.Text(i++);
-    records.push_back(std::move(r));
+    each(r);
   }
-  return records;
 }
 
 }  // namespace stbup

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -37,6 +38,9 @@ class RecordDatabase {
 
   // All in one transaction: every record or none.
   void Insert(const std::vector<BoxRecord>& records);
+  // The matching records, oldest first, one at a time (a line's records can
+  // be many), or all at once.
+  void Query(const RecordFilter& filter, const std::function<void(const BoxRecord&)>& each);
   std::vector<BoxRecord> Query(const RecordFilter& filter);
   // The highest step applied; 0 for a file without the schema.
   int SchemaVersion();

@@ -1,5 +1,7 @@
 #include "records/record_writer.h"
 
+#include <chrono>
+
 #include "records/record_database.h"
 #include "records/sha256.h"
 #include "records/signal_free_thread.h"
@@ -60,15 +62,8 @@ void RecordWriter::Open() {
 }
 
 void RecordWriter::Loop() {
-  // Opening early finds a broken file before the first box ends; a failure
-  // here is tried again with the first batch.
-  try {
-    Open();
-  } catch (const RecordsError& error) {
-    Note(error.what());
-  } catch (const std::exception& error) {
-    Note(path_ + ": " + error.what());
-  }
+  // The file is opened with the first record, between boxes, not while the
+  // first exchange starts.
   std::unique_lock lock(mutex_);
   for (;;) {
     wake_.wait(lock, [this] { return stopping_ || !queue_.empty(); });
@@ -86,15 +81,29 @@ void RecordWriter::Loop() {
 
 void RecordWriter::Write(std::deque<BoxRecord>& batch) {
   for (BoxRecord& record : batch) DigestImage(record);
-  try {
-    if (!database_) Open();
-    database_->Insert(std::vector<BoxRecord>(batch.begin(), batch.end()));
-  } catch (const RecordsError& error) {
-    Note(error.what());
-    database_.reset();
-  } catch (const std::exception& error) {
-    Note(path_ + ": " + error.what());
-    database_.reset();
+  // Another writer can hold the file past SQLite's own wait in a few cases
+  // (two processes creating it at once, a checkpoint): such a batch is tried
+  // again for a while before it is given up.
+  for (int attempt = 0;; ++attempt) {
+    try {
+      if (!database_) Open();
+      database_->Insert(std::vector<BoxRecord>(batch.begin(), batch.end()));
+      return;
+    } catch (const RecordsError& error) {
+      database_.reset();
+      const std::string what = error.what();
+      const bool busy =
+          what.find("locked") != std::string::npos || what.find("busy") != std::string::npos;
+      if (!busy || attempt >= kBusyAttempts) {
+        Note(what);
+        return;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    } catch (const std::exception& error) {
+      Note(path_ + ": " + error.what());
+      database_.reset();
+      return;
+    }
   }
 }
 

@@ -18,8 +18,8 @@ namespace stbup {
 class RecordDatabase;
 
 // The sink of the records file: Append only queues, a thread of its own opens
-// the database, digests the image and writes, so a slow, locked or broken
-// file never holds up an exchange. The first failure is kept for the front
+// the database (with the first record), digests the image and writes, so a
+// slow, locked or broken file never holds up an exchange. The first failure is kept for the front
 // end to say once; records that could not be written are dropped, and the
 // next batch tries the file afresh.
 class RecordWriter : public RecordSink {
@@ -34,6 +34,9 @@ class RecordWriter : public RecordSink {
   std::optional<std::string> TakeProblem() override;
 
   void Flush() override;
+
+  // Tries of a batch the file is too busy for, 50 ms apart.
+  static constexpr int kBusyAttempts = 100;
 
  private:
   struct Digest {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <stdexcept>
@@ -38,8 +39,11 @@ struct RecordFilter {
   std::optional<Verdict> verdict;
 };
 
-// The records that match, oldest first. Throws RecordsError when the file
-// cannot be read (missing, not a database, a newer schema).
+// The records that match, oldest first, handed over one at a time. Throws
+// RecordsError when the file cannot be read (missing, not a database, a newer
+// schema).
+void ReadRecords(const std::string& path, const RecordFilter& filter,
+                 const std::function<void(const BoxRecord&)>& each);
 std::vector<BoxRecord> ReadRecords(const std::string& path, const RecordFilter& filter);
 
 }  // namespace stbup

@@ -8,6 +8,11 @@ std::string DefaultRecordsPath() { return {}; }
 
 std::unique_ptr<RecordSink> OpenRecordSink(const std::string&) { return nullptr; }
 
+void ReadRecords(const std::string&, const RecordFilter&,
+                 const std::function<void(const BoxRecord&)>&) {
+  throw RecordsError("this build keeps no records");
+}
+
 std::vector<BoxRecord> ReadRecords(const std::string&, const RecordFilter&) {
   throw RecordsError("this build keeps no records");
 }

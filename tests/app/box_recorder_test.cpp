@@ -157,6 +157,7 @@ TEST(BoxRecorderHelpersTest, UtcTextsAndTheWindowsVerdicts) {
       {RunEvent::kAccepted, true, std::nullopt},
       {RunEvent::kRefused, true, Verdict::kRefused},
       {RunEvent::kUpgradeSuccess, true, Verdict::kUpgraded},
+      {RunEvent::kSuccessAfterFailure, true, Verdict::kSuccessAfterFailure},
       {RunEvent::kNormalStart, true, Verdict::kRestarted},
       {RunEvent::kNormalStart, false, std::nullopt},  // after its verdict: no news
   };

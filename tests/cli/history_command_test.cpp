@@ -161,9 +161,15 @@ TEST_F(HistoryCommandTest, UsageErrorsAndAMissingFile) {
   EXPECT_FALSE(std::filesystem::exists(missing));  // reading creates nothing
 
   const std::string corrupt = dir.WriteFile("corrupt.sqlite3", std::string(4096, 'x'));
-  const Result broken = History({"--records", corrupt});
+  const Result broken = History({"--records", corrupt, "--csv"});
   EXPECT_EQ(broken.status, 1);
   EXPECT_EQ(broken.err.rfind("stbup: records: " + corrupt + ": ", 0), 0u) << broken.err;
+  EXPECT_EQ(broken.out, "");  // not even the header
+
+  // Nothing matches: JSON Lines says nothing, CSV its header alone.
+  EXPECT_EQ(History({"--records", path, "--port", "COM9"}).out, "");
+  EXPECT_EQ(History({"--records", path, "--port", "COM9", "--csv"}).out.rfind("record_id,", 0), 0u);
+  EXPECT_EQ(Lines(History({"--records", path, "--port", "COM9", "--csv"}).out).size(), 1u);
 }
 
 TEST_F(HistoryCommandTest, JsonLinesWhenNotATerminalATableOnOne) {
