@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <stdexcept>
+#include <string_view>
 #include <thread>
 
 namespace stbup {
@@ -64,10 +65,20 @@ TEST(WindowMainThreadQueue, CallsKeepRunningInsideAModalBox) {
   // modal loop is all that serves the queue meanwhile.
   static std::atomic<bool>* seen = nullptr;
   seen = &ran;
+  // The box is this thread's dialog window: it is pressed OK (a title search
+  // or WM_CLOSE does not always reach it under Wine), and again at every tick
+  // until the box is gone.
   const UINT_PTR timer = ::SetTimer(nullptr, 0, 20, [](HWND, UINT, UINT_PTR, DWORD) {
     if (!*seen) return;
-    HWND box = ::FindWindowW(nullptr, L"stbup modal test");
-    if (box != nullptr) ::PostMessageW(box, WM_CLOSE, 0, 0);
+    ::EnumThreadWindows(
+        ::GetCurrentThreadId(),
+        [](HWND window, LPARAM) -> BOOL {
+          wchar_t name[16] = {};
+          ::GetClassNameW(window, name, 16);
+          if (std::wstring_view(name) == L"#32770") ::PostMessageW(window, WM_COMMAND, IDOK, 0);
+          return TRUE;
+        },
+        0);
   });
   ::MessageBoxW(nullptr, L"waiting", L"stbup modal test", MB_OK);
   ::KillTimer(nullptr, timer);
