@@ -48,22 +48,6 @@ std::string_view VerdictName(CheckCodeVerdict verdict) {
   return "none";
 }
 
-// Header texts are single-byte strings: each byte becomes the code point of
-// the same value, so JSON shows 0x80-0xFF as \u0080-\u00ff.
-std::string ByteString(std::string_view bytes) {
-  std::string utf8;
-  for (const char c : bytes) {
-    const auto byte = static_cast<unsigned char>(c);
-    if (byte < 0x80) {
-      utf8 += c;
-    } else {
-      utf8 += static_cast<char>(0xC0 | (byte >> 6));
-      utf8 += static_cast<char>(0x80 | (byte & 0x3F));
-    }
-  }
-  return utf8;
-}
-
 // For a terminal: printable ASCII as itself, every other byte as \xNN.
 std::string Printable(std::string_view bytes) {
   std::string text;
@@ -100,15 +84,16 @@ int RunInfo(const InfoOptions& options, CommandIo& io) {
 
   if (options.json) {
     nlohmann::json json = {
-        {"file", ByteString(info.ImageFileName)},
+        // Header texts are single-byte strings: JSON shows 0x80-0xFF as \u0080-\u00ff.
+        {"file", BytesToUtf8(info.ImageFileName)},
         {"format", FormatName(parsed)},
-        {"model", ByteString(info.ModelName)},
+        {"model", BytesToUtf8(info.ModelName)},
         {"hardware", FormatVersionTriple(info.HardwareVersion)},
         {"hardware_version", Triple(info.HardwareVersion)},
         {"software", FormatVersionTriple(info.SoftwareVersion)},
         {"software_version", Triple(info.SoftwareVersion)},
         {"type", info.TypeName},
-        {"type_letter", ByteString(parsed.type_letter)},
+        {"type_letter", BytesToUtf8(parsed.type_letter)},
         {"start_block", info.StartBlock},
         {"check_code", VerdictName(parsed.verdict)},
         {"signature_enabled", info.SignatureEnabled},

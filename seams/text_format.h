@@ -18,4 +18,8 @@ std::uint32_t ReadHexField(std::string_view text);
 // "%4.4d": at least four digits, zero-padded (768 -> "0768").
 std::string FormatBlockNumber(std::int64_t value);
 
+// The system's single-byte texts as UTF-8, each byte read as Latin-1, for
+// files and records that must be valid UTF-8 whatever the box sent.
+std::string BytesToUtf8(std::string_view bytes);
+
 }  // namespace stbup

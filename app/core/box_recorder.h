@@ -10,6 +10,7 @@
 #include "app/core/record_sink.h"
 #include "protocol/engine.h"
 #include "seams/null_view.h"
+#include "seams/text_format.h"
 
 namespace stbup {
 
@@ -17,10 +18,6 @@ class MainWindow;
 
 // "2026-12-08T12:34:56.789Z": the records' form of a UTC time.
 std::string FormatUtcTimestamp(std::chrono::system_clock::time_point time);
-
-// A byte string as UTF-8, each byte the code point of the same value, so any
-// text from a box can be stored and exported.
-std::string BytesToUtf8(std::string_view bytes);
 
 // Builds one record per box of a window's runs and hands it to a sink. It
 // reads what the engine knows of the box and the loaded image; the front end
