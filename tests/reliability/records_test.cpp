@@ -165,6 +165,12 @@ INSTANTIATE_TEST_SUITE_P(
                       tool.timeout_seconds = 1;
                     },
                     kExitTimeout, Verdict::kTimeout, 'D', true, 0, true, "DownLoad Start"},
+        VerdictCase{"SuccessAfterAFlashWriteError",
+                    [](SimulatorOptions& sim, UpgradeOptions&) {
+                      sim.flash_write_error = "0003";  // the box says so, then success
+                    },
+                    kExitSuccessAfterFailure, Verdict::kSuccessAfterFailure, 'D', true, 0, true,
+                    "success after a failure"},
         VerdictCase{"CheckOnlyAccepted",
                     [](SimulatorOptions&, UpgradeOptions& tool) { tool.check_only = true; },
                     kExitOk, Verdict::kAccepted, 'D', false, 0, true, ""}),
@@ -270,7 +276,7 @@ TEST(BoxVerdictTest, EveryStatusHasItsVerdict) {
       {kExitNormalStart, false, Verdict::kRestarted},
       {kExitPortGone, false, Verdict::kPortGone},
       {kExitTimeout, false, Verdict::kTimeout},
-      {9, false, Verdict::kSuccessAfterFailure},
+      {kExitSuccessAfterFailure, false, Verdict::kSuccessAfterFailure},
       {kExitInterrupted, false, Verdict::kInterrupted},
       {kExitInternalError, false, Verdict::kFailed},
       {42, false, Verdict::kFailed},
