@@ -254,9 +254,12 @@ int BytesQueuedOut(TVaDeviceHandle device) {
   COMSTAT status{};
   if (!QueryComm(port, status)) return -1;
   std::lock_guard lock(port.write_mutex);
-  // A write still in flight has not left either.
-  const DWORD in_flight =
-      port.write_pending && !HasOverlappedIoCompleted(&port.write_io) ? port.write_bytes.size() : 0;
+  // A write still in flight has not left either, nor the part of a completed
+  // one that is still to go.
+  std::size_t in_flight = port.write_bytes.size();
+  if (port.write_pending && HasOverlappedIoCompleted(&port.write_io)) {
+    in_flight -= std::min<std::size_t>(port.write_io.InternalHigh, in_flight);
+  }
   return static_cast<int>(status.cbOutQue + in_flight);
 }
 
@@ -322,6 +325,31 @@ long ReadDevice(TVaDeviceHandle device, void* buffer, long count) {
   return static_cast<long>(got);
 }
 
+// Starts the write of what the port holds in write_bytes, and goes on as long
+// as Windows takes part of it at once. True when it is all taken or pending.
+bool StartHeldWrite(Win32Port& port) {
+  while (!port.write_bytes.empty()) {
+    ::ResetEvent(port.write_io.hEvent);
+    DWORD written = 0;
+    if (::WriteFile(port.handle, port.write_bytes.data(),
+                    static_cast<DWORD>(port.write_bytes.size()), &written, &port.write_io)) {
+      port.write_bytes.erase(
+          port.write_bytes.begin(),
+          port.write_bytes.begin() + std::min<std::size_t>(written, port.write_bytes.size()));
+      if (written == 0) return true;  // nothing taken: the next call tries again
+      continue;
+    }
+    const DWORD error = ::GetLastError();
+    if (error == ERROR_IO_PENDING) {
+      port.write_pending = true;
+      return true;
+    }
+    Fail(error);
+    return false;
+  }
+  return true;
+}
+
 long WriteDevice(TVaDeviceHandle device, const void* data, long count) {
   Win32Port& port = *PortOf(device);
   std::lock_guard lock(port.write_mutex);
@@ -335,16 +363,27 @@ long WriteDevice(TVaDeviceHandle device, const void* data, long count) {
       return -1;
     }
     port.write_pending = false;
+    // A write may complete with part of its bytes (a pty's queue that was
+    // full under Wine): the rest was already promised to the caller, so it
+    // goes on before anything new, or the box gets a block with a hole.
+    port.write_bytes.erase(
+        port.write_bytes.begin(),
+        port.write_bytes.begin() + std::min<std::size_t>(done, port.write_bytes.size()));
+  }
+  if (!port.write_bytes.empty()) {
+    if (!StartHeldWrite(port)) return -1;
+    if (port.write_pending || !port.write_bytes.empty()) return 0;
   }
   if (count <= 0) return 0;
   // The bytes stay with the port until the write completes; the caller's
   // buffer is free at once, as after a write to a driver's queue.
   const auto* bytes = static_cast<const std::uint8_t*>(data);
-  port.write_bytes.assign(bytes, bytes + count);
   ::ResetEvent(port.write_io.hEvent);
   DWORD written = 0;
+  port.write_bytes.assign(bytes, bytes + count);
   if (::WriteFile(port.handle, port.write_bytes.data(), static_cast<DWORD>(count), &written,
                   &port.write_io)) {
+    port.write_bytes.clear();
     return static_cast<long>(written);
   }
   const DWORD error = ::GetLastError();
@@ -352,6 +391,7 @@ long WriteDevice(TVaDeviceHandle device, const void* data, long count) {
     port.write_pending = true;
     return count;
   }
+  port.write_bytes.clear();
   Fail(error);
   return -1;
 }
