@@ -87,6 +87,15 @@ class EventLoop : public MainThreadQueue {
   void RemoveSource(int id);
   void Fire(int id);
 
+  // The platform's side (serial/posix/, serial/win32/): the wake-up the
+  // queue signals, timers' ticks, and what the loop closes at its end.
+  static std::intptr_t CreateWake();
+  void SignalWake();
+  void TakeWake();
+  void ReleaseWaitables();
+  // A timer's tick taken; false when there was none after all.
+  bool TakeTimerTick(Source& timer);
+
   const std::thread::id main_thread_;
   const std::intptr_t wake_fd_;
   std::mutex mutex_;

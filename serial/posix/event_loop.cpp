@@ -17,20 +17,6 @@ namespace stbup {
 
 namespace {
 
-constexpr long long kConditionRecheckMs = 10;
-
-std::intptr_t CreateWakeFd() {
-  const int fd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-  if (fd < 0) throw std::system_error(errno, std::generic_category(), "eventfd");
-  return fd;
-}
-
-void Drain(std::intptr_t fd) {
-  std::uint64_t value = 0;
-  while (::read(static_cast<int>(fd), &value, sizeof value) < 0 && errno == EINTR) {
-  }
-}
-
 void Arm(std::intptr_t fd, int interval_ms) {
   itimerspec timer{};
   if (interval_ms > 0) {
@@ -43,75 +29,34 @@ void Arm(std::intptr_t fd, int interval_ms) {
 
 }  // namespace
 
-EventLoop::EventLoop() : main_thread_(std::this_thread::get_id()), wake_fd_(CreateWakeFd()) {}
+std::intptr_t EventLoop::CreateWake() {
+  const int fd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+  if (fd < 0) throw std::system_error(errno, std::generic_category(), "eventfd");
+  return fd;
+}
 
-EventLoop::~EventLoop() {
-  {
-    std::unique_lock lock(mutex_);
-    closing_ = true;
-    for (Call* call : queue_) call->abandoned = true;
-    queue_.clear();
-    finished_.notify_all();
-    finished_.wait(lock, [this] { return waiting_callers_ == 0; });
+void EventLoop::SignalWake() {
+  const std::uint64_t one = 1;
+  while (::write(static_cast<int>(wake_fd_), &one, sizeof one) < 0 && errno == EINTR) {
   }
+}
+
+void EventLoop::TakeWake() {
+  std::uint64_t value = 0;
+  while (::read(static_cast<int>(wake_fd_), &value, sizeof value) < 0 && errno == EINTR) {
+  }
+}
+
+void EventLoop::ReleaseWaitables() {
   for (const auto& [id, source] : sources_) {
     if (source.timer) ::close(static_cast<int>(source.fd));
   }
   ::close(static_cast<int>(wake_fd_));
 }
 
-void EventLoop::RunOnMainThread(const std::function<void()>& call) {
-  if (std::this_thread::get_id() == main_thread_) {
-    call();
-    return;
-  }
-  Call entry{&call, false, false, nullptr};
-  {
-    std::unique_lock lock(mutex_);
-    if (closing_) throw std::runtime_error("The main loop has ended");
-    queue_.push_back(&entry);
-    ++waiting_callers_;
-    const std::uint64_t one = 1;
-    while (::write(static_cast<int>(wake_fd_), &one, sizeof one) < 0 && errno == EINTR) {
-    }
-    finished_.wait(lock, [&entry] { return entry.done || entry.abandoned; });
-    --waiting_callers_;
-    // The destructor may be waiting for the last caller to leave.
-    if (closing_) finished_.notify_all();
-  }
-  if (entry.error) std::rethrow_exception(entry.error);
-  if (!entry.done) throw std::runtime_error("The main loop has ended");
-}
-
-void EventLoop::RunQueuedCalls() {
-  Drain(wake_fd_);
-  for (;;) {
-    Call* call;
-    {
-      std::lock_guard lock(mutex_);
-      if (queue_.empty()) return;
-      call = queue_.front();
-      queue_.pop_front();
-    }
-    std::exception_ptr error;
-    try {
-      (*call->function)();
-    } catch (...) {
-      error = std::current_exception();
-    }
-    {
-      std::lock_guard lock(mutex_);
-      call->error = std::move(error);  // the waiting thread alone holds it now
-      call->done = true;
-    }
-    finished_.notify_all();
-  }
-}
-
-int EventLoop::AddSource(Source source) {
-  const int id = next_source_id_++;
-  sources_.emplace(id, std::move(source));
-  return id;
+bool EventLoop::TakeTimerTick(Source& timer) {
+  std::uint64_t expirations = 0;
+  return ::read(static_cast<int>(timer.fd), &expirations, sizeof expirations) > 0;
 }
 
 void EventLoop::RemoveSource(int id) {
@@ -131,26 +76,6 @@ int EventLoop::AddTimer(int interval_ms, std::function<void()> callback) {
 void EventLoop::SetTimerInterval(int id, int interval_ms) {
   const auto it = sources_.find(id);
   if (it != sources_.end() && it->second.timer) Arm(it->second.fd, interval_ms);
-}
-
-void EventLoop::CancelTimer(int id) { RemoveSource(id); }
-
-int EventLoop::WatchReadable(std::intptr_t fd, std::function<void()> callback) {
-  return AddSource({fd, false, std::move(callback), 0, {}});
-}
-
-void EventLoop::StopWatching(int id) { RemoveSource(id); }
-
-void EventLoop::Fire(int id) {
-  const auto it = sources_.find(id);
-  if (it == sources_.end()) return;  // removed by an earlier callback of this pass
-  if (it->second.timer) {
-    std::uint64_t expirations = 0;
-    if (::read(static_cast<int>(it->second.fd), &expirations, sizeof expirations) <= 0) return;
-  }
-  // A copy: the callback may remove its own source.
-  const std::function<void()> callback = it->second.callback;
-  if (callback) callback();
 }
 
 void EventLoop::RunOnce(int timeout_ms) {
@@ -189,24 +114,6 @@ void EventLoop::RunOnce(int timeout_ms) {
       const auto it = sources_.find(ids[i]);
       if (it != sources_.end() && !it->second.timer) sources_.erase(it);
     }
-  }
-}
-
-void EventLoop::Run() {
-  while (!quit_) RunOnce(-1);
-  quit_ = false;
-}
-
-bool EventLoop::RunUntil(const std::function<bool()>& predicate,
-                         std::chrono::milliseconds timeout) {
-  const auto deadline = Clock::now() + timeout;
-  for (;;) {
-    if (predicate()) return true;
-    if (quit_) return false;
-    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
-    if (left.count() <= 0) return false;
-    // The condition may change on another thread without waking the loop.
-    RunOnce(static_cast<int>(std::min<long long>(left.count(), kConditionRecheckMs)));
   }
 }
 

@@ -14,8 +14,6 @@ namespace stbup {
 
 namespace {
 
-constexpr long long kConditionRecheckMs = 10;
-
 std::intptr_t CreateWakeEvent() {
   // Auto-reset: a pass that wakes on it has taken the wake-up.
   HANDLE event = ::CreateEventA(nullptr, FALSE, FALSE, nullptr);
@@ -30,68 +28,22 @@ HANDLE AsHandle(std::intptr_t handle) { return reinterpret_cast<HANDLE>(handle);
 
 }  // namespace
 
-EventLoop::EventLoop() : main_thread_(std::this_thread::get_id()), wake_fd_(CreateWakeEvent()) {}
+std::intptr_t EventLoop::CreateWake() { return CreateWakeEvent(); }
 
-EventLoop::~EventLoop() {
-  {
-    std::unique_lock lock(mutex_);
-    closing_ = true;
-    for (Call* call : queue_) call->abandoned = true;
-    queue_.clear();
-    finished_.notify_all();
-    finished_.wait(lock, [this] { return waiting_callers_ == 0; });
-  }
-  ::CloseHandle(AsHandle(wake_fd_));
-}
+void EventLoop::SignalWake() { ::SetEvent(AsHandle(wake_fd_)); }
 
-void EventLoop::RunOnMainThread(const std::function<void()>& call) {
-  if (std::this_thread::get_id() == main_thread_) {
-    call();
-    return;
-  }
-  Call entry{&call, false, false, nullptr};
-  {
-    std::unique_lock lock(mutex_);
-    if (closing_) throw std::runtime_error("The main loop has ended");
-    queue_.push_back(&entry);
-    ++waiting_callers_;
-    ::SetEvent(AsHandle(wake_fd_));
-    finished_.wait(lock, [&entry] { return entry.done || entry.abandoned; });
-    --waiting_callers_;
-    if (closing_) finished_.notify_all();
-  }
-  if (entry.error) std::rethrow_exception(entry.error);
-  if (!entry.done) throw std::runtime_error("The main loop has ended");
-}
+// The event resets itself when a pass wakes on it.
+void EventLoop::TakeWake() {}
 
-void EventLoop::RunQueuedCalls() {
-  for (;;) {
-    Call* call;
-    {
-      std::lock_guard lock(mutex_);
-      if (queue_.empty()) return;
-      call = queue_.front();
-      queue_.pop_front();
-    }
-    std::exception_ptr error;
-    try {
-      (*call->function)();
-    } catch (...) {
-      error = std::current_exception();
-    }
-    {
-      std::lock_guard lock(mutex_);
-      call->error = std::move(error);
-      call->done = true;
-    }
-    finished_.notify_all();
-  }
-}
+void EventLoop::ReleaseWaitables() { ::CloseHandle(AsHandle(wake_fd_)); }
 
-int EventLoop::AddSource(Source source) {
-  const int id = next_source_id_++;
-  sources_.emplace(id, std::move(source));
-  return id;
+bool EventLoop::TakeTimerTick(Source& timer) {
+  // Ticks missed while busy are not made up, as with a timerfd read once.
+  const auto interval = std::chrono::milliseconds(timer.interval_ms);
+  const auto now = Clock::now();
+  timer.due += interval;
+  if (timer.due <= now) timer.due = now + interval;
+  return true;
 }
 
 void EventLoop::RemoveSource(int id) { sources_.erase(id); }
@@ -107,28 +59,6 @@ void EventLoop::SetTimerInterval(int id, int interval_ms) {
   if (it == sources_.end() || !it->second.timer) return;
   it->second.interval_ms = interval_ms > 0 ? interval_ms : 0;
   it->second.due = Clock::now() + std::chrono::milliseconds(it->second.interval_ms);
-}
-
-void EventLoop::CancelTimer(int id) { RemoveSource(id); }
-
-int EventLoop::WatchReadable(std::intptr_t fd, std::function<void()> callback) {
-  return AddSource({fd, false, std::move(callback), 0, {}});
-}
-
-void EventLoop::StopWatching(int id) { RemoveSource(id); }
-
-void EventLoop::Fire(int id) {
-  const auto it = sources_.find(id);
-  if (it == sources_.end()) return;
-  if (it->second.timer) {
-    // Ticks missed while busy are not made up, as with a timerfd read once.
-    const auto interval = std::chrono::milliseconds(it->second.interval_ms);
-    const auto now = Clock::now();
-    it->second.due += interval;
-    if (it->second.due <= now) it->second.due = now + interval;
-  }
-  const std::function<void()> callback = it->second.callback;
-  if (callback) callback();
 }
 
 void EventLoop::RunOnce(int timeout_ms) {
@@ -171,23 +101,6 @@ void EventLoop::RunOnce(int timeout_ms) {
     if (source.timer && source.interval_ms > 0 && source.due <= now) due.push_back(id);
   }
   for (const int id : due) Fire(id);
-}
-
-void EventLoop::Run() {
-  while (!quit_) RunOnce(-1);
-  quit_ = false;
-}
-
-bool EventLoop::RunUntil(const std::function<bool()>& predicate,
-                         std::chrono::milliseconds timeout) {
-  const auto deadline = Clock::now() + timeout;
-  for (;;) {
-    if (predicate()) return true;
-    if (quit_) return false;
-    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
-    if (left.count() <= 0) return false;
-    RunOnce(static_cast<int>(std::min<long long>(left.count(), kConditionRecheckMs)));
-  }
 }
 
 }  // namespace stbup
