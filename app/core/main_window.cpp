@@ -1,5 +1,6 @@
 #include "app/core/main_window.h"
 
+#include <algorithm>
 #include <exception>
 #include <filesystem>
 #include <string>
@@ -131,14 +132,24 @@ void MainWindow::ShowPortChoices() {
 void MainWindow::RefreshPorts() {
   Guarded([&] {
     const std::string selected = PortText();
+    std::vector<PortChoice> found;
+    if (port_finder_) found = port_finder_();
     std::vector<PortChoice> choices;
     for (int index = 0; index < kPortCount; ++index) {
       const std::string name = PortName(index);
-      choices.push_back({name, name + "  " + port_.DevicePathOf(name)});
+      // A COM name the system lists itself (Windows) shows once, with what
+      // the system says of it.
+      auto same = std::find_if(found.begin(), found.end(),
+                               [&name](const PortChoice& choice) { return choice.name == name; });
+      if (same != found.end()) {
+        choices.push_back(std::move(*same));
+        found.erase(same);
+        continue;
+      }
+      const std::string path = port_.DevicePathOf(name);
+      choices.push_back({name, path == name ? name : name + "  " + path});
     }
-    if (port_finder_) {
-      for (PortChoice& found : port_finder_()) choices.push_back(std::move(found));
-    }
+    for (PortChoice& other : found) choices.push_back(std::move(other));
     port_choices_ = std::move(choices);
     port_index_ = selected.empty() ? -1 : ChoiceIndex(selected);
     ShowPortChoices();

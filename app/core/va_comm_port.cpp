@@ -18,6 +18,15 @@ void VaCommPort::Open() {
   }
 }
 
+std::string VaCommPort::DevicePathOf(std::string_view name) const {
+  std::string path = comm_.PathOf(name);
+  // Windows opens a COM name through its device space ("\\.\COM3"); the
+  // operator knows the port by its name alone.
+  constexpr std::string_view kDeviceSpace = "\\\\.\\";
+  if (path.starts_with(kDeviceSpace)) path.erase(0, kDeviceSpace.size());
+  return path;
+}
+
 std::string VaCommPort::OpenFailureReason() const {
   if (failed_opens_ == 0) return {};
   // The diagnosis says what to do; without one, the component's own words.

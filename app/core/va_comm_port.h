@@ -19,7 +19,7 @@ class VaCommPort : public Port {
   void Open() override;
   void SetDeviceName(std::string_view name) override { comm_.SetDeviceName(name); }
   void SendHeldWrites() override { comm_.SendHeldWrites(); }
-  std::string DevicePathOf(std::string_view name) const override { return comm_.PathOf(name); }
+  std::string DevicePathOf(std::string_view name) const override;
   std::string OpenFailureReason() const override;
   bool WriteText(std::string_view text) override { return comm_.WriteText(text); }
   bool WriteChar(std::uint8_t byte) override { return comm_.WriteChar(byte); }

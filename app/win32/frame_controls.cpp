@@ -2,6 +2,8 @@
 
 #include "app/win32/windows_api.h"
 
+#include <algorithm>
+
 #include "app/win32/dialogs.h"
 #include "app/win32/main_frm.h"
 #include "app/win32/text.h"
@@ -15,6 +17,31 @@ void FrameControls::SelectPort(int index) {
   const WPARAM selected =
       index >= 0 && index < count ? static_cast<WPARAM>(index) : static_cast<WPARAM>(-1);
   ::SendMessageW(frame_.cbPort, CB_SETCURSEL, selected, 0);
+}
+
+void FrameControls::SetPortChoices(const std::vector<std::string>& labels) {
+  HWND selector = frame_.cbPort;
+  ::SendMessageW(selector, CB_RESETCONTENT, 0, 0);
+  // The list may be wider than the selector: device names are long.
+  HDC dc = ::GetDC(selector);
+  auto* font = reinterpret_cast<HFONT>(::SendMessageW(selector, WM_GETFONT, 0, 0));
+  HGDIOBJ previous = ::SelectObject(dc, font);
+  LONG widest = 0;
+  for (const std::string& label : labels) {
+    // Names as the system has them, as paths are.
+    const std::wstring item = WideFromPath(label);
+    ::SendMessageW(selector, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(item.c_str()));
+    SIZE size{0, 0};
+    ::GetTextExtentPoint32W(dc, item.c_str(), static_cast<int>(item.size()), &size);
+    widest = std::max(widest, size.cx);
+  }
+  ::SelectObject(dc, previous);
+  ::ReleaseDC(selector, dc);
+  RECT field;
+  ::GetWindowRect(selector, &field);
+  const LONG room = widest + ::GetSystemMetrics(SM_CXVSCROLL) + 8;
+  ::SendMessageW(selector, CB_SETDROPPEDWIDTH,
+                 static_cast<WPARAM>(std::max(room, field.right - field.left)), 0);
 }
 
 void FrameControls::SetCaption(std::string_view caption) {

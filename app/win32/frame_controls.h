@@ -3,6 +3,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "app/core/window_controls.h"
 
@@ -18,6 +19,7 @@ class FrameControls : public WindowControls {
   explicit FrameControls(TMainFrm& frame) : frame_(frame) {}
 
   void SelectPort(int index) override;
+  void SetPortChoices(const std::vector<std::string>& labels) override;
   void SetCaption(std::string_view caption) override;
   void SetPosition(int left, int top) override;
   bool CloseWindow() override;

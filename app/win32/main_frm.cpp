@@ -389,6 +389,8 @@ void TMainFrm::Command(int id, int code) {
     if (control == bbFileOpen && OnFileOpen) OnFileOpen();
     if (control == bbConnect && OnConnect) OnConnect();
     if (control == bbExit && OnExit) OnExit();
+  } else if (control == cbPort && code == CBN_DROPDOWN) {
+    if (OnPortListOpening) OnPortListOpening();
   } else if (control == cbPort && code == CBN_SELENDOK) {
     // The operator's choice only (also of the item already shown); a
     // selection made by the program raises nothing.

@@ -49,6 +49,8 @@ class TMainFrm {
   std::function<void()> OnConnect;
   std::function<void()> OnExit;
   std::function<void(int)> OnPortChosen;
+  // cbPort's list is about to drop down: its items may be set anew.
+  std::function<void()> OnPortListOpening;
   // The window has gone (closed): the tool ends.
   std::function<void()> OnDestroy;
   // The View's timer for putting gathered lines into Memo2.

@@ -17,6 +17,8 @@ MainFrmController::MainFrmController(Port& port, Settings& settings, Dialogs& di
 
   frame_.OnFileOpen = [this] { logic_.Open1Click(); };
   frame_.OnPortChosen = [this](int index) { logic_.cbPortChange(index); };
+  // Asked anew each time it opens, so an adapter plugged in since is offered.
+  frame_.OnPortListOpening = [this] { logic_.RefreshPorts(); };
   frame_.OnConnect = [this] { logic_.bbConnectClick(); };
   frame_.OnExit = [this] { logic_.Exit1Click(); };
   frame_.OnKeyPress = [this](char key) { logic_.FormKeyPress(key); };

@@ -520,6 +520,31 @@ TEST_F(MainWindowTest, TheSelectorShowsEachComPortsDeviceAndTheDevicesFound) {
   EXPECT_EQ(settings.keys[kKey]["PortIndex"], "2");
 }
 
+TEST_F(MainWindowTest, AComPortTheSystemListsShowsOnceWithWhatTheSystemSaysOfIt) {
+  SaveSettings(image, "COM12", "0");
+  // Windows lists its ports by COM name, some of them among COM1 .. COM10.
+  window.SetPortFinder([] {
+    return std::vector<PortChoice>{{"COM2", "COM2  \\Device\\Serial1"},
+                                   {"COM12", "COM12  \\Device\\VCP0"}};
+  });
+  window.FormCreate("");
+  ASSERT_EQ(controls.port_labels.size(), 11u);
+  EXPECT_EQ(controls.port_labels[0], "COM1  /dev/for-COM1");
+  EXPECT_EQ(controls.port_labels[1], "COM2  \\Device\\Serial1");
+  EXPECT_EQ(controls.port_labels[2], "COM3  /dev/for-COM3");
+  EXPECT_EQ(controls.port_labels[10], "COM12  \\Device\\VCP0");
+  // "ComPort" decides, and the selector agrees with it.
+  EXPECT_EQ(controls.selected_port, 10);
+  EXPECT_EQ(port.device_name, "COM12");
+  EXPECT_EQ(window.PortText(), "COM12");
+
+  window.cbPortChange(1);
+  EXPECT_EQ(port.device_name, "COM2");
+  EXPECT_TRUE(window.FormClose());
+  EXPECT_EQ(settings.keys[kKey]["ComPort"], "COM2");
+  EXPECT_EQ(settings.keys[kKey]["PortIndex"], "1");
+}
+
 TEST_F(MainWindowTest, SetupControlsAreLockedDuringARun) {
   SaveSettings(image, "COM1", "0");
   window.FormCreate("");
