@@ -401,7 +401,10 @@ void TMainFrm::Command(int id, int code) {
 
 bool TMainFrm::PreTranslateMessage(const MSG& message) {
   if (message.hwnd != window_ && !::IsChild(window_, message.hwnd)) return false;
-  if (message.message == WM_KEYDOWN && message.wParam == VK_RETURN) {
+  // With cbPort's list dropped, Enter picks the item under the cursor: the
+  // list's own, or the operator could not choose a port by the keyboard.
+  const bool picking = message.hwnd == cbPort && ::SendMessageW(cbPort, CB_GETDROPPEDSTATE, 0, 0);
+  if (message.message == WM_KEYDOWN && message.wParam == VK_RETURN && !picking) {
     // Enter reconnects wherever the focus is in the window: an edit or a
     // button that happens to hold it after a run must not swallow it. Taken
     // here, it is never translated into a character for the control.

@@ -107,6 +107,40 @@ TEST_F(Win32PortSelectorTest, ListsEveryChoiceWideEnoughAndAsksForThemAsItDropsD
   EXPECT_EQ(asked, 1);
 }
 
+// A key as the message loop delivers it.
+void Deliver(TMainFrm& frame, HWND target, WPARAM key) {
+  MSG message{target, WM_KEYDOWN, key, 0, 0, {0, 0}};
+  if (frame.PreTranslateMessage(message)) return;
+  ::TranslateMessage(&message);
+  ::DispatchMessageW(&message);
+}
+
+TEST_F(Win32PortSelectorTest, EnterInTheDroppedListPicksTheItemAndElsewhereReconnects) {
+  TMainFrm frame;
+  FrameControls controls(frame);
+  controls.SetPortChoices({"COM1", "COM2", "COM12  \\Device\\Serial11"});
+  controls.SelectPort(0);
+  std::string keys;
+  std::vector<int> picks;
+  frame.OnKeyPress = [&keys](char key) { keys += key; };
+  frame.OnPortChosen = [&picks](int index) { picks.push_back(index); };
+  ::ShowWindow(frame.Handle(), SW_SHOWNORMAL);
+  ::SetForegroundWindow(frame.Handle());
+  ::SetFocus(frame.cbPort);
+  ::SendMessageW(frame.cbPort, CB_SHOWDROPDOWN, TRUE, 0);
+  ASSERT_TRUE(::SendMessageW(frame.cbPort, CB_GETDROPPEDSTATE, 0, 0));
+
+  Deliver(frame, frame.cbPort, VK_END);
+  Deliver(frame, frame.cbPort, VK_RETURN);
+  EXPECT_EQ(keys, "");
+  EXPECT_EQ(picks, std::vector<int>{2});
+  EXPECT_FALSE(::SendMessageW(frame.cbPort, CB_GETDROPPEDSTATE, 0, 0));
+
+  // The list closed, Enter is the window's again.
+  Deliver(frame, frame.cbPort, VK_RETURN);
+  EXPECT_EQ(keys, "\r");
+}
+
 // The window as it runs: each port Windows knows shows once, with its
 // driver's device; a COM name it does not know shows as the name alone.
 TEST_F(Win32PortSelectorTest, TheWindowOffersThePortsWindowsKnows) {
