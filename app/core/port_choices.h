@@ -18,7 +18,9 @@ struct PortChoice {
 
 // The serial devices this machine has now, as selector items: a USB
 // adapter by its stable by-id name (the ttyUSBn number changes with the plug
-// order), with its maker and product; other ports by their device path.
+// order), with its maker and product; other ports by their device path. On
+// Windows: the COM names Windows knows, each with its driver's device (the
+// roots are not used there).
 std::vector<PortChoice> FoundSerialPortChoices(const std::filesystem::path& sysfs_root = "/sys",
                                                const std::filesystem::path& dev_root = "/dev");
 
