@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "app/core/memory_settings.h"
 #include "app/core/port_choices.h"
 #include "app/win32/dialogs.h"
 #include "app/win32/frame_controls.h"
@@ -69,13 +70,14 @@ std::string SavedValue(const char* name) {
   return value;
 }
 
-class Win32PortSelectorTest : public ::testing::Test {
+// The only case here on the window's own key: the others run beside it.
+class Win32PortSelectorRegistryTest : public ::testing::Test {
  protected:
   void SetUp() override { ::RegDeleteTreeA(HKEY_CURRENT_USER, kKey); }
   void TearDown() override { ::RegDeleteTreeA(HKEY_CURRENT_USER, kKey); }
 };
 
-TEST_F(Win32PortSelectorTest, ListsEveryChoiceWideEnoughAndAsksForThemAsItDropsDown) {
+TEST(Win32PortSelector, ListsEveryChoiceWideEnoughAndAsksForThemAsItDropsDown) {
   TMainFrm frame;
   FrameControls controls(frame);
   const std::string wide = "COM12  \\Device\\ProlificSerial0 on a long driver name";
@@ -115,7 +117,7 @@ void Deliver(TMainFrm& frame, HWND target, WPARAM key) {
   ::DispatchMessageW(&message);
 }
 
-TEST_F(Win32PortSelectorTest, EnterInTheDroppedListPicksTheItemAndElsewhereReconnects) {
+TEST(Win32PortSelector, EnterInTheDroppedListPicksTheItemAndElsewhereReconnects) {
   TMainFrm frame;
   FrameControls controls(frame);
   controls.SetPortChoices({"COM1", "COM2", "COM12  \\Device\\Serial11"});
@@ -143,9 +145,9 @@ TEST_F(Win32PortSelectorTest, EnterInTheDroppedListPicksTheItemAndElsewhereRecon
 
 // The window as it runs: each port Windows knows shows once, with its
 // driver's device; a COM name it does not know shows as the name alone.
-TEST_F(Win32PortSelectorTest, TheWindowOffersThePortsWindowsKnows) {
+TEST(Win32PortSelector, TheWindowOffersThePortsWindowsKnows) {
   QuietDialogs dialogs;
-  RegistrySettings settings;
+  MemorySettings settings;
   GuiSession session(settings, dialogs);
   session.Start("");
   const std::vector<std::string> items = Items(session.Frame().cbPort);
@@ -167,7 +169,7 @@ TEST_F(Win32PortSelectorTest, TheWindowOffersThePortsWindowsKnows) {
   EXPECT_EQ(Selected(session.Frame().cbPort), 0);
 }
 
-TEST_F(Win32PortSelectorTest, TheOperatorsPickRoundTripsThroughTheRegistry) {
+TEST_F(Win32PortSelectorRegistryTest, TheOperatorsPickRoundTripsThroughTheRegistry) {
   const auto finder = [] {
     return std::vector<PortChoice>{{"COM2", "COM2  \\Device\\Serial1"},
                                    {"COM12", "COM12  \\Device\\VCP0"}};
