@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "cli/demo_wire.h"
+#include "cli/signal_watch.h"
 #include "cli/upgrade_command.h"
 #include "image/check_code.h"
 #include "image/image_reader.h"
@@ -110,7 +111,11 @@ int RunDemo(const DemoOptions& options, std::ostream& out, std::ostream& err) {
       options.memory_line ? OpenMemoryDemoWire() : OpenPlatformDemoWire();
   BoxSimulator box(sim);
   err << "stbup: demo: image " << image << ", simulated box on " << wire->Where() << '\n';
-  auto boxes = std::async(std::launch::async, [&] { return wire->PlayBox(box); });
+  auto boxes = std::async(std::launch::async, [&] {
+    // Ctrl-C is the upgrade's to take (130), never the box's.
+    if (options.process_wide) KeepInterruptionsFromThisThread();
+    return wire->PlayBox(box);
+  });
 
   UpgradeOptions upgrade;
   upgrade.image = image;
