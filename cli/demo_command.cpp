@@ -116,6 +116,11 @@ int RunDemo(const DemoOptions& options, std::ostream& out, std::ostream& err) {
     if (options.process_wide) KeepInterruptionsFromThisThread();
     return wire->PlayBox(box);
   });
+  // Should the upgrade throw, the box's thread is stopped before it is waited for.
+  struct StopBox {
+    BoxSimulator& box;
+    ~StopBox() { box.Stop(); }
+  } stop_box{box};
 
   UpgradeOptions upgrade;
   upgrade.image = image;
