@@ -20,12 +20,43 @@ namespace {
 
 thread_local int last_error = 0;
 
-constexpr DWORD kLineWaitSliceMs = 100;
+// How long a pending line-event wait goes before the queue is looked at
+// directly (a wait whose end was lost costs this much, never a hang).
+constexpr DWORD kLineWaitSliceMs = 20;
 constexpr DWORD kReadWaitMs = 200;
+constexpr DWORD kCancelWaitMs = 5;
+constexpr DWORD kCloseWaitMs = 500;
 
 int Fail(DWORD error) {
   last_error = static_cast<int>(error);
   return static_cast<int>(error);
+}
+
+// A line-event wait: its record and the mask Windows writes when it ends.
+// Held by pointer, since one whose end never comes is abandoned (it may
+// still be written to) and a new one started.
+struct LineWait {
+  OVERLAPPED io{};
+  DWORD mask = 0;
+  ~LineWait() {
+    if (io.hEvent != nullptr) ::CloseHandle(io.hEvent);
+  }
+};
+
+std::unique_ptr<LineWait> NewLineWait() {
+  auto wait = std::make_unique<LineWait>();
+  wait->io.hEvent = ::CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  if (wait->io.hEvent == nullptr) return nullptr;
+  return wait;
+}
+
+// Frees a wait once it has ended; one that does not end in time is left
+// allocated for good, as the system may still write to it.
+void DisposeOfLineWait(std::unique_ptr<LineWait> wait, DWORD patience_ms) {
+  if (!wait) return;
+  ::WaitForSingleObject(wait->io.hEvent, patience_ms);
+  for (int round = 0; round < 20 && !HasOverlappedIoCompleted(&wait->io); ++round) ::Sleep(1);
+  if (!HasOverlappedIoCompleted(&wait->io)) (void)wait.release();
 }
 
 // One open port: the HANDLE and the overlapped state of its three kinds of
@@ -34,9 +65,9 @@ int Fail(DWORD error) {
 struct Win32Port {
   HANDLE handle = INVALID_HANDLE_VALUE;
 
-  OVERLAPPED wait_io{};
-  DWORD wait_mask = 0;
+  std::unique_ptr<LineWait> line_wait;
   bool wait_pending = false;
+  std::vector<std::unique_ptr<LineWait>> abandoned_waits;
 
   OVERLAPPED read_io{};
 
@@ -56,11 +87,12 @@ struct Win32Port {
       // owner may be any thread: CancelIoEx cancels what every thread started.
       ::CancelIoEx(handle, nullptr);
       DWORD ignored = 0;
-      if (wait_pending) ::GetOverlappedResult(handle, &wait_io, &ignored, TRUE);
+      if (wait_pending) DisposeOfLineWait(std::move(line_wait), kCloseWaitMs);
+      for (auto& wait : abandoned_waits) DisposeOfLineWait(std::move(wait), 0);
       if (write_pending) ::GetOverlappedResult(handle, &write_io, &ignored, TRUE);
       ::CloseHandle(handle);
     }
-    for (HANDLE event : {wait_io.hEvent, read_io.hEvent, write_io.hEvent}) {
+    for (HANDLE event : {read_io.hEvent, write_io.hEvent}) {
       if (event != nullptr) ::CloseHandle(event);
     }
   }
@@ -127,6 +159,29 @@ BYTE StopBitsOf(TVaStopbits bits) {
   return ONESTOPBIT;
 }
 
+// A line-event wait that has not ended although it should have: bytes are
+// waiting (Readable), or the device fails (Gone), or neither (TimedOut). The
+// stale wait is cancelled so that the next one starts afresh.
+TVaDeviceWait LookAtLineBehindWait(Win32Port& port) {
+  COMSTAT status{};
+  if (!QueryComm(port, status)) return TVaDeviceWait::Gone;
+  if (status.cbInQue == 0) return TVaDeviceWait::TimedOut;
+  ::CancelIoEx(port.handle, &port.line_wait->io);
+  ::WaitForSingleObject(port.line_wait->io.hEvent, kCancelWaitMs);
+  if (!HasOverlappedIoCompleted(&port.line_wait->io)) {
+    // Its end is lost (Wine): the next wait gets a record of its own.
+    std::unique_ptr<LineWait> fresh = NewLineWait();
+    if (!fresh) {
+      Fail(::GetLastError());
+      return TVaDeviceWait::Gone;
+    }
+    port.abandoned_waits.push_back(std::move(port.line_wait));
+    port.line_wait = std::move(fresh);
+  }
+  port.wait_pending = false;
+  return TVaDeviceWait::Readable;
+}
+
 }  // namespace
 
 std::string PlatformDevicePath(std::string_view name, int, const std::optional<std::string>&) {
@@ -151,7 +206,12 @@ TVaDeviceHandle OpenDeviceExclusive(const std::string& path, int& error) {
     error = Fail(ERROR_FILE_NOT_FOUND);
     return kNoDevice;
   }
-  for (OVERLAPPED* io : {&port->wait_io, &port->read_io, &port->write_io}) {
+  port->line_wait = NewLineWait();
+  if (!port->line_wait) {
+    error = Fail(::GetLastError());
+    return kNoDevice;
+  }
+  for (OVERLAPPED* io : {&port->read_io, &port->write_io}) {
     io->hEvent = ::CreateEventA(nullptr, TRUE, FALSE, nullptr);
     if (io->hEvent == nullptr) {
       error = Fail(::GetLastError());
@@ -405,6 +465,7 @@ TVaDeviceWait WaitDevice(TVaDeviceHandle device, TVaWaitEvent* stop, TVaWaitEven
     TVaDeviceWait answers[4] = {};
     DWORD n = 0;
     DWORD wait_index = 0;
+    bool line_polled = false;  // no wait could be started: the queue is looked at
     if (stop != nullptr) {
       handles[n] = reinterpret_cast<HANDLE>(stop->Handle());
       answers[n++] = TVaDeviceWait::Stopped;
@@ -415,9 +476,10 @@ TVaDeviceWait WaitDevice(TVaDeviceHandle device, TVaWaitEvent* stop, TVaWaitEven
     }
     if (want & kWaitReadable) {
       if (!port.wait_pending) {
-        ::ResetEvent(port.wait_io.hEvent);
-        port.wait_mask = 0;
-        if (::WaitCommEvent(port.handle, &port.wait_mask, &port.wait_io)) {
+        LineWait& wait = *port.line_wait;
+        ::ResetEvent(wait.io.hEvent);
+        wait.mask = 0;
+        if (::WaitCommEvent(port.handle, &wait.mask, &wait.io)) {
           return TVaDeviceWait::Readable;
         }
         const DWORD error = ::GetLastError();
@@ -425,10 +487,13 @@ TVaDeviceWait WaitDevice(TVaDeviceHandle device, TVaWaitEvent* stop, TVaWaitEven
           Fail(error);
           // Wine ends a wait it cannot keep (995) at once when bytes are
           // waiting; without bytes it is only a wait to start again.
-          if (error == ERROR_OPERATION_ABORTED) {
+          // A wait refused as one too many (the end of an abandoned one is
+          // still to come) is looked at the same way, a slice at a time.
+          if (error == ERROR_OPERATION_ABORTED || error == ERROR_INVALID_PARAMETER) {
             const int waiting = BytesWaiting(device);
             if (waiting > 0) return TVaDeviceWait::Readable;
             if (waiting < 0) return TVaDeviceWait::Gone;
+            line_polled = true;
           } else {
             return TVaDeviceWait::Gone;
           }
@@ -438,7 +503,7 @@ TVaDeviceWait WaitDevice(TVaDeviceHandle device, TVaWaitEvent* stop, TVaWaitEven
       }
       if (port.wait_pending) {
         wait_index = n;
-        handles[n] = port.wait_io.hEvent;
+        handles[n] = port.line_wait->io.hEvent;
         answers[n++] = TVaDeviceWait::Readable;
       }
     }
@@ -458,19 +523,27 @@ TVaDeviceWait WaitDevice(TVaDeviceHandle device, TVaWaitEvent* stop, TVaWaitEven
                     ? 0
                     : static_cast<DWORD>(static_cast<ULONGLONG>(timeout_ms) - spent);
     }
-    if (n == 0) {
-      if (wait_ms != 0) ::Sleep(wait_ms == INFINITE ? 0 : wait_ms);
-      return TVaDeviceWait::TimedOut;
-    }
     // Overlapped operations are looked at every so often as well: should a
     // completion's signal be lost after all, it costs that long, never a hang.
     const bool line_wait = (want & kWaitReadable) && port.wait_pending;
     const bool write_wait = (want & kWaitWritable) != 0;  // a write is pending, see above
-    const DWORD slice =
-        line_wait || write_wait ? std::min<DWORD>(wait_ms, kLineWaitSliceMs) : wait_ms;
+    const DWORD slice = line_wait || write_wait || line_polled
+                            ? std::min<DWORD>(wait_ms, kLineWaitSliceMs)
+                            : wait_ms;
+    if (n == 0) {
+      if (slice != 0) ::Sleep(slice == INFINITE ? 0 : slice);
+      if (line_polled && slice != wait_ms) continue;
+      return TVaDeviceWait::TimedOut;
+    }
     DWORD result = ::WaitForMultipleObjects(n, handles, FALSE, slice);
-    if (result == WAIT_TIMEOUT && line_wait && HasOverlappedIoCompleted(&port.wait_io)) {
+    if (result == WAIT_TIMEOUT && line_wait && HasOverlappedIoCompleted(&port.line_wait->io)) {
       result = WAIT_OBJECT_0 + wait_index;
+    } else if (result == WAIT_TIMEOUT && line_wait) {
+      // Wine can leave a line-event wait pending for good while bytes arrive
+      // or after the far end has hung up: the queue itself tells.
+      const TVaDeviceWait seen = LookAtLineBehindWait(port);
+      if (seen != TVaDeviceWait::TimedOut) return seen;
+      if (slice != wait_ms) continue;
     } else if (result == WAIT_TIMEOUT && write_wait && HasOverlappedIoCompleted(&port.write_io)) {
       return TVaDeviceWait::Writable;
     } else if (result == WAIT_TIMEOUT && slice != wait_ms) {
@@ -488,12 +561,12 @@ TVaDeviceWait WaitDevice(TVaDeviceHandle device, TVaWaitEvent* stop, TVaWaitEven
       return answer;
     }
     if (answer != TVaDeviceWait::Readable || !port.wait_pending) return answer;
-    if (!SettleAfterSignal(port.wait_io)) continue;
+    if (!SettleAfterSignal(port.line_wait->io)) continue;
 
     // The line-event wait has ended.
     port.wait_pending = false;
     DWORD ignored = 0;
-    if (::GetOverlappedResult(port.handle, &port.wait_io, &ignored, FALSE)) {
+    if (::GetOverlappedResult(port.handle, &port.line_wait->io, &ignored, FALSE)) {
       return TVaDeviceWait::Readable;
     }
     const DWORD error = ::GetLastError();

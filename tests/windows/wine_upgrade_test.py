@@ -165,6 +165,21 @@ def case_no_acknowledge(env):
     return "exit 6 after \"NO_ACKNOWLEDGE with PC.\" (box: %s)" % summary["verdict"]
 
 
+def case_line_rate(env):
+    """At 115200 bit/s the box takes bytes at the line's pace: every request
+    must still be noticed (a line-event wait whose end Wine loses once in a
+    few hundred blocks used to stall the download for good)."""
+    image = env.image("cline", "--type", "CODE", "--model", "MX1", "--start-block", "16",
+                      kib=64)
+    status, summary, _ = upgrade(env, image, ["--flash-size", "4", "--baud", "115200"],
+                                 timeout=40)
+    check(status == 0, "exit %d" % status)
+    check(summary["verdict"] == "verified", "box: %s" % summary)
+    minimum = (summary["received_bytes"] + summary["sent_bytes"]) * 10 / 115200
+    return "%d blocks verified in %.2f s, %+.1f %% over the line's minimum" % (
+        summary["blocks"], summary["seconds"], 100 * (summary["seconds"] / minimum - 1))
+
+
 def case_hang_up(env):
     image = env.image("changup", "--type", "CODE", "--model", "MX1", "--start-block", "16",
                       kib=512)
@@ -321,6 +336,7 @@ CASES = {
     "zcode": case_zcode,
     "corrupt-block": case_corrupt_block,
     "no-acknowledge": case_no_acknowledge,
+    "line-rate": case_line_rate,
     "hang-up": case_hang_up,
     "poll-bytes": case_poll_bytes,
     "check-only": case_check_only,
