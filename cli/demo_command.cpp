@@ -1,20 +1,22 @@
 #include "cli/demo_command.h"
 
-#include <stdlib.h>
-
 #include <chrono>
+#include <cstdio>
 #include <filesystem>
 #include <future>
 #include <memory>
+#include <random>
 #include <stdexcept>
+#include <system_error>
 #include <vector>
 
+#include "cli/demo_wire.h"
+#include "cli/signal_watch.h"
 #include "cli/upgrade_command.h"
 #include "image/check_code.h"
 #include "image/image_reader.h"
 #include "image/image_writer.h"
 #include "sim/box_simulator.h"
-#include "sim/pty_endpoint.h"
 
 namespace stbup {
 namespace {
@@ -32,30 +34,63 @@ std::vector<std::uint8_t> DemoPayload() {
   return bytes;
 }
 
+// A folder of the demo's own under the system's temporary folder. The name
+// is random and create_directory fails on one that exists, so two demos never
+// share a folder.
 class TempFolder {
  public:
   TempFolder() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "stbup-demo-XXXXXX").string();
-    if (::mkdtemp(pattern.data()) == nullptr) {
-      throw std::runtime_error("Cannot create a temporary folder for the demo");
+    const std::filesystem::path base = std::filesystem::temp_directory_path();
+    std::random_device entropy;
+    std::mt19937_64 random(
+        (static_cast<std::uint64_t>(entropy()) << 32) ^
+        static_cast<std::uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count()));
+    for (int attempt = 0; attempt < 100; ++attempt) {
+      char name[32];
+      std::snprintf(name, sizeof name, "stbup-demo-%08llx",
+                    static_cast<unsigned long long>(random() & 0xFFFFFFFFu));
+      const std::filesystem::path candidate = base / name;
+      std::error_code error;
+      if (std::filesystem::create_directory(candidate, error)) {
+        path_ = candidate;
+        return;
+      }
+      if (error) break;  // not a name taken: the folder cannot be made at all
     }
-    path_ = pattern;
+    throw std::runtime_error("Cannot create a temporary folder for the demo");
   }
   ~TempFolder() {
     std::error_code ignored;
     std::filesystem::remove_all(path_, ignored);
   }
-  const std::string& path() const { return path_; }
+  const std::filesystem::path& path() const { return path_; }
 
  private:
-  std::string path_;
+  std::filesystem::path path_;
+};
+
+// The upgrade makes the image's folder the current directory, as the window
+// does; Windows does not remove a folder that is a current directory, so the
+// demo's own is restored before its folder goes.
+class KeepCurrentDirectory {
+ public:
+  KeepCurrentDirectory() : saved_(std::filesystem::current_path(error_)) {}
+  ~KeepCurrentDirectory() {
+    std::error_code ignored;
+    if (!error_) std::filesystem::current_path(saved_, ignored);
+  }
+
+ private:
+  std::error_code error_;
+  std::filesystem::path saved_;
 };
 
 }  // namespace
 
 int RunDemo(const DemoOptions& options, std::ostream& out, std::ostream& err) {
   TempFolder folder;
-  const std::string image = folder.path() + "/demo.bin";
+  KeepCurrentDirectory directory;
+  const std::string image = (folder.path() / "demo.bin").string();
   ImageSpec recipe;
   recipe.format = ImageFileFormat::kNew;
   recipe.check_code = BuildImageCheckCode();
@@ -70,20 +105,26 @@ int RunDemo(const DemoOptions& options, std::ostream& out, std::ostream& err) {
   sim.flash_record[5] = 0x27;
   sim.flash_record[6] = 0x81;
   sim.image = ReadImageInfo(image);
-  sim.out_path = folder.path() + "/received.bin";
+  sim.out_path = (folder.path() / "received.bin").string();
 
-  PtyEndpoint pty;
+  std::unique_ptr<DemoWire> wire =
+      options.memory_line ? OpenMemoryDemoWire() : OpenPlatformDemoWire();
   BoxSimulator box(sim);
-  err << "stbup: demo: image " << image << ", simulated box on " << pty.slave_path() << '\n';
+  err << "stbup: demo: image " << image << ", simulated box on " << wire->Where() << '\n';
   auto boxes = std::async(std::launch::async, [&] {
-    auto summaries =
-        box.Run(pty.master(), LineHooks{[&] { pty.ReleaseSlave(); }, [&] { pty.CloseMaster(); }});
-    return summaries;
+    // Ctrl-C is the upgrade's to take (130), never the box's.
+    if (options.process_wide) KeepInterruptionsFromThisThread();
+    return wire->PlayBox(box);
   });
+  // Should the upgrade throw, the box's thread is stopped before it is waited for.
+  struct StopBox {
+    BoxSimulator& box;
+    ~StopBox() { box.Stop(); }
+  } stop_box{box};
 
   UpgradeOptions upgrade;
   upgrade.image = image;
-  upgrade.port = pty.slave_path();
+  wire->ConnectTool(upgrade);
   upgrade.quiet = options.quiet;
   upgrade.process_wide = options.process_wide;
   int status = RunUpgrade(upgrade, out, err);
@@ -111,6 +152,9 @@ void AddDemoCommand(CommandRegistry& registry) {
                                  return RunDemo(run, io.out, io.err);
                                });
   sub->add_flag("--quiet", options->quiet, "No memo lines and no progress");
+  sub->add_flag("--memory-line", options->memory_line,
+                "The box on an in-memory line instead of a pseudo-terminal (always so on "
+                "Windows, which has none); the log names the port MEMORY");
 }
 
 }  // namespace stbup

@@ -9,10 +9,13 @@ namespace stbup {
 struct DemoOptions {
   bool process_wide = false;  // see UpgradeOptions
   bool quiet = false;
+  // The box on an in-memory line even where a pseudo-terminal exists.
+  bool memory_line = false;
 };
 
 // A whole upgrade on any machine: a sample image in a temporary folder, the
-// simulator on a pty in this process, and the same path as "stbup upgrade".
+// simulator in this process on a pty (Linux) or an in-memory line, and the
+// same path as "stbup upgrade".
 // 0 when the simulator verified what it received.
 int RunDemo(const DemoOptions& options, std::ostream& out, std::ostream& err);
 

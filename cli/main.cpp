@@ -1,6 +1,7 @@
 #include <iostream>
 
 #include "cli/command_registry.h"
+#include "cli/demo_command.h"
 #include "cli/history_command.h"
 #include "cli/info_command.h"
 #include "cli/mkimage_command.h"
@@ -17,6 +18,7 @@ int main(int argc, char** argv) {
   stbup::AddUpgradeCommand(registry);
   stbup::AddHistoryCommand(registry);
   stbup::AddPortsCommand(registry);
+  stbup::AddDemoCommand(registry);
   stbup::AddPlatformCommands(registry);
   stbup::PrepareStandardStreams();
   return registry.Execute(argc, argv, std::cout, std::cerr);

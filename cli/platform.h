@@ -9,8 +9,8 @@ namespace stbup {
 // What differs between the platforms' stbup (cli/posix/, cli/win32/).
 
 // The sub-commands that exist on one platform only: on Linux `station`, which
-// watches device paths, and `simulate` and `demo`, which run the box simulator
-// on a pseudo-terminal.
+// watches device paths, and `simulate`, which runs the box simulator on a
+// pseudo-terminal.
 void AddPlatformCommands(CommandRegistry& registry);
 
 // Standard output and error carry bytes unchanged, as on Linux: on Windows the

@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <system_error>
 
+#include "app/core/memory_port.h"
 #include "app/core/memory_settings.h"
 #include "app/core/va_comm_port.h"
 #include "app/trace/trace_writer.h"
@@ -130,29 +131,44 @@ PortSession::PortSession(EventLoop& loop, View& view, Options options, PortSessi
   settings_ = std::make_unique<MemorySettings>();
   settings_->keys[std::string(MainWindow::kKeyPath)] = {
       {"FileName", options_.image}, {"ComPort", options_.port}, {"PortIndex", "0"}};
-  // Only a COMn name needs the map: a path never makes the settings file read.
-  if (PortNameNeedsMap(options_.port)) {
+  // Only a COMn name needs the map: a path, or the name of an in-memory
+  // line, never makes the settings file read.
+  if (!options_.memory_line && PortNameNeedsMap(options_.port)) {
     settings_->ports =
         ReadPortMap(options_.settings_file.empty() ? SettingsFilePath() : options_.settings_file);
   }
 
-  comm_ = std::make_unique<TVaComm>(loop_);
-  ConfigureVaComm1(*comm_);
-  comm_->SetPortResolver(
-      [settings = settings_.get()](std::string_view name) { return settings->PortPath(name); });
-  port_ = std::make_unique<VaCommPort>(*comm_);
+  if (options_.memory_line) {
+    memory_port_ = std::make_unique<MemoryPort>(loop_, options_.memory_line, options_.port);
+    port_ = memory_port_.get();
+  } else {
+    comm_ = std::make_unique<TVaComm>(loop_);
+    ConfigureVaComm1(*comm_);
+    comm_->SetPortResolver(
+        [settings = settings_.get()](std::string_view name) { return settings->PortPath(name); });
+    serial_port_ = std::make_unique<VaCommPort>(*comm_);
+    port_ = serial_port_.get();
+  }
   timer_ = std::make_unique<LoopTimer>(loop_);
   dialog_ = std::make_unique<NoFileDialog>();
   controls_ = std::make_unique<ConsoleControls>(options_.change_directory);
   window_ = std::make_unique<MainWindow>(*view_, *port_, *timer_, *settings_, *dialog_, *controls_);
-  ConnectVaComm1(*comm_, *window_, *view_);
   timer_->SetTick([this] { window_->Timer1Timer(); });
   // The window's own transition tears down (timer, run, port, log lines);
   // the session only ends with 7.
-  comm_->OnDeviceLost = [this, lost = comm_->OnDeviceLost](TVaComm& comm) {
-    lost(comm);
-    OnDeviceLost();
-  };
+  if (memory_port_) {
+    ConnectMemoryPort(*memory_port_, *window_, *view_);
+    memory_port_->OnDeviceLost = [this, lost = memory_port_->OnDeviceLost] {
+      lost();
+      OnDeviceLost();
+    };
+  } else {
+    ConnectVaComm1(*comm_, *window_, *view_);
+    comm_->OnDeviceLost = [this, lost = comm_->OnDeviceLost](TVaComm& comm) {
+      lost(comm);
+      OnDeviceLost();
+    };
+  }
   window_->GetEngine().SetCheckOnly(options_.check_only);
   window_->GetEngine().SetRunEventHandler([this](RunEvent event) { OnRunEvent(event); });
 }
@@ -160,7 +176,7 @@ PortSession::PortSession(EventLoop& loop, View& view, Options options, PortSessi
 PortSession::~PortSession() {
   *alive_ = false;
   timer_->Stop();
-  comm_->Close();
+  port_->Close();
 }
 
 PortSession::Start PortSession::Begin() {
@@ -169,11 +185,16 @@ PortSession::Start PortSession::Begin() {
   if (port_->Active()) return Start::kRunning;
   timer_->Stop();
   ended_ = true;
-  return port_->FailedOpens() == 0 ? Start::kImageNotAccepted : Start::kPortNotOpened;
+  return FailedOpens() == 0 ? Start::kImageNotAccepted : Start::kPortNotOpened;
+}
+
+int PortSession::FailedOpens() const {
+  return memory_port_ ? memory_port_->FailedOpens() : serial_port_->FailedOpens();
 }
 
 std::vector<std::string> PortSession::OpenFailure() const {
-  std::vector<std::string> lines{port_->LastOpenError()};
+  if (memory_port_) return {memory_port_->LastOpenError()};
+  std::vector<std::string> lines{serial_port_->LastOpenError()};
   std::string reason = DiagnosePort(comm_->DevicePath());
   if (!reason.empty()) lines.push_back(reason);
   return lines;
@@ -184,7 +205,7 @@ bool PortSession::Active() const { return port_->Active(); }
 void PortSession::Close() {
   ended_ = true;
   timer_->Stop();
-  comm_->Close();
+  port_->Close();
 }
 
 void PortSession::TakeNoMoreBoxes() {

@@ -16,6 +16,9 @@ namespace stbup {
 
 class TVaComm;
 class VaCommPort;
+class MemoryPort;
+class MemoryLineEnd;
+class Port;
 class LoopTimer;
 class MemorySettings;
 class NoFileDialog;
@@ -67,6 +70,10 @@ class PortSession {
     // for no records. The records name the command: "upgrade" or "station".
     RecordSink* records = nullptr;
     std::string front_end = "upgrade";
+    // The tool's end of an in-memory line to a simulated box, used instead
+    // of a serial device (the demo); port is then only the name the log
+    // shows for it.
+    std::shared_ptr<MemoryLineEnd> memory_line;
   };
 
   // What Start found.
@@ -104,6 +111,7 @@ class PortSession {
   class ReasonsView;
 
   void Note(std::string_view text);
+  int FailedOpens() const;
   void OnRunEvent(RunEvent event);
   void OnDeviceLost();
   void EndBox(int status);
@@ -126,8 +134,11 @@ class PortSession {
   View* view_;
 
   std::unique_ptr<MemorySettings> settings_;
+  // The window's port: VaComm1 on a serial device, or an in-memory line.
   std::unique_ptr<TVaComm> comm_;
-  std::unique_ptr<VaCommPort> port_;
+  std::unique_ptr<VaCommPort> serial_port_;
+  std::unique_ptr<MemoryPort> memory_port_;
+  Port* port_ = nullptr;
   std::unique_ptr<LoopTimer> timer_;
   std::unique_ptr<NoFileDialog> dialog_;
   std::unique_ptr<ConsoleControls> controls_;

@@ -29,4 +29,11 @@ class SignalWatch {
   std::intptr_t fd_ = -1;
 };
 
+// For a thread started before a watch exists that must not take the watch's
+// interruptions (the demo's simulated box): on Linux SIGINT and SIGTERM are
+// blocked in the calling thread, else one arriving there would end the
+// process at once. On Windows the console's handler runs on a thread of its
+// own: nothing to do.
+void KeepInterruptionsFromThisThread();
+
 }  // namespace stbup

@@ -18,7 +18,7 @@
 
 #include "image/image_reader.h"
 #include "sim/box_simulator.h"
-#include "sim/pty_endpoint.h"
+#include "sim/posix/pty_endpoint.h"
 #include "sim/simulation_summary.h"
 
 namespace stbup {

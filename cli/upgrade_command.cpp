@@ -103,12 +103,14 @@ int UpgradeSession::Run() {
   loop_ = std::make_unique<EventLoop>();
   PortSession::Options session;
   session.image = options_.image;
-  {
+  session.port = options_.port;
+  session.memory_line = options_.memory_line;
+  if (!session.memory_line) {
     // Anchored before the image's folder becomes the current directory.
     char directory[4096];
-    session.port = ::getcwd(directory, sizeof directory) != nullptr
-                       ? AnchorPortName(options_.port, directory)
-                       : options_.port;
+    if (::getcwd(directory, sizeof directory) != nullptr) {
+      session.port = AnchorPortName(options_.port, directory);
+    }
   }
   session.repeat = options_.repeat;
   session.check_only = options_.check_only;

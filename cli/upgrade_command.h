@@ -1,5 +1,6 @@
 #pragma once
 
+#include <memory>
 #include <optional>
 #include <ostream>
 #include <string>
@@ -8,6 +9,8 @@
 #include "cli/exit_status.h"
 
 namespace stbup {
+
+class MemoryLineEnd;
 
 struct UpgradeOptions {
   std::string image;
@@ -30,6 +33,9 @@ struct UpgradeOptions {
   // Terminal detection; unset: isatty of the process's stdout and stderr.
   std::optional<bool> out_is_terminal;
   std::optional<bool> err_is_terminal;
+  // The demo: the tool's end of an in-memory line to the simulated box
+  // instead of a serial device; port is the name the log shows for it.
+  std::shared_ptr<MemoryLineEnd> memory_line;
 };
 
 // One exchange (or, with repeat, one per box) exactly as the window runs it

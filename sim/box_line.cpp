@@ -1,13 +1,7 @@
 #include "sim/box_line.h"
 
-#include <fcntl.h>
-#include <poll.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <cstring>
-#include <string>
 
 namespace stbup {
 namespace {
@@ -20,20 +14,10 @@ constexpr auto kWriteStall = std::chrono::seconds(10);
 // Gap between chunked pieces, so that the reader really sees them one by one.
 constexpr auto kChunkGap = std::chrono::microseconds(100);
 
-int PollTimeout(SimClock::time_point deadline) {
-  if (deadline == SimClock::time_point::max()) return -1;
-  const auto left = deadline - SimClock::now();
-  if (left <= SimClock::duration::zero()) return 0;
-  const auto ms = std::chrono::ceil<std::chrono::milliseconds>(left).count();
-  return static_cast<int>(std::min<long long>(ms, 1 << 30));
-}
-
 }  // namespace
 
-BoxLine::BoxLine(int fd, int stop_fd, LinePacing pacing)
-    : fd_(fd), stop_fd_(stop_fd), pacing_(pacing), random_(pacing.seed) {
-  const int flags = ::fcntl(fd_, F_GETFL);
-  if (flags >= 0) ::fcntl(fd_, F_SETFL, flags | O_NONBLOCK);
+BoxLine::BoxLine(BoxChannel& channel, LinePacing pacing)
+    : channel_(channel), pacing_(pacing), random_(pacing.seed) {
   buffer_.reserve(kReadChunk);
 }
 
@@ -43,59 +27,31 @@ SimClock::duration BoxLine::ByteTime(std::size_t count) const {
       std::chrono::nanoseconds(static_cast<long long>(count) * 10'000'000'000LL / pacing_.baud));
 }
 
-void BoxLine::PauseUntil(SimClock::time_point until) {
-  for (;;) {
-    const auto left = until - SimClock::now();
-    if (left <= SimClock::duration::zero()) return;
-    if (left >= std::chrono::milliseconds(1)) {
-      pollfd p{stop_fd_, POLLIN, 0};
-      const auto ms = std::chrono::floor<std::chrono::milliseconds>(left).count();
-      if (::poll(&p, 1, static_cast<int>(std::min<long long>(ms, 1 << 30))) > 0) {
-        throw SimulatorStopped();
-      }
-    } else {
-      // poll cannot wait finer than a millisecond; a paced line needs it.
-      const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(left).count();
-      timespec ts{0, static_cast<long>(ns)};
-      ::nanosleep(&ts, nullptr);
-    }
-  }
-}
+void BoxLine::PauseUntil(SimClock::time_point until) { channel_.PauseUntil(until); }
 
 bool BoxLine::Fill(SimClock::time_point deadline) {
-  for (;;) {
-    pollfd polls[2] = {{fd_, POLLIN, 0}, {stop_fd_, POLLIN, 0}};
-    const int r = ::poll(polls, 2, PollTimeout(deadline));
-    if (r < 0) {
-      if (errno == EINTR) continue;
-      throw LineClosed(std::string("poll: ") + std::strerror(errno));
-    }
-    if (polls[1].revents & POLLIN) throw SimulatorStopped();
-    if (r == 0) return false;
-    if (polls[0].revents & (POLLIN | POLLHUP | POLLERR)) {
-      if (read_pos_ == buffer_.size()) {
-        buffer_.clear();
-        read_pos_ = 0;
-      }
-      const std::size_t old = buffer_.size();
-      buffer_.resize(old + kReadChunk);
-      const ssize_t n = ::read(fd_, buffer_.data() + old, kReadChunk);
-      if (n > 0) {
-        buffer_.resize(old + static_cast<std::size_t>(n));
-        received_ += static_cast<std::uint64_t>(n);
-        if (pacing_.baud > 0) {
-          // The bytes are only there once the line has had time to carry them.
-          rx_clock_ = std::max(rx_clock_, SimClock::now()) + ByteTime(static_cast<std::size_t>(n));
-          PauseUntil(rx_clock_);
-        }
-        return true;
-      }
-      buffer_.resize(old);
-      if (n < 0 && (errno == EAGAIN || errno == EINTR) && !(polls[0].revents & POLLHUP)) continue;
-      throw LineClosed(n == 0 ? "end of file" : std::string("read: ") + std::strerror(errno));
-    }
-    if (polls[0].revents & POLLNVAL) throw LineClosed("descriptor closed");
+  if (read_pos_ == buffer_.size()) {
+    buffer_.clear();
+    read_pos_ = 0;
   }
+  const std::size_t old = buffer_.size();
+  buffer_.resize(old + kReadChunk);
+  std::size_t n = 0;
+  try {
+    n = channel_.Read(std::span<std::uint8_t>(buffer_.data() + old, kReadChunk), deadline);
+  } catch (...) {
+    buffer_.resize(old);
+    throw;
+  }
+  buffer_.resize(old + n);
+  if (n == 0) return false;
+  received_ += n;
+  if (pacing_.baud > 0) {
+    // The bytes are only there once the line has had time to carry them.
+    rx_clock_ = std::max(rx_clock_, SimClock::now()) + ByteTime(n);
+    PauseUntil(rx_clock_);
+  }
+  return true;
 }
 
 bool BoxLine::ReadByte(SimClock::time_point deadline, std::uint8_t& out) {
@@ -132,37 +88,13 @@ void BoxLine::DiscardUntil(SimClock::time_point deadline) {
   while (Fill(deadline)) read_pos_ = buffer_.size();
 }
 
-void BoxLine::WaitWritable() {
-  const auto deadline = SimClock::now() + kWriteStall;
-  for (;;) {
-    pollfd polls[2] = {{fd_, POLLOUT, 0}, {stop_fd_, POLLIN, 0}};
-    const int r = ::poll(polls, 2, PollTimeout(deadline));
-    if (r < 0) {
-      if (errno == EINTR) continue;
-      throw LineClosed(std::string("poll: ") + std::strerror(errno));
-    }
-    if (polls[1].revents & POLLIN) throw SimulatorStopped();
-    if (r == 0) throw LineClosed("the tool stopped reading");
-    if (polls[0].revents & (POLLHUP | POLLERR | POLLNVAL)) throw LineClosed("hang-up on write");
-    if (polls[0].revents & POLLOUT) return;
-  }
-}
-
 void BoxLine::WritePiece(const std::uint8_t* data, std::size_t size) {
   while (size > 0) {
-    const ssize_t n = ::write(fd_, data, size);
-    if (n > 0) {
-      data += n;
-      size -= static_cast<std::size_t>(n);
-      sent_ += static_cast<std::uint64_t>(n);
-      continue;
-    }
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0 && errno == EAGAIN) {
-      WaitWritable();
-      continue;
-    }
-    throw LineClosed(std::string("write: ") + std::strerror(errno));
+    const std::size_t n =
+        channel_.Write(std::span<const std::uint8_t>(data, size), SimClock::now() + kWriteStall);
+    data += n;
+    size -= n;
+    sent_ += n;
   }
 }
 

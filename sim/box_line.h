@@ -5,25 +5,12 @@
 #include <cstdint>
 #include <random>
 #include <span>
-#include <stdexcept>
 #include <string_view>
 #include <vector>
 
+#include "sim/box_channel.h"
+
 namespace stbup {
-
-using SimClock = std::chrono::steady_clock;
-
-// The tool's end of the line went away (EOF, EIO, POLLHUP) or stalled a write.
-class LineClosed : public std::runtime_error {
- public:
-  using std::runtime_error::runtime_error;
-};
-
-// Someone asked the simulator to stop.
-class SimulatorStopped : public std::runtime_error {
- public:
-  SimulatorStopped() : std::runtime_error("stopped") {}
-};
 
 struct LinePacing {
   int baud = 0;          // 10 bits a byte in both directions; 0 = unpaced
@@ -31,11 +18,11 @@ struct LinePacing {
   std::uint32_t seed = 1;
 };
 
-// The box's UART: buffered reads with deadlines, paced or chunked writes, and
-// an eventfd that interrupts every wait. Not thread-safe apart from the stop fd.
+// The box's UART over its channel: buffered reads with deadlines, paced or
+// chunked writes; the channel's stop interrupts every wait. Not thread-safe.
 class BoxLine {
  public:
-  BoxLine(int fd, int stop_fd, LinePacing pacing);
+  BoxLine(BoxChannel& channel, LinePacing pacing);
 
   // One byte, or false when the deadline passed first.
   bool ReadByte(SimClock::time_point deadline, std::uint8_t& out);
@@ -62,11 +49,9 @@ class BoxLine {
  private:
   bool Fill(SimClock::time_point deadline);
   void WritePiece(const std::uint8_t* data, std::size_t size);
-  void WaitWritable();
   SimClock::duration ByteTime(std::size_t count) const;
 
-  int fd_;
-  int stop_fd_;
+  BoxChannel& channel_;
   LinePacing pacing_;
   std::mt19937 random_;
   std::vector<std::uint8_t> buffer_;

@@ -1,8 +1,5 @@
 #include "sim/box_simulator.h"
 
-#include <sys/eventfd.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <array>
 #include <cerrno>
@@ -13,6 +10,7 @@
 #include <random>
 #include <stdexcept>
 #include <string_view>
+#include <thread>
 
 #include "image/scramble_key.h"
 #include "seams/errors.h"
@@ -510,17 +508,15 @@ BoxSimulator::BoxSimulator(SimulatorOptions options) : options_(std::move(option
     if (!in) throw EFileError::CannotOpen(path, errno);
     image_file_.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
   }
-  stop_fd_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-  if (stop_fd_ < 0) throw std::runtime_error("eventfd failed");
 }
 
-BoxSimulator::~BoxSimulator() {
-  if (stop_fd_ >= 0) ::close(stop_fd_);
-}
+BoxSimulator::~BoxSimulator() = default;
 
 void BoxSimulator::Stop() noexcept {
-  const std::uint64_t one = 1;
-  [[maybe_unused]] const ssize_t n = ::write(stop_fd_, &one, sizeof one);
+  stop_requested_.store(true);
+  stopping_.fetch_add(1);
+  if (BoxChannel* channel = running_.load()) channel->Stop();
+  stopping_.fetch_sub(1);
 }
 
 std::string BoxSimulator::AnnouncementText() const {
@@ -549,10 +545,21 @@ std::string BoxSimulator::VersionArgument() const {
          LowerHexTriple(hardware);
 }
 
-std::vector<SimulationSummary> BoxSimulator::Run(int fd, LineHooks hooks) {
-  if (!hooks.hang_up) hooks.hang_up = [fd] { ::close(fd); };
+std::vector<SimulationSummary> BoxSimulator::Run(BoxChannel& channel, LineHooks hooks) {
+  if (!hooks.hang_up) hooks.hang_up = [&channel] { channel.HangUp(); };
+  // Either Stop finds the channel here, or this finds the stop asked for.
+  running_.store(&channel);
+  struct Release {
+    BoxSimulator& box;
+    ~Release() {
+      box.running_.store(nullptr);
+      // A Stop that found the channel may still be using it.
+      while (box.stopping_.load() != 0) std::this_thread::yield();
+    }
+  } release{*this};
+  if (stop_requested_.load()) channel.Stop();
   std::vector<SimulationSummary> summaries;
-  BoxLine line(fd, stop_fd_, LinePacing{options_.baud, options_.chunked, options_.seed});
+  BoxLine line(channel, LinePacing{options_.baud, options_.chunked, options_.seed});
   std::mt19937 random(options_.seed);
   const std::string announcement = AnnouncementText();
   const std::string argument = VersionArgument();

@@ -2,7 +2,6 @@
 
 #include <unistd.h>
 
-#include "cli/demo_command.h"
 #include "cli/simulate_command.h"
 #include "cli/station_command.h"
 
@@ -10,7 +9,6 @@ namespace stbup {
 
 void AddPlatformCommands(CommandRegistry& registry) {
   AddStationCommand(registry);
-  AddDemoCommand(registry);
   AddSimulateCommand(registry);
 }
 

@@ -31,4 +31,12 @@ bool SignalWatch::Raised() {
          ::read(static_cast<int>(fd_), &info, sizeof info) == static_cast<ssize_t>(sizeof info);
 }
 
+void KeepInterruptionsFromThisThread() {
+  sigset_t set;
+  sigemptyset(&set);
+  sigaddset(&set, SIGINT);
+  sigaddset(&set, SIGTERM);
+  pthread_sigmask(SIG_BLOCK, &set, nullptr);
+}
+
 }  // namespace stbup

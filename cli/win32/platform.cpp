@@ -9,8 +9,8 @@
 
 namespace stbup {
 
-// Windows has no pseudo-terminal for the simulator to speak on, so neither
-// `simulate` nor the pty-based `demo` is offered here.
+// Windows has no pseudo-terminal for the simulator to speak on, so
+// `simulate` is not offered here (`demo` plays its box on an in-memory line).
 void AddPlatformCommands(CommandRegistry&) {}
 
 void PrepareStandardStreams() {

@@ -64,4 +64,6 @@ bool SignalWatch::Raised() {
   return true;
 }
 
+void KeepInterruptionsFromThisThread() {}
+
 }  // namespace stbup

@@ -21,8 +21,13 @@ namespace {
 thread_local int last_error = 0;
 
 // How long a pending line-event wait goes before the queue is looked at
-// directly (a wait whose end was lost costs this much, never a hang).
+// directly (a wait whose end was lost costs this much, never a hang), and
+// where the driver's wait only polls (Wine's on a pty gives up every
+// millisecond or two, and notices bytes only at that pace, often slower).
 constexpr DWORD kLineWaitSliceMs = 20;
+constexpr DWORD kPolledWaitSliceMs = 1;
+// A wait still pending this long while bytes wait has lost its end.
+constexpr ULONGLONG kLostWaitMs = 100;
 constexpr DWORD kReadWaitMs = 200;
 constexpr DWORD kCancelWaitMs = 5;
 constexpr DWORD kCloseWaitMs = 500;
@@ -67,6 +72,8 @@ struct Win32Port {
 
   std::unique_ptr<LineWait> line_wait;
   bool wait_pending = false;
+  ULONGLONG wait_started = 0;
+  bool driver_polls = false;  // a wait has given up by itself (995): see above
   std::vector<std::unique_ptr<LineWait>> abandoned_waits;
 
   OVERLAPPED read_io{};
@@ -159,13 +166,15 @@ BYTE StopBitsOf(TVaStopbits bits) {
   return ONESTOPBIT;
 }
 
-// A line-event wait that has not ended although it should have: bytes are
-// waiting (Readable), or the device fails (Gone), or neither (TimedOut). The
-// stale wait is cancelled so that the next one starts afresh.
+// The queue behind a pending line-event wait: bytes are waiting (Readable),
+// or the device fails (Gone), or neither (TimedOut). The wait stays pending
+// unless it has lost its end: then it is cancelled, or abandoned when even
+// that does not end it, so that the next one starts afresh.
 TVaDeviceWait LookAtLineBehindWait(Win32Port& port) {
   COMSTAT status{};
   if (!QueryComm(port, status)) return TVaDeviceWait::Gone;
   if (status.cbInQue == 0) return TVaDeviceWait::TimedOut;
+  if (::GetTickCount64() - port.wait_started < kLostWaitMs) return TVaDeviceWait::Readable;
   ::CancelIoEx(port.handle, &port.line_wait->io);
   ::WaitForSingleObject(port.line_wait->io.hEvent, kCancelWaitMs);
   if (!HasOverlappedIoCompleted(&port.line_wait->io)) {
@@ -476,6 +485,9 @@ TVaDeviceWait WaitDevice(TVaDeviceHandle device, TVaWaitEvent* stop, TVaWaitEven
     }
     if (want & kWaitReadable) {
       if (!port.wait_pending) {
+        // Abandoned waits that have ended since are freed.
+        std::erase_if(port.abandoned_waits,
+                      [](const auto& wait) { return HasOverlappedIoCompleted(&wait->io); });
         LineWait& wait = *port.line_wait;
         ::ResetEvent(wait.io.hEvent);
         wait.mask = 0;
@@ -499,6 +511,7 @@ TVaDeviceWait WaitDevice(TVaDeviceHandle device, TVaWaitEvent* stop, TVaWaitEven
           }
         } else {
           port.wait_pending = true;
+          port.wait_started = ::GetTickCount64();
         }
       }
       if (port.wait_pending) {
@@ -527,9 +540,11 @@ TVaDeviceWait WaitDevice(TVaDeviceHandle device, TVaWaitEvent* stop, TVaWaitEven
     // completion's signal be lost after all, it costs that long, never a hang.
     const bool line_wait = (want & kWaitReadable) && port.wait_pending;
     const bool write_wait = (want & kWaitWritable) != 0;  // a write is pending, see above
-    const DWORD slice = line_wait || write_wait || line_polled
-                            ? std::min<DWORD>(wait_ms, kLineWaitSliceMs)
-                            : wait_ms;
+    const DWORD slice =
+        line_wait || write_wait || line_polled
+            ? std::min<DWORD>(
+                  wait_ms, port.driver_polls && line_wait ? kPolledWaitSliceMs : kLineWaitSliceMs)
+            : wait_ms;
     if (n == 0) {
       if (slice != 0) ::Sleep(slice == INFINITE ? 0 : slice);
       if (line_polled && slice != wait_ms) continue;
@@ -572,6 +587,7 @@ TVaDeviceWait WaitDevice(TVaDeviceHandle device, TVaWaitEvent* stop, TVaWaitEven
     const DWORD error = ::GetLastError();
     Fail(error);
     if (error != ERROR_OPERATION_ABORTED) return TVaDeviceWait::Gone;
+    port.driver_polls = true;
     // Wine gives up its wait on a pty every millisecond or two: look at the
     // queue, and wait again when it is empty.
     const int waiting = BytesWaiting(device);

@@ -22,7 +22,7 @@
 #include "image/image_writer.h"
 #include "records/records.h"
 #include "sim/box_simulator.h"
-#include "sim/pty_endpoint.h"
+#include "sim/posix/pty_endpoint.h"
 #include "tests/reliability/upgrade_harness.h"
 #include "tests/support/temp_dir.h"
 

@@ -21,7 +21,7 @@
 #include "image/image_reader.h"
 #include "image/image_writer.h"
 #include "sim/box_simulator.h"
-#include "sim/pty_endpoint.h"
+#include "sim/posix/pty_endpoint.h"
 #include "tests/support/temp_dir.h"
 
 namespace stbup {

@@ -26,7 +26,7 @@
 #include "image/image_reader.h"
 #include "image/image_writer.h"
 #include "sim/box_simulator.h"
-#include "sim/pty_endpoint.h"
+#include "sim/posix/pty_endpoint.h"
 #include "tests/qt/support/qt_printers.h"
 #include "tests/qt/support/scripted_dialogs.h"
 #include "tests/support/temp_dir.h"

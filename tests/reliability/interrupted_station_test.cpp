@@ -17,7 +17,7 @@
 #include "cli/station_port.h"
 #include "image/image_reader.h"
 #include "sim/box_simulator.h"
-#include "sim/pty_endpoint.h"
+#include "sim/posix/pty_endpoint.h"
 #include "tests/reliability/child_process.h"
 #include "tests/reliability/upgrade_harness.h"
 #include "tests/support/pty_pair.h"

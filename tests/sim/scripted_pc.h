@@ -20,7 +20,7 @@
 #include <vector>
 
 #include "sim/box_simulator.h"
-#include "sim/pty_endpoint.h"
+#include "sim/posix/pty_endpoint.h"
 
 namespace stbup::testing {
 

@@ -15,8 +15,11 @@ namespace {
 class RegistrySettingsTest : public ::testing::Test {
  protected:
   void SetUp() override {
+    // Each test of each process its own key: ctest runs them side by side.
     std::random_device seed;
-    sub_key = "SOFTWARE\\stbup-test\\K" + std::to_string(seed());
+    sub_key = "SOFTWARE\\stbup-test\\K" + std::to_string(::GetCurrentProcessId()) + "-" +
+              ::testing::UnitTest::GetInstance()->current_test_info()->name() + "-" +
+              std::to_string(seed());
     path = "\\" + sub_key;
   }
   void TearDown() override {

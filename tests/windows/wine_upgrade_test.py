@@ -282,6 +282,53 @@ def case_info(env):
     return "%d runs byte for byte as on Linux" % compared
 
 
+DEMO_VERDICT = b"stbup: demo: simulator verdict: verified (768 blocks, 0 retries, 786432 bytes)\n"
+
+
+def case_demo(env):
+    """The whole upgrade in-process, over the in-memory line; then --quiet."""
+    tool = env.tool("demo")
+    status, _ = wait_tool(tool, 60)
+    out, err = env.output()
+    check(status == 0, "exit %d" % status)
+    check(err.endswith(DEMO_VERDICT), "last line %r" % err[-120:])
+    check(b"simulated box on MEMORY (an in-memory line in this process)\n" in err,
+          "no MEMORY in the first line")
+    check(out.startswith(b"[ Upgrade mode. ]\n") and b"\nUpgrade End\n" in out,
+          "memo: %r" % out[:200])
+    check(b"\nMEMORY Off !!! (\"Enter\" key to reconnect.)\n" in out, "no \"MEMORY Off\" line")
+    tool = env.tool("demo", "--quiet")
+    status, _ = wait_tool(tool, 60)
+    out, err = env.output()
+    check(status == 0, "--quiet: exit %d" % status)
+    check(out == b"", "--quiet printed %d bytes on stdout" % len(out))
+    check(err.count(b"\n") == 2 and err.endswith(DEMO_VERDICT), "--quiet: %r" % err)
+    return "verified, exit 0; --quiet: the demo's two lines only"
+
+
+def case_demo_interrupted(env):
+    """Ctrl-C (SIGINT reaches a console program under Wine as CTRL_C_EVENT)
+    during the upgrade: 130, as upgrade, and the box sees the tool go."""
+    for attempt in range(3):
+        tool = subprocess.Popen([WINE, env.exe, "demo", "--quiet"], stdout=subprocess.DEVNULL,
+                                stderr=subprocess.PIPE)
+        first = tool.stderr.readline()
+        check(first.startswith(b"stbup: demo: image "), "first line %r" % first)
+        # The line comes before the upgrade has set up its Ctrl-C handler.
+        time.sleep(0.15)
+        tool.send_signal(2)
+        rest = tool.stderr.read()
+        status = tool.wait(timeout=30)
+        if status == 0 and rest.endswith(DEMO_VERDICT):
+            continue  # the demo was quicker than the signal: again
+        check(status == 130, "exit %d: %r" % (status, rest))
+        check(b"stbup: interrupted\n" in rest, "no \"interrupted\": %r" % rest)
+        check(b"stbup: demo: simulator verdict: pc_gone" in rest,
+              "the box did not see the tool go: %r" % rest)
+        return "exit 130, the box saw the tool go (attempt %d)" % (attempt + 1)
+    raise Failed("three demos ended before Ctrl-C reached them")
+
+
 CASES = {
     "info": case_info,
     "5518": case_5518,
@@ -293,6 +340,8 @@ CASES = {
     "hang-up": case_hang_up,
     "poll-bytes": case_poll_bytes,
     "check-only": case_check_only,
+    "demo": case_demo,
+    "demo-interrupted": case_demo_interrupted,
 }
 
 
