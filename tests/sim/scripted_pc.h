@@ -122,10 +122,17 @@ class ScriptedPc {
     std::uint8_t total = 0;
     const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(30);
     auto last_line = std::chrono::steady_clock::now();
+    bool box_was_done = false;
     while (std::chrono::steady_clock::now() < give_up) {
-      const auto line = Line(std::chrono::milliseconds(100));
+      // Once the box has ended, its last line may still be on its way through
+      // the pty (a loaded machine delays it): one longer look before leaving.
+      const auto line = Line(std::chrono::milliseconds(box_was_done ? 300 : 100));
       if (!line) {
-        if (box_done) break;
+        if (box_was_done) break;
+        if (box_done) {
+          box_was_done = true;
+          continue;
+        }
         if (script.quiet_end && std::chrono::steady_clock::now() - last_line > *script.quiet_end) {
           break;
         }
