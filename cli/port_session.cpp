@@ -64,7 +64,7 @@ class ConsoleControls : public WindowControls {
 class PortSession::ReasonsView : public NullView {
  public:
   void AddMemoLine(std::string_view line) override {
-    if (line == "[ Upgrade mode. ]") {
+    if (line == kUpgradeModeLine) {
       lines.clear();
     } else if (line.starts_with(">") && lines.size() < kMaxLines) {
       lines.emplace_back(line);

@@ -11,7 +11,6 @@
 namespace stbup {
 namespace {
 
-constexpr std::string_view kUpgradeModeLine = "[ Upgrade mode. ]";
 constexpr std::string_view kDetected = " detected..";
 constexpr std::string_view kTargetLine = "// Target: ";
 // The banner's caption while no box has spoken.

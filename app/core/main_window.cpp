@@ -12,7 +12,6 @@
 namespace stbup {
 namespace {
 
-constexpr std::string_view kUpgradeModeLine = "[ Upgrade mode. ]";
 constexpr std::string_view kEmptyFileSize = "(  /  )";
 constexpr std::string_view kConnected = "Connected";
 constexpr std::string_view kDisconnected = "Disconnected";

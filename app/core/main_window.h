@@ -20,6 +20,10 @@
 
 namespace stbup {
 
+// The memo line with which every connection reset begins: whatever a front
+// end gathers about one box starts again after it.
+inline constexpr std::string_view kUpgradeModeLine = "[ Upgrade mode. ]";
+
 // The logic of TMainFrm without a toolkit: start-up and shut-down, the
 // persisted settings, the connection reset, port choice, the poll timer and
 // the received-data handler. The Qt window and the command line both drive
