@@ -1,0 +1,68 @@
+#include "cli/doctor_command.h"
+
+#include <memory>
+
+#include "cli/doctor_report.h"
+#include "cli/ini_ports.h"
+#include "cli/posix/doctor_checks.h"
+#include "records/records.h"
+
+namespace stbup {
+
+DoctorChecks LinuxDoctorChecks(const DoctorSystem& system, const std::string& records_path) {
+  DoctorChecks checks;
+  checks.push_back(MakePortAccessCheck(system));
+  checks.push_back(MakePortHolderCheck(system));
+  checks.push_back(MakeModemManagerCheck(system));
+  checks.push_back(MakeBrlttyCheck(system));
+  checks.push_back(MakeLatencyTimerCheck(system));
+  checks.push_back(MakeRecordsFileCheck(system, records_path));
+  return checks;
+}
+
+int RunDoctor(const DoctorOptions& options, CommandIo& io) {
+  DoctorSystem system;
+  if (!options.root.empty()) system.roots = SystemRoots::Under(options.root);
+  system.who = LoginIdentity::OfThisProcess();
+  system.accounts = AccountDatabase(system.roots.etc);
+  if (options.port.empty()) {
+    system.ports = PortsFound(system.roots);
+  } else {
+    std::optional<std::string> device;
+    try {
+      device = PortNameNeedsMap(options.port)
+                   ? ResolvePortName(options.port, ReadPortMap(SettingsFilePath()))
+                   : ResolvePortName(options.port, {});
+    } catch (const SettingsFileError& error) {
+      PrintError(io.err, error.what());
+      return kExitDoctorTodo;
+    }
+    // Any other name is a path relative to the folder stbup was started in.
+    system.ports.push_back(DescribePort(device.value_or(options.port), system.roots));
+  }
+  const std::string records =
+      options.records_file.empty() ? DefaultRecordsPath() : options.records_file;
+  return ReportDoctorChecks(LinuxDoctorChecks(system, records), options.json, io.out);
+}
+
+void AddDoctorCommand(CommandRegistry& registry) {
+  auto options = std::make_shared<DoctorOptions>();
+  CLI::App* sub = registry.Add(
+      "doctor",
+      "Look at what keeps a first connection from working (the port's group, ModemManager, "
+      "brltty, the adapter's latency timer, a program holding the port, the records file) and "
+      "say what to do; exit 0 when nothing needs doing, 1 when something does",
+      [options](CommandIo& io) { return RunDoctor(*options, io); });
+  sub->add_option("--port", options->port,
+                  "The port to look at: a device path or COMn (default: the USB serial adapters "
+                  "found, else every serial device)");
+  sub->add_flag("--json", options->json, "Write the findings as one JSON object");
+  sub->add_option("--records", options->records_file,
+                  "The records file to look at (default: $STBUP_RECORDS, else "
+                  "stbup/records.sqlite3 under $XDG_DATA_HOME or ~/.local/share)");
+  sub->add_option("--root", options->root,
+                  "Read the system under this folder (ROOT/sys, ROOT/dev, ROOT/proc, ROOT/etc, "
+                  "ROOT/run, ROOT/usr/lib) instead of /, to try the checks on a stand-in tree");
+}
+
+}  // namespace stbup
