@@ -47,12 +47,10 @@ int RunDoctor(const DoctorOptions& options, CommandIo& io) {
 
 void AddDoctorCommand(CommandRegistry& registry) {
   auto options = std::make_shared<DoctorOptions>();
-  CLI::App* sub = registry.Add(
-      "doctor",
-      "Look at what keeps a first connection from working (the port's group, ModemManager, "
-      "brltty, the adapter's latency timer, a program holding the port, the records file) and "
-      "say what to do; exit 0 when nothing needs doing, 1 when something does",
-      [options](CommandIo& io) { return RunDoctor(*options, io); });
+  CLI::App* sub = registry.Add("doctor",
+                               "Look at what keeps a first connection from working, and say "
+                               "what to do",
+                               [options](CommandIo& io) { return RunDoctor(*options, io); });
   sub->add_option("--port", options->port,
                   "The port to look at: a device path or COMn (default: the USB serial adapters "
                   "found, else every serial device)");
@@ -63,6 +61,12 @@ void AddDoctorCommand(CommandRegistry& registry) {
   sub->add_option("--root", options->root,
                   "Read the system under this folder (ROOT/sys, ROOT/dev, ROOT/proc, ROOT/etc, "
                   "ROOT/run, ROOT/usr/lib) instead of /, to try the checks on a stand-in tree");
+  sub->footer(
+      "Looks at: whether this user may open the port (its owner, group and mode, the group to "
+      "join, a group joined but not yet in this login), a program holding it, ModemManager, "
+      "brltty's udev rule for CH340 and CP210x adapters, an FTDI adapter's latency timer, and "
+      "the records file. Each finding is ok, TODO (with what to do) or note.\n"
+      "Exit status: 0 nothing needs doing, 1 something does.");
 }
 
 }  // namespace stbup
