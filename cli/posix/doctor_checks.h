@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "cli/doctor_check.h"
+#include "cli/doctor_command.h"
 #include "cli/posix/doctor_system.h"
 
 namespace stbup {
@@ -33,8 +34,9 @@ std::unique_ptr<DoctorCheck> MakeLatencyTimerCheck(const DoctorSystem& system);
 std::unique_ptr<DoctorCheck> MakeRecordsFileCheck(const DoctorSystem& system,
                                                   std::string records_path);
 
-// Every check, in the order the report gives them.
-DoctorChecks LinuxDoctorChecks(const DoctorSystem& system, const std::string& records_path);
+// Every check, in the order the report gives them; options.records_file is
+// the records file to look at (empty: none can be found).
+DoctorChecks LinuxDoctorChecks(const DoctorSystem& system, const DoctorOptions& options);
 
 // Advice shared by the checks that stbup's udev rule settles.
 inline constexpr const char* kInstallUdevRule =

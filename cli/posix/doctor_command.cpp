@@ -9,14 +9,16 @@
 
 namespace stbup {
 
-DoctorChecks LinuxDoctorChecks(const DoctorSystem& system, const std::string& records_path) {
+DoctorChecks LinuxDoctorChecks(const DoctorSystem& system, const DoctorOptions& options) {
+  // One check per thing looked at, each in a file of its own; a check that
+  // needs an option of the command takes it from `options` when it is made.
   DoctorChecks checks;
   checks.push_back(MakePortAccessCheck(system));
   checks.push_back(MakePortHolderCheck(system));
   checks.push_back(MakeModemManagerCheck(system));
   checks.push_back(MakeBrlttyCheck(system));
   checks.push_back(MakeLatencyTimerCheck(system));
-  checks.push_back(MakeRecordsFileCheck(system, records_path));
+  checks.push_back(MakeRecordsFileCheck(system, options.records_file));
   return checks;
 }
 
@@ -40,9 +42,9 @@ int RunDoctor(const DoctorOptions& options, CommandIo& io) {
     // Any other name is a path relative to the folder stbup was started in.
     system.ports.push_back(DescribePort(device.value_or(options.port), system.roots));
   }
-  const std::string records =
-      options.records_file.empty() ? DefaultRecordsPath() : options.records_file;
-  return ReportDoctorChecks(LinuxDoctorChecks(system, records), options.json, io.out);
+  DoctorOptions looked_at = options;
+  if (looked_at.records_file.empty()) looked_at.records_file = DefaultRecordsPath();
+  return ReportDoctorChecks(LinuxDoctorChecks(system, looked_at), options.json, io.out);
 }
 
 void AddDoctorCommand(CommandRegistry& registry) {

@@ -1,5 +1,7 @@
 #include "cli/posix/doctor_system.h"
 
+#include <grp.h>
+#include <pwd.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -104,7 +106,7 @@ std::string ModeText(mode_t mode) {
   return text;
 }
 
-AccountDatabase::AccountDatabase(const fs::path& etc_root) {
+AccountDatabase::AccountDatabase(const fs::path& etc_root) : ask_system_(etc_root == "/etc") {
   std::ifstream passwd(etc_root / "passwd");
   for (std::string line; std::getline(passwd, line);) {
     const auto fields = SplitFields(line, ':');  // name:x:uid:gid:...
@@ -130,24 +132,52 @@ AccountDatabase::AccountDatabase(const fs::path& etc_root) {
   }
 }
 
-std::string AccountDatabase::UserName(uid_t uid) const {
+const AccountDatabase::User* AccountDatabase::FindUser(uid_t uid) const {
   auto user = users_.find(uid);
-  return user != users_.end() ? user->second.name : std::to_string(uid);
+  if (user != users_.end()) return &user->second;
+  if (!ask_system_) return nullptr;
+  const passwd* entry = ::getpwuid(uid);
+  if (entry == nullptr) return nullptr;
+  return &(users_[uid] = User{entry->pw_name, entry->pw_gid});
 }
+
+std::string AccountDatabase::UserName(uid_t uid) const {
+  const User* user = FindUser(uid);
+  return user != nullptr ? user->name : std::to_string(uid);
+}
+
+bool AccountDatabase::KnowsUser(uid_t uid) const { return FindUser(uid) != nullptr; }
 
 std::string AccountDatabase::GroupName(gid_t gid) const {
   auto group = groups_.find(gid);
-  return group != groups_.end() ? group->second.name : std::to_string(gid);
+  if (group != groups_.end()) return group->second.name;
+  if (ask_system_) {
+    if (const struct group* entry = ::getgrgid(gid)) return entry->gr_name;
+  }
+  return std::to_string(gid);
 }
 
 bool AccountDatabase::GrantsGroup(uid_t uid, gid_t gid) const {
-  auto user = users_.find(uid);
-  if (user == users_.end()) return false;
-  if (user->second.primary_group == gid) return true;
+  const User* user = FindUser(uid);
+  if (user == nullptr) return false;
+  if (user->primary_group == gid) return true;
   auto group = groups_.find(gid);
-  if (group == groups_.end()) return false;
-  const auto& members = group->second.members;
-  return std::find(members.begin(), members.end(), user->second.name) != members.end();
+  if (group != groups_.end()) {
+    const auto& members = group->second.members;
+    if (std::find(members.begin(), members.end(), user->name) != members.end()) return true;
+  }
+  if (!ask_system_) return false;
+  // Every group the system's databases give the user, as a fresh login gets them.
+  int count = 64;
+  std::vector<gid_t> groups(static_cast<std::size_t>(count));
+  if (::getgrouplist(user->name.c_str(), user->primary_group, groups.data(), &count) < 0) {
+    groups.resize(static_cast<std::size_t>(count));
+    if (::getgrouplist(user->name.c_str(), user->primary_group, groups.data(), &count) < 0) {
+      return false;
+    }
+  }
+  groups.resize(static_cast<std::size_t>(count));
+  return std::find(groups.begin(), groups.end(), gid) != groups.end();
 }
 
 DoctorPort DescribePort(const std::string& device, const SystemRoots& roots) {

@@ -48,7 +48,9 @@ bool MayAccess(const struct stat& info, const LoginIdentity& who, int access);
 // "crw-rw----", as ls shows it.
 std::string ModeText(mode_t mode);
 
-// The user and group databases as files under the /etc root.
+// The user and group databases as files under the /etc root. For the
+// system's own /etc, users and groups the files lack (a directory service's)
+// are asked of the system too.
 class AccountDatabase {
  public:
   explicit AccountDatabase(const std::filesystem::path& etc_root);
@@ -56,7 +58,7 @@ class AccountDatabase {
   // The name, or the number when the database has none.
   std::string UserName(uid_t uid) const;
   std::string GroupName(gid_t gid) const;
-  bool KnowsUser(uid_t uid) const { return users_.count(uid) != 0; }
+  bool KnowsUser(uid_t uid) const;
   // Whether the database gives the user the group: as its primary group or
   // as a member.
   bool GrantsGroup(uid_t uid, gid_t gid) const;
@@ -70,8 +72,11 @@ class AccountDatabase {
     std::string name;
     std::vector<std::string> members;
   };
-  std::map<uid_t, User> users_;
+  const User* FindUser(uid_t uid) const;
+
+  mutable std::map<uid_t, User> users_;  // also those the system was asked for
   std::map<gid_t, Group> groups_;
+  bool ask_system_ = false;
 };
 
 // A serial port the doctor looks at. `info.name` is empty when sysfs does

@@ -91,7 +91,9 @@ class DoctorTest : public testing::Test {
   // The whole report: its status and text.
   std::pair<int, std::string> Report(bool json = false) {
     std::ostringstream out;
-    const int status = ReportDoctorChecks(LinuxDoctorChecks(system, records), json, out);
+    DoctorOptions options;
+    options.records_file = records;
+    const int status = ReportDoctorChecks(LinuxDoctorChecks(system, options), json, out);
     return {status, out.str()};
   }
 
