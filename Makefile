@@ -4,7 +4,8 @@ WINDOWS_BUILD ?= build-windows
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
 
-.PHONY: all setup build demo test bench fuzz clean format windows test-windows windows-dist
+.PHONY: all setup build demo test bench fuzz clean format windows test-windows windows-dist deb \
+	test-deb
 
 all: build
 
@@ -25,6 +26,15 @@ test: build
 
 bench: build windows
 	scripts/bench $(BUILD) --windows-build $(WINDOWS_BUILD)
+
+# The Debian package $(BUILD)/stbup_<version>_amd64.deb (cmake/LinuxPackage.cmake),
+# and its test: contents, dependencies, lintian, and the programs run from a
+# throw-away root it is unpacked into.
+deb: build
+	cd $(BUILD) && cpack -G DEB
+
+test-deb: deb
+	scripts/test-deb $(BUILD)
 
 # The Windows programs, cross-built with mingw-w64 (cmake/mingw-w64-x86_64.cmake).
 $(WINDOWS_BUILD)/build.ninja:

@@ -9,8 +9,9 @@ namespace stbup {
 // What differs between the platforms' stbup (cli/posix/, cli/win32/).
 
 // The sub-commands that exist on one platform only: on Linux `station`, which
-// watches device paths, and `simulate`, which runs the box simulator on a
-// pseudo-terminal.
+// watches device paths, `simulate`, which runs the box simulator on a
+// pseudo-terminal, and `doctor`, which reads the system's device, process and
+// udev folders.
 void AddPlatformCommands(CommandRegistry& registry);
 
 // Standard output and error carry bytes unchanged, as on Linux: on Windows the

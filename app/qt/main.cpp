@@ -37,6 +37,12 @@ int main(int argc, char** argv) {
     });
   }
   session.Start(argc > 1 ? argv[1] : "");
+  // Checks that the programs start where they are installed: with
+  // STBUP_QUIT_AFTER_START set the window quits, 0, once it has started (the
+  // settings read, the image loaded, the port opened) and shown itself.
+  if (!qgetenv("STBUP_QUIT_AFTER_START").isEmpty()) {
+    QTimer::singleShot(0, [] { QCoreApplication::exit(0); });
+  }
   const int status = QApplication::exec();
   if (records) {
     records->Flush();

@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include "cli/doctor_command.h"
 #include "cli/simulate_command.h"
 #include "cli/station_command.h"
 
@@ -10,6 +11,7 @@ namespace stbup {
 void AddPlatformCommands(CommandRegistry& registry) {
   AddStationCommand(registry);
   AddSimulateCommand(registry);
+  AddDoctorCommand(registry);
 }
 
 // The streams carry bytes unchanged already.
