@@ -8,13 +8,9 @@
 
 #include <CLI/CLI.hpp>
 
-namespace stbup {
+#include "app/core/exit_status.h"
 
-// Exit statuses of the stbup command.
-inline constexpr int kExitOk = 0;
-inline constexpr int kExitInternalError = 1;
-inline constexpr int kExitUsage = 2;
-inline constexpr int kExitImageNotAccepted = 3;
+namespace stbup {
 
 // Where a sub-command writes; tests run commands in-process with string streams.
 struct CommandIo {

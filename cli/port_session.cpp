@@ -5,12 +5,12 @@
 #include <filesystem>
 #include <system_error>
 
+#include "app/core/box_ending.h"
+#include "app/core/exit_status.h"
 #include "app/core/memory_port.h"
 #include "app/core/memory_settings.h"
 #include "app/core/va_comm_port.h"
 #include "app/trace/trace_writer.h"
-#include "cli/box_verdict.h"
-#include "cli/exit_status.h"
 #include "cli/ini_ports.h"
 #include "cli/loop_timer.h"
 #include "cli/platform.h"
@@ -59,21 +59,6 @@ class ConsoleControls : public WindowControls {
   std::string directory_;
 };
 
-// The warning and hint lines (">> ", "> ") since the last "[ Upgrade mode. ]":
-// the reasons behind a check-only verdict.
-class PortSession::ReasonsView : public NullView {
- public:
-  void AddMemoLine(std::string_view line) override {
-    if (line == kUpgradeModeLine) {
-      lines.clear();
-    } else if (line.starts_with(">") && lines.size() < kMaxLines) {
-      lines.emplace_back(line);
-    }
-  }
-  static constexpr std::size_t kMaxLines = 64;
-  std::vector<std::string> lines;
-};
-
 std::string DescribeBoxStatus(int status) {
   switch (status) {
     case kExitOk:
@@ -113,16 +98,22 @@ std::string DescribeExitStatus(int status) {
 }
 
 PortSession::PortSession(EventLoop& loop, View& view, Options options, PortSessionListener listener)
-    : loop_(loop),
-      options_(std::move(options)),
-      listener_(std::move(listener)),
-      reasons_(std::make_unique<ReasonsView>()),
-      tee_(std::make_unique<TeeView>(view, *reasons_)),
-      view_(tee_.get()) {
-  if (options_.records != nullptr) {
-    recorder_ = std::make_unique<BoxRecorder>(
-        *options_.records, BoxRecorder::Where{HostName(), options_.front_end, options_.port});
-    records_tee_ = std::make_unique<TeeView>(*view_, recorder_->Tap());
+    : loop_(loop), options_(std::move(options)), listener_(std::move(listener)), view_(&view) {
+  BoxSession::Options box;
+  box.serving = options_.repeat ? BoxSession::Serving::kEveryBox : BoxSession::Serving::kOneBox;
+  box.check_only = options_.check_only;
+  box.records = options_.records;
+  box.where = {HostName(), options_.front_end, options_.port};
+  std::weak_ptr<bool> alive = alive_;
+  box.post = [this, alive](std::function<void()> call) {
+    PostToLoop(loop_, [alive, call = std::move(call)] {
+      if (!alive.expired()) call();
+    });
+  };
+  box.report_error = [this](std::string_view text) { view_->ReportError(text); };
+  session_ = std::make_unique<BoxSession>(std::move(box));
+  if (View* tap = session_->RecordTap()) {
+    records_tee_ = std::make_unique<TeeView>(*view_, *tap);
     view_ = records_tee_.get();
   }
   // The store the window would read: the image and the port as given, the
@@ -155,22 +146,25 @@ PortSession::PortSession(EventLoop& loop, View& view, Options options, PortSessi
   window_ = std::make_unique<MainWindow>(*view_, *port_, *timer_, *settings_, *dialog_, *controls_);
   timer_->SetTick([this] { window_->Timer1Timer(); });
   // The window's own transition tears down (timer, run, port, log lines);
-  // the session only ends with 7.
+  // the session then ends the box and itself with the port.
   if (memory_port_) {
     ConnectMemoryPort(*memory_port_, *window_, *view_);
     memory_port_->OnDeviceLost = [this, lost = memory_port_->OnDeviceLost] {
       lost();
-      OnDeviceLost();
+      session_->PortLost();
     };
   } else {
     ConnectVaComm1(*comm_, *window_, *view_);
     comm_->OnDeviceLost = [this, lost = comm_->OnDeviceLost](TVaComm& comm) {
       lost(comm);
-      OnDeviceLost();
+      session_->PortLost();
     };
   }
-  window_->GetEngine().SetCheckOnly(options_.check_only);
-  window_->GetEngine().SetRunEventHandler([this](RunEvent event) { OnRunEvent(event); });
+  session_->Attach(*window_, *port_);
+  session_->Subscribe([this](const BoxEvent& event) {
+    if (const auto* ended = std::get_if<BoxEnded>(&event)) NoteEnding(*ended);
+    if (listener_.event) listener_.event(event);
+  });
 }
 
 PortSession::~PortSession() {
@@ -181,10 +175,9 @@ PortSession::~PortSession() {
 
 PortSession::Start PortSession::Begin() {
   window_->FormCreate(options_.image);
-  box_started_ = Clock::now();
+  session_->Started();
   if (port_->Active()) return Start::kRunning;
   timer_->Stop();
-  ended_ = true;
   return FailedOpens() == 0 ? Start::kImageNotAccepted : Start::kPortNotOpened;
 }
 
@@ -203,131 +196,28 @@ std::vector<std::string> PortSession::OpenFailure() const {
 bool PortSession::Active() const { return port_->Active(); }
 
 void PortSession::Close() {
-  ended_ = true;
   timer_->Stop();
   port_->Close();
 }
 
-void PortSession::TakeNoMoreBoxes() {
-  taking_boxes_ = false;
-  if (!BoxInProgress() && !ended_) End(kExitOk);
-}
-
-void PortSession::Note(std::string_view text) {
-  if (listener_.note) listener_.note(text);
-}
-
-void PortSession::OnDeviceLost() {
-  if (ended_) return;
-  // A box the port took with it has failed; one not yet accepted is no box.
-  if (BoxInProgress()) {
-    RecordBox(kExitPortGone);
-  } else {
-    RecordUnacceptedBox(kExitPortGone);
-  }
-  End(kExitPortGone);
-}
-
 void PortSession::Abort(int status) {
-  if (BoxInProgress()) {
-    RecordBox(status);
-  } else {
-    RecordUnacceptedBox(status);
-  }
+  session_->Abort(VerdictOfStatus(status, options_.check_only));
   Close();
 }
 
-void PortSession::RecordBox(int status) {
-  double seconds = std::chrono::duration<double>(Clock::now() - box_started_).count();
-  boxes_.push_back({status, seconds});
-  box_ended_ = true;
-  if (recorder_) {
-    recorder_->Finish(*window_, VerdictOfStatus(status, options_.check_only), status);
-  }
-  if (listener_.box_ended) listener_.box_ended(boxes_.back());
-}
-
-void PortSession::RecordUnacceptedBox(int status) {
-  if (recorder_ && recorder_->BoxInProgress()) {
-    recorder_->Finish(*window_, VerdictOfStatus(status, options_.check_only), status);
-  }
-}
-
-void PortSession::OnRunEvent(RunEvent event) {
-  if (recorder_) recorder_->Observe(event);
-  switch (event) {
-    case RunEvent::kAnnounced:
-      break;
-    case RunEvent::kAccepted:
-      box_accepted_ = true;
-      if (listener_.accepted) listener_.accepted();
-      if (options_.check_only) {
-        Note("check-only: the image would be accepted by this box");
-        EndBox(kExitOk);
-      }
-      break;
-    case RunEvent::kRefused:
-      if (options_.check_only) {
-        Note("check-only: the image would be refused by this box:");
-        for (const auto& line : reasons_->lines) Note("  " + line);
-      }
-      EndBox(kExitRefused);
-      break;
-    case RunEvent::kUpgradeSuccess:
-      EndBox(kExitOk);
-      break;
-    case RunEvent::kSuccessAfterFailure:
-      Note("the box reported success after a failure (" + window_->GetEngine().SuccessFailures() +
-           ")");
-      EndBox(kExitSuccessAfterFailure);
-      break;
-    case RunEvent::kNormalStart:
-      // The box that just ended restarting is no news; one that was being
-      // upgraded (or, for a single run, any box before success) has failed.
-      if (!box_ended_ && (box_accepted_ || !options_.repeat)) {
-        EndBox(kExitNormalStart);
-      } else if (options_.repeat) {
-        RecordUnacceptedBox(kExitNormalStart);
-        Rearm();
-      }
-      break;
-  }
-}
-
-void PortSession::EndBox(int status) {
-  RecordBox(status);
-  if (!options_.repeat || !taking_boxes_) {
-    End(status);
-  } else {
-    Rearm();
-  }
-}
-
-void PortSession::Rearm() {
-  // Not inside the engine's own handling of the line: once it has returned.
-  std::weak_ptr<bool> alive = alive_;
-  PostToLoop(loop_, [this, alive] {
-    if (alive.expired() || ended_) return;
-    box_accepted_ = false;
-    box_ended_ = false;
-    box_started_ = Clock::now();
-    if (recorder_) recorder_->Await();
-    try {
-      if (port_->Active()) {
-        window_->ResetConnection();
-      } else {
-        window_->FormKeyPress(MainWindow::kEnter);
-      }
-    } catch (const std::exception& error) {
-      view_->ReportError(error.what());
+void PortSession::NoteEnding(const BoxEnded& ended) {
+  if (!listener_.note) return;
+  if (options_.check_only && ended.verdict == Verdict::kAccepted) {
+    listener_.note("check-only: the image would be accepted by this box");
+  } else if (options_.check_only && ended.verdict == Verdict::kRefused) {
+    listener_.note("check-only: the image would be refused by this box:");
+    for (const RunWarning& warning : ended.warnings) {
+      for (const std::string& line : warning.lines) listener_.note("  " + line);
     }
-  });
-}
-
-void PortSession::End(int status) {
-  if (ended_) return;
-  ended_ = true;
-  if (listener_.ended) listener_.ended(status);
+  } else if (ended.verdict == Verdict::kSuccessAfterFailure) {
+    listener_.note("the box reported success after a failure (" +
+                   window_->GetEngine().SuccessFailures() + ")");
+  }
 }
 
 }  // namespace stbup

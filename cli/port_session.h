@@ -7,7 +7,7 @@
 #include <string_view>
 #include <vector>
 
-#include "app/core/box_recorder.h"
+#include "app/core/box_session.h"
 #include "app/core/main_window.h"
 #include "seams/view.h"
 #include "serial/event_loop.h"
@@ -24,27 +24,12 @@ class MemorySettings;
 class NoFileDialog;
 class ConsoleControls;
 
-// How one box on a port ended, as an exit status of "stbup upgrade"
-// (0 upgraded, 5 refused, 6 the box started its own software, 7 the port
-// went away during the box, ...), and how long it took from the moment the
-// port was ready for it.
-struct BoxOutcome {
-  int status = 0;
-  double seconds = 0;
-};
-
 // What a port's run tells its owner. Every call comes on the loop's thread.
 struct PortSessionListener {
   // A line of the command's own about this port (not a memo line).
   std::function<void(std::string_view)> note;
-  // A box has been accepted: from here it counts as a box that ends one way
-  // or another.
-  std::function<void()> accepted;
-  // A box has ended; the session goes on with the next one when repeating.
-  std::function<void(const BoxOutcome&)> box_ended;
-  // The session cannot go on: the single box has ended, or the port has gone
-  // away (status 7). Called once.
-  std::function<void(int status)> ended;
+  // What happens to the port's boxes, in order (see BoxSession).
+  std::function<void(const BoxEvent&)> event;
 };
 
 // One port's exchanges exactly as the window runs them after start-up: the
@@ -90,46 +75,33 @@ class PortSession {
   Start Begin();
   // Stops polling and closes the port; no box is waited for any more.
   void Close();
-  // Closes the port now; a box in progress ends with status.
+  // Closes the port now; a box in progress ends with status (the time
+  // limit, an interrupt).
   void Abort(int status);
   // After the box in progress (if any) no further box is taken: the port is
   // closed as soon as no box is in progress.
-  void TakeNoMoreBoxes();
+  void TakeNoMoreBoxes() { session_->TakeNoMoreBoxes(); }
 
   // A box has been accepted and has not ended yet (data may be moving).
-  bool BoxInProgress() const { return box_accepted_ && !box_ended_; }
+  bool BoxInProgress() const { return session_->BoxInProgress(); }
   bool Active() const;
   // The port's failed opening explained: the component's message and, when
   // the device tells more, why.
   std::vector<std::string> OpenFailure() const;
 
-  const std::vector<BoxOutcome>& Boxes() const { return boxes_; }
-  const MainWindow& Window() const { return *window_; }
-  Clock::time_point BoxStarted() const { return box_started_; }
+  // Every box that counted, as it ended.
+  const std::vector<BoxEnded>& Boxes() const { return session_->Boxes(); }
 
  private:
-  class ReasonsView;
-
-  void Note(std::string_view text);
   int FailedOpens() const;
-  void OnRunEvent(RunEvent event);
-  void OnDeviceLost();
-  void EndBox(int status);
-  void RecordBox(int status);
-  // A box that spoke but was not accepted yet is no box to the summary, but
-  // the records keep that it was cut short.
-  void RecordUnacceptedBox(int status);
-  void End(int status);
-  // After a box ends, the next one is waited for as after Enter.
-  void Rearm();
+  // The command's own lines about a box's ending.
+  void NoteEnding(const BoxEnded& ended);
 
   EventLoop& loop_;
   Options options_;
   PortSessionListener listener_;
 
-  std::unique_ptr<ReasonsView> reasons_;
-  std::unique_ptr<View> tee_;
-  std::unique_ptr<BoxRecorder> recorder_;
+  std::unique_ptr<BoxSession> session_;
   std::unique_ptr<View> records_tee_;
   View* view_;
 
@@ -144,12 +116,6 @@ class PortSession {
   std::unique_ptr<ConsoleControls> controls_;
   std::unique_ptr<MainWindow> window_;
 
-  std::vector<BoxOutcome> boxes_;
-  bool box_accepted_ = false;
-  bool box_ended_ = false;
-  bool taking_boxes_ = true;
-  bool ended_ = false;
-  Clock::time_point box_started_ = Clock::now();
   // Tells a posted call that its session is gone.
   std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 };

@@ -171,7 +171,7 @@ Station::Slot& Station::AddSlot(const std::string& name) {
   StationPort::Listener listener;
   listener.event = [this](StationPort& port, std::string_view text) { OnEvent(port, text); };
   listener.accepted = [this](StationPort&) { CheckBoxLimit(); };
-  listener.box_ended = [this](StationPort&, const BoxOutcome&) {
+  listener.box_ended = [this](StationPort&, const BoxEnded&) {
     SayRecordsProblem();
     CheckBoxLimit();
   };

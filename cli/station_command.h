@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "app/core/exit_status.h"
 #include "cli/command_registry.h"
-#include "cli/exit_status.h"
 
 namespace stbup {
 

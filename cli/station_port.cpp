@@ -1,30 +1,27 @@
 #include "cli/station_port.h"
 
-#include <algorithm>
-#include <cctype>
 #include <cerrno>
+#include <cstdio>
+#include <variant>
 
+#include "app/core/exit_status.h"
 #include "cli/console_view.h"
-#include "cli/exit_status.h"
 #include "seams/errors.h"
 
 namespace stbup {
 namespace {
 
-constexpr std::string_view kDetected = " detected..";
-constexpr std::string_view kTargetLine = "// Target: ";
 // The banner's caption while no box has spoken.
 constexpr std::string_view kIdleLogo = "Simple and Speedy";
 constexpr std::string_view kWaiting = "waiting for a box";
 
-// A warning line that says something: not one of the rules and banners
-// (">> =====", ">> !!!! W A R N I N G !!!!") around it.
-bool IsReason(std::string_view line) {
-  if (!line.starts_with(">") || line.find("W A R N I N G") != std::string_view::npos) {
-    return false;
+// What the row says of a warning: its reason without the marks around it.
+std::string ReasonText(std::string_view reason) {
+  while (!reason.empty() && (reason.front() == '>' || reason.front() == ' ')) {
+    reason.remove_prefix(1);
   }
-  return std::any_of(line.begin(), line.end(),
-                     [](char c) { return std::isalnum(static_cast<unsigned char>(c)) != 0; });
+  while (!reason.empty() && reason.back() == ' ') reason.remove_suffix(1);
+  return std::string(reason);
 }
 
 std::string Seconds(double seconds) {
@@ -74,13 +71,7 @@ bool StationPort::Serve(EventLoop& loop, const PortSession::Options& options) {
   loop_ = &loop;
   PortSessionListener listener;
   listener.note = [this](std::string_view text) { Event(text); };
-  listener.accepted = [this] {
-    if (listener_.accepted) listener_.accepted(*this);
-  };
-  listener.box_ended = [this](const BoxOutcome& box) { OnBoxEnded(box); };
-  listener.ended = [this](int status) {
-    if (listener_.ended) listener_.ended(*this, status);
-  };
+  listener.event = [this](const BoxEvent& event) { OnBoxEvent(event); };
   View& view = tee_ ? static_cast<View&>(*tee_) : *this;
   check_only_ = options.check_only;
   session_ = std::make_unique<PortSession>(loop, view, options, std::move(listener));
@@ -128,7 +119,56 @@ void StationPort::Event(std::string_view text) {
   if (listener_.event) listener_.event(*this, text);
 }
 
-void StationPort::OnBoxEnded(const BoxOutcome& box) {
+void StationPort::OnBoxEvent(const BoxEvent& event) {
+  if (const auto* announced = std::get_if<BoxAnnounced>(&event)) {
+    // Who the last box was stays on the row until the next one announces itself.
+    ClearProgress();
+    row_.loader = announced->loader;
+    row_.model.clear();
+    box_started_ = Clock::now();
+    box_ended_at_.reset();
+  } else if (const auto* identified = std::get_if<BoxIdentified>(&event)) {
+    row_.model = identified->model;
+    Event("box identified: " + identified->loader + ", model " + identified->model);
+  } else if (std::holds_alternative<BoxAccepted>(event)) {
+    if (listener_.accepted) listener_.accepted(*this);
+  } else if (const auto* progress = std::get_if<BoxDownloading>(&event)) {
+    OnDownloading(*progress);
+  } else if (const auto* ended = std::get_if<BoxEnded>(&event)) {
+    if (ended->counted) OnBoxEnded(*ended);
+    // The next box is awaited from here.
+    ClearProgress();
+  } else if (const auto* over = std::get_if<SessionOver>(&event)) {
+    if (listener_.ended) listener_.ended(*this, over->status);
+  }
+}
+
+void StationPort::ClearProgress() {
+  row_.block = 0;
+  row_.blocks = 0;
+  row_.percent = -1;
+  row_.rate = 0;
+  download_started_.reset();
+}
+
+void StationPort::OnDownloading(const BoxDownloading& progress) {
+  row_.block = progress.block;
+  row_.blocks = progress.blocks;
+  auto now = Clock::now();
+  if (!download_started_) {
+    download_started_ = now;
+    download_start_bytes_ = progress.bytes;
+    return;
+  }
+  double seconds = std::chrono::duration<double>(now - *download_started_).count();
+  // The first moments say nothing about the line's speed.
+  constexpr double kSettleSeconds = 0.25;
+  if (seconds >= kSettleSeconds) {
+    row_.rate = static_cast<double>(progress.bytes - download_start_bytes_) / seconds;
+  }
+}
+
+void StationPort::OnBoxEnded(const BoxEnded& box) {
   box_ended_at_ = Clock::now();
   boxes_.push_back(box);
   std::string verdict = DescribeBoxStatus(box.status);
@@ -138,13 +178,8 @@ void StationPort::OnBoxEnded(const BoxOutcome& box) {
   } else {
     ++row_.failed;
     // The first warning behind a refusal says why.
-    if (box.status == kExitRefused && !reasons_.empty()) {
-      std::string_view reason = reasons_.front();
-      while (!reason.empty() && (reason.front() == '>' || reason.front() == ' ')) {
-        reason.remove_prefix(1);
-      }
-      while (!reason.empty() && reason.back() == ' ') reason.remove_suffix(1);
-      verdict += ": " + std::string(reason);
+    if (box.verdict == Verdict::kRefused && !box.warnings.empty()) {
+      verdict += ": " + ReasonText(box.warnings.front().reason);
     }
   }
   row_.verdict = verdict;
@@ -164,46 +199,10 @@ StationRow StationPort::Row(Clock::time_point now) const {
 }
 
 void StationPort::AddMemoLine(std::string_view line) {
-  if (log_.is_open()) {
-    log_.write(line.data(), static_cast<std::streamsize>(line.size()));
-    log_ << '\n';
-    log_.flush();
-  }
-  if (line == kUpgradeModeLine) {
-    // The window starts over: a new box is waited for. Who the last box was
-    // stays on the row until the next one announces itself.
-    reasons_.clear();
-    row_.block = 0;
-    row_.blocks = 0;
-    row_.percent = -1;
-    row_.rate = 0;
-    bar_ = 0;
-    download_started_.reset();
-    return;
-  }
-  if (IsReason(line) && reasons_.size() < 16) reasons_.emplace_back(line);
-  if (line.size() > kDetected.size() && line.ends_with(kDetected)) {
-    row_.loader = line.substr(0, line.size() - kDetected.size());
-    row_.model.clear();
-    // What the image's loading said is no reason for this box's verdict.
-    reasons_.clear();
-    box_started_ = Clock::now();
-    box_ended_at_.reset();
-  } else if (line.starts_with(kTargetLine) && session_) {
-    row_.model = session_->Window().GetEngine().State().TargetInfo.ModelName;
-    Event("box identified: " + (row_.loader.empty() ? std::string("loader") : row_.loader) +
-          ", model " + row_.model);
-  }
-}
-
-void StationPort::SetLabel3(std::string_view caption, Colour) {
-  label3_ = caption;
-  // "L 217, u-C[0], ..." : the loader's version is the first part.
-  auto comma = caption.find(',');
-  std::string version(caption.substr(0, comma));
-  if (!row_.loader.empty() && !version.empty() && row_.loader.find(' ') == std::string::npos) {
-    row_.loader += " " + version;
-  }
+  if (!log_.is_open()) return;
+  log_.write(line.data(), static_cast<std::streamsize>(line.size()));
+  log_ << '\n';
+  log_.flush();
 }
 
 void StationPort::SetLogo(std::optional<std::string_view> caption, std::optional<Colour>,
@@ -212,31 +211,9 @@ void StationPort::SetLogo(std::optional<std::string_view> caption, std::optional
   row_.phase = *caption == kIdleLogo ? std::string(kWaiting) : std::string(*caption);
 }
 
-void StationPort::SetProgress(ProgressBar bar, int percent) {
+void StationPort::SetProgress(ProgressBar, int percent) {
   if (percent <= 0) return;
-  bar_ = bar == ProgressBar::kPb1 ? 1 : 2;
   row_.percent = percent;
-}
-
-void StationPort::SetFileSize(std::string_view text) {
-  long long done = 0;
-  long long total = 0;
-  if (!ConsoleView::ParseFileSize(text, done, total)) return;
-  constexpr long long kBlock = 1024;
-  row_.block = (done + kBlock - 1) / kBlock;
-  row_.blocks = (total + kBlock - 1) / kBlock;
-  auto now = Clock::now();
-  if (!download_started_) {
-    download_started_ = now;
-    download_start_bytes_ = done;
-    return;
-  }
-  double seconds = std::chrono::duration<double>(now - *download_started_).count();
-  // The first moments say nothing about the line's speed.
-  constexpr double kSettleSeconds = 0.25;
-  if (seconds >= kSettleSeconds) {
-    row_.rate = static_cast<double>(done - download_start_bytes_) / seconds;
-  }
 }
 
 std::string StationPort::EditText(Edit edit) const {

@@ -10,8 +10,8 @@
 #include <string_view>
 #include <vector>
 
-#include "cli/port_session.h"
 #include "app/trace/trace_writer.h"
+#include "cli/port_session.h"
 #include "seams/view.h"
 
 namespace stbup {
@@ -52,7 +52,7 @@ class StationPort : public View {
     // A line worth an operator's attention (box identified, verdict, port gone).
     std::function<void(StationPort&, std::string_view)> event;
     std::function<void(StationPort&)> accepted;
-    std::function<void(StationPort&, const BoxOutcome&)> box_ended;
+    std::function<void(StationPort&, const BoxEnded&)> box_ended;
     // The session has stopped serving the port (status as PortSessionListener).
     std::function<void(StationPort&, int status)> ended;
   };
@@ -74,7 +74,7 @@ class StationPort : public View {
   const std::string& Port() const { return row_.port; }
   StationRow Row(Clock::time_point now) const;
   // Every box that ended on this port, in order.
-  const std::vector<BoxOutcome>& Boxes() const { return boxes_; }
+  const std::vector<BoxEnded>& Boxes() const { return boxes_; }
   const std::vector<std::string>& Verdicts() const { return verdicts_; }
 
   // View
@@ -82,11 +82,11 @@ class StationPort : public View {
   void ClearMemo() override {}
   void SetMemoColour(Colour) override {}
   std::string Label3Caption() const override { return label3_; }
-  void SetLabel3(std::string_view caption, Colour) override;
+  void SetLabel3(std::string_view caption, Colour) override { label3_ = caption; }
   void SetLogo(std::optional<std::string_view> caption, std::optional<Colour>,
                std::optional<Colour>) override;
   void SetProgress(ProgressBar bar, int percent) override;
-  void SetFileSize(std::string_view text) override;
+  void SetFileSize(std::string_view) override {}
   void ShowConnect(bool, std::string_view) override {}
   void EnableSetupControls(bool) override {}
   void SetEdit(Edit edit, std::string_view text) override { edits_[edit] = text; }
@@ -97,7 +97,12 @@ class StationPort : public View {
 
  private:
   void Event(std::string_view text);
-  void OnBoxEnded(const BoxOutcome& box);
+  // The row follows the box's typed events, whatever its memo lines say.
+  void OnBoxEvent(const BoxEvent& event);
+  void OnDownloading(const BoxDownloading& progress);
+  void OnBoxEnded(const BoxEnded& box);
+  // Between boxes the row shows no progress.
+  void ClearProgress();
   // The session is done with: closed now, destroyed once the loop is out of
   // its handlers (at the next Serve or with the port).
   void RetireSession();
@@ -116,14 +121,12 @@ class StationPort : public View {
   StationRow row_;
   std::string label3_ = "???";
   std::map<Edit, std::string> edits_;
-  int bar_ = 0;  // the bar last moved: 1 download, 2 flash write
   std::optional<Clock::time_point> box_started_;
   std::optional<Clock::time_point> box_ended_at_;
   std::optional<Clock::time_point> download_started_;
   long long download_start_bytes_ = 0;
-  std::vector<BoxOutcome> boxes_;
+  std::vector<BoxEnded> boxes_;
   std::vector<std::string> verdicts_;
-  std::vector<std::string> reasons_;  // ">" lines of the box in progress
 };
 
 }  // namespace stbup

@@ -10,6 +10,7 @@
 #include <memory>
 #include <optional>
 
+#include "app/core/box_ending.h"
 #include "app/trace/trace_writer.h"
 #include "cli/console_view.h"
 #include "cli/ini_ports.h"
@@ -123,16 +124,17 @@ int UpgradeSession::Run() {
   session.records = records_.get();
   PortSessionListener listener;
   listener.note = [this](std::string_view text) { console_->Note(text); };
-  listener.box_ended = [this](const BoxOutcome& box) {
-    SayRecordsProblem();
-    if (!options_.repeat) return;
-    console_->FinishProgress();
-    console_->Note("box " + std::to_string(port_->Boxes().size()) + ": " +
-                   DescribeBoxStatus(box.status) + " in " + Seconds(box.seconds));
-  };
-  listener.ended = [this](int status) {
-    if (status == kExitPortGone) console_->Note(options_.port + " has gone away");
-    EndSession(status);
+  listener.event = [this](const BoxEvent& event) {
+    if (const auto* box = std::get_if<BoxEnded>(&event); box != nullptr && box->counted) {
+      SayRecordsProblem();
+      if (!options_.repeat) return;
+      console_->FinishProgress();
+      console_->Note("box " + std::to_string(port_->Boxes().size()) + ": " +
+                     DescribeBoxStatus(box->status) + " in " + Seconds(box->seconds));
+    } else if (const auto* over = std::get_if<SessionOver>(&event)) {
+      if (over->status == kExitPortGone) console_->Note(options_.port + " has gone away");
+      EndSession(over->status);
+    }
   };
   try {
     port_ = std::make_unique<PortSession>(*loop_, *view_, session, listener);
@@ -209,7 +211,7 @@ int UpgradeSession::Run() {
   int status = FinalStatus();
   // An upgrade whose record was lost says so in its status; a failure's own
   // status says more and stays.
-  if (status == kExitOk && !incomplete.empty()) status = kExitRecordIncomplete;
+  status = RunExitStatus(status, incomplete.empty());
   if (trace_) trace_->RunEnded(status, DescribeExitStatus(status));
   return status;
 }

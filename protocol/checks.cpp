@@ -77,7 +77,7 @@ void Engine::ModelFamilyCheck(std::string_view image_model, std::string_view box
   }
   std::string line = "> check my model ";
   line.append(box_model).append(" != ").append(image_model);
-  Memo(line);
+  Warn(line, {line});
   if (image_.ModelCheckWaived == 0) state_.CheckStatus = CheckVerdict::kRefuse;
 }
 

@@ -47,7 +47,9 @@ void Engine::RequestDownload(const Message&) {
     // never be written there.
     state_.SourceStream.Close();
     state_.DownloadStopped = true;
-    Memo(">> The box asks for a download into its database region: nothing is sent");
+    constexpr std::string_view kDatabaseRegion =
+        ">> The box asks for a download into its database region: nothing is sent";
+    Warn(kDatabaseRegion, {kDatabaseRegion});
     return;
   }
   Memo("DownLoad Start");
@@ -321,10 +323,12 @@ void Engine::ShowDownloadProgress() {
   const long long region = static_cast<long long>(std::max(image_.BlockCount, 0)) * kBlockSize;
   const double done = std::clamp(RoundHalfEven(state_.ProgressCounter * kBlockSize), 0.0,
                                  static_cast<double>(region));
+  download_done_ = static_cast<long long>(done);
+  download_total_ = static_cast<long long>(image_.BlockCount) * kBlockSize;
   char text[64];
-  std::snprintf(text, sizeof text, "(%lld / %lld)", static_cast<long long>(done),
-                static_cast<long long>(image_.BlockCount) * kBlockSize);
+  std::snprintf(text, sizeof text, "(%lld / %lld)", download_done_, download_total_);
   view_.SetFileSize(text);
+  Progress(RunProgress::kDownloading);
 }
 
 }  // namespace stbup

@@ -59,4 +59,12 @@ double RoundHalfEven(double value) {
   return rounded;
 }
 
+void Engine::Warn(std::string_view reason, std::initializer_list<std::string_view> lines) {
+  for (const std::string_view line : lines) Memo(line);
+  // A box repeating what draws a warning cannot grow the list without bound.
+  constexpr std::size_t kMaxWarnings = 16;
+  if (warnings_.size() >= kMaxWarnings) return;
+  warnings_.push_back({std::string(reason), std::vector<std::string>(lines.begin(), lines.end())});
+}
+
 }  // namespace stbup

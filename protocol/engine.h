@@ -3,6 +3,7 @@
 #include <array>
 #include <cstdint>
 #include <functional>
+#include <initializer_list>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -36,6 +37,21 @@ enum class RunEvent {
   kNormalStart,          // "NO_ACKNOWLEDGE with PC."
 };
 
+// How far a box's run has come, for front ends that show its phase: news,
+// never an ending (those are RunEvents).
+enum class RunProgress {
+  kIdentified,    // the box told its model and versions ("REQUEST_VERSION")
+  kDownloading,   // a block was prepared for the box: DownloadBytes() has moved
+  kFlashWriting,  // the box started writing its flash ("FLASH_WRITE")
+};
+
+// A warning the checks gave about a box: the line that says why, and every
+// line shown for it (rules and banners included).
+struct RunWarning {
+  std::string reason;
+  std::vector<std::string> lines;
+};
+
 // What the box's download came to, counted from its loader's announcement;
 // the records keep it.
 struct DownloadTally {
@@ -66,6 +82,10 @@ class Engine {
   void SetRunEventHandler(std::function<void(RunEvent)> handler) {
     on_run_event_ = std::move(handler);
   }
+  // Called after the engine has shown the progress.
+  void SetProgressHandler(std::function<void(RunProgress)> handler) {
+    on_progress_ = std::move(handler);
+  }
   // Check-only: every identification step and check runs and is shown, but an
   // accepted box is not answered "ack", so no data moves.
   void SetCheckOnly(bool check_only) { check_only_ = check_only; }
@@ -73,6 +93,14 @@ class Engine {
   ExchangeState& State() { return state_; }
   const ExchangeState& State() const { return state_; }
   const DownloadTally& Tally() const { return tally_; }
+  // The loader's version as the caption shows it ("L 217"), from its
+  // announcement on.
+  const std::string& LoaderLabel() const { return loader_label_; }
+  // The download's bytes shown as done and its region's size in bytes.
+  long long DownloadBytesDone() const { return download_done_; }
+  long long DownloadBytesTotal() const { return download_total_; }
+  // The warnings given since the box's loader announced itself, in order.
+  const std::vector<RunWarning>& Warnings() const { return warnings_; }
 
   // What the run still lacks for a verified success, in words ("flash-write
   // error", "no whole download", ...); empty when the run would be verified.
@@ -180,6 +208,11 @@ class Engine {
   void Notify(RunEvent event) {
     if (on_run_event_) on_run_event_(event);
   }
+  void Progress(RunProgress progress) {
+    if (on_progress_) on_progress_(progress);
+  }
+  // Shows a warning's lines and keeps it for front ends.
+  void Warn(std::string_view reason, std::initializer_list<std::string_view> lines);
 
   ImageInfo& image_;
   View& view_;
@@ -189,6 +222,11 @@ class Engine {
   ExchangeState state_;
   DownloadTally tally_;
   std::function<void(RunEvent)> on_run_event_;
+  std::function<void(RunProgress)> on_progress_;
+  std::string loader_label_;
+  long long download_done_ = 0;
+  long long download_total_ = 0;
+  std::vector<RunWarning> warnings_;
   bool check_only_ = false;
   std::string success_failures_;
   Colour label3_colour_ = colours::kBlack;

@@ -26,17 +26,9 @@ constexpr FlashChip kFlashChips[] = {
     {0x00, 0x16, "-----------> Target ST/INTEL 4M FLASH."},
 };
 
-void AddWarningBlock(View& view, std::string_view target, std::string_view trying,
-                     std::string_view advice) {
-  constexpr std::string_view kRule = ">> ========================================== ";
-  constexpr std::string_view kWarning = ">> !!!!!!!!!!!!! W A R N I N G !!!!!!!!!!!!!! ";
-  for (const std::string_view line :
-       {kRule, kWarning, kRule, target, trying, advice,
-        std::string_view(">> If not, your \"SET-TOP-BOX\" will be crashed."), kRule, kWarning,
-        kRule}) {
-    view.AddMemoLine(line);
-  }
-}
+constexpr std::string_view kRule = ">> ========================================== ";
+constexpr std::string_view kWarning = ">> !!!!!!!!!!!!! W A R N I N G !!!!!!!!!!!!!! ";
+constexpr std::string_view kCrashed = ">> If not, your \"SET-TOP-BOX\" will be crashed.";
 
 }  // namespace
 
@@ -100,18 +92,24 @@ void Engine::SizeGuard() {
   const bool code = image_.TypeName == "CODE";
   if (flash == 0 && (size < 0xC0000 || size > 0xF0000) && code) {
     state_.SizeWarning = true;
-    AddWarningBlock(view_, ">> Target : 1M byte FLASH. ",
-                    ">> You are trying to upgrade S/W for 2M FLASH.",
-                    ">> Please use S/W for 1M FLASH and newest PC upgrade tool !!!");
+    // The target line says why; the block around it is what the window shows.
+    constexpr std::string_view kTarget = ">> Target : 1M byte FLASH. ";
+    Warn(kTarget,
+         {kRule, kWarning, kRule, kTarget, ">> You are trying to upgrade S/W for 2M FLASH.",
+          ">> Please use S/W for 1M FLASH and newest PC upgrade tool !!!", kCrashed, kRule,
+          kWarning, kRule});
     return;
   }
   // A 2 Mbyte box takes every image above 1 Mbyte up to 0x1C0000.
   const bool fits_2m = size > 0xF0000 && size <= 0x1C0000;
   if (flash == 1 && code && !fits_2m) {
     state_.SizeWarning = true;
-    AddWarningBlock(view_, ">> Target : 2M byte FLASH. ",
-                    ">> You are trying to upgrade S/W for 1M FLASH.",
-                    ">> Please use S/W for 2M FLASH, and newest PC upgrade tool !!!");
+    // The target line says why; the block around it is what the window shows.
+    constexpr std::string_view kTarget = ">> Target : 2M byte FLASH. ";
+    Warn(kTarget,
+         {kRule, kWarning, kRule, kTarget, ">> You are trying to upgrade S/W for 1M FLASH.",
+          ">> Please use S/W for 2M FLASH, and newest PC upgrade tool !!!", kCrashed, kRule,
+          kWarning, kRule});
   }
 }
 

@@ -62,6 +62,7 @@ void Engine::LoaderSentence(const Message&) { state_.LoaderVersion = kSentenceLo
 
 // A 5518 loader without version digits.
 void Engine::RequestMode(const Message&) {
+  warnings_.clear();
   view_.Beep();
   state_.LoaderKind = kLoader5518;
   Memo("5518 detected..");
@@ -69,10 +70,12 @@ void Engine::RequestMode(const Message&) {
   timer_.Stop();
   label3_colour_ = colours::kBlue;
   if (state_.LoaderVersion == kSentenceLoaderVersion) {
+    loader_label_ = "L 202";
     SetLabel3("L 202, u-C[0], FLS[1M]");
     Memo("-. Target loader version : 2.02");
   } else {
     state_.LoaderVersion = kOldLoaderVersion;
+    loader_label_ = "L 106";
     SetLabel3("L 106, u-C[1], FLS[1M]");
     Memo("-. Target loader version : 1.06");
   }
@@ -85,6 +88,7 @@ void Engine::RequestMode(const Message&) {
 }
 
 void Engine::RequestV(const Message& message) {
+  warnings_.clear();
   view_.Beep();
   Memo("5518 detected..");
   state_.LoaderKind = kLoader5518;
@@ -92,6 +96,7 @@ void Engine::RequestV(const Message& message) {
 }
 
 void Engine::RequestL(const Message& message) {
+  warnings_.clear();
   view_.Beep();
   state_.LoaderKind = kLoader2LL;
   Memo("2LL detected..");
@@ -105,6 +110,7 @@ void Engine::AnnounceVersionedLoader(const Message& message) {
   std::string caption = "L ";
   caption.append(message.Argument);
   SetLabel3(caption);
+  loader_label_ = caption;
   timer_.Stop();
   // The caption shows three version characters, the version all four.
   state_.LoaderVersion = ReadHexField(message.VersionDigits);
@@ -137,6 +143,7 @@ void Engine::RequestVersion(const Message& message) {
        ")" + ", S/W(" + FormatVersionTriple(image_.SoftwareVersion) + ")");
   Memo("// Target: " + view_.Label3Caption());
   Memo(kBannerRule);
+  Progress(RunProgress::kIdentified);
 
   if (image_.TypeName == "DATABASE") return Accept();
 

@@ -46,6 +46,7 @@ void Engine::FlashWrite(const Message&) {
   state_.ProgressCounter = 0;
   Memo("Flash Write Start");
   view_.SetLogo("FLASH writing...!", std::nullopt, colours::kRed);
+  Progress(RunProgress::kFlashWriting);
 }
 
 // One step is 4096 bytes, four 1024-byte units; the bar shows the share

@@ -6,6 +6,8 @@
 #include <string>
 #include <string_view>
 
+#include "app/core/exit_status.h"
+
 namespace stbup {
 
 // How a box's run ended, as the records keep it. The names are stable: they
@@ -37,29 +39,29 @@ inline constexpr std::array<Verdict, 9> kAllVerdicts = {Verdict::kUpgraded,
 std::string_view VerdictName(Verdict verdict);
 std::optional<Verdict> VerdictFromName(std::string_view name);
 
-// The command line's exit status for a box that ended so; the window's
-// records carry the same figure, so records of every front end compare.
+// The exit status for a box that ended so: the command line's, and the figure
+// every front end's records carry, so records of every front end compare.
 constexpr int ExitStatusOf(Verdict verdict) {
   switch (verdict) {
     case Verdict::kUpgraded:
     case Verdict::kAccepted:
-      return 0;
+      return kExitOk;
     case Verdict::kRefused:
-      return 5;
+      return kExitRefused;
     case Verdict::kFailed:
-      return 1;
+      return kExitInternalError;
     case Verdict::kRestarted:
-      return 6;
+      return kExitNormalStart;
     case Verdict::kPortGone:
-      return 7;
+      return kExitPortGone;
     case Verdict::kTimeout:
-      return 8;
+      return kExitTimeout;
     case Verdict::kSuccessAfterFailure:
-      return 9;
+      return kExitSuccessAfterFailure;
     case Verdict::kInterrupted:
-      return 130;
+      return kExitInterrupted;
   }
-  return 1;
+  return kExitInternalError;
 }
 
 // One box seen through to a verdict. Times are UTC, ISO 8601 with
@@ -97,7 +99,7 @@ struct BoxRecord {
   std::int32_t blocks_retried = 0;  // blocks the box asked again ("1024DOWN_ERR")
   double seconds = 0;
   Verdict verdict = Verdict::kFailed;
-  int exit_status = 1;
+  int exit_status = kExitInternalError;
   // The last log lines before the verdict, one per line; empty for a box
   // that was upgraded or accepted.
   std::string log_tail;

@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <random>
 
+#include "app/core/box_ending.h"
 #include "app/core/main_window.h"
 #include "seams/text_format.h"
 
@@ -177,22 +178,9 @@ void BoxRecorder::Finish(const MainWindow& window, Verdict verdict, int exit_sta
 }
 
 std::optional<Verdict> WindowVerdictOf(RunEvent event, bool box_in_progress) {
-  switch (event) {
-    case RunEvent::kRefused:
-      return Verdict::kRefused;
-    case RunEvent::kUpgradeSuccess:
-      return Verdict::kUpgraded;
-    case RunEvent::kSuccessAfterFailure:
-      return Verdict::kSuccessAfterFailure;
-    case RunEvent::kNormalStart:
-      // A box restarting after its verdict is no news.
-      if (box_in_progress) return Verdict::kRestarted;
-      return std::nullopt;
-    case RunEvent::kAnnounced:
-    case RunEvent::kAccepted:
-      break;
-  }
-  return std::nullopt;
+  const auto ending = EndingOfRunEvent(event, BoxSoFar{.announced = box_in_progress});
+  if (!ending) return std::nullopt;
+  return ending->verdict;
 }
 
 }  // namespace stbup

@@ -69,9 +69,8 @@ class BoxRecorder {
   bool finished_ = false;
 };
 
-// The verdict the window gives a run event, when the event ends a box: the
-// window has no exit status of its own, so its records take the command
-// line's figure for the same ending.
+// The verdict a run event gives a box that has spoken (or, not in progress,
+// one that has its verdict already), from the one table in box_ending.h.
 std::optional<Verdict> WindowVerdictOf(RunEvent event, bool box_in_progress);
 
 }  // namespace stbup

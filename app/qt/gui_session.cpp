@@ -15,12 +15,13 @@ GuiSession::GuiSession(Settings& settings, Dialogs& dialogs, const std::string& 
   ConfigureVaComm1(comm_);
   // COMn names map through the store's Ports group, paths are used as they are.
   comm_.SetPortResolver([&settings](std::string_view name) { return settings.PortPath(name); });
-  if (records_ != nullptr) {
-    recorder_ = std::make_unique<BoxRecorder>(
-        *records_, BoxRecorder::Where{QSysInfo::machineHostName().toStdString(), "window", {}});
-  }
+  BoxSession::Options box;
+  box.records = records_;
+  // The port as the window's device names it at each box's end.
+  box.where = {QSysInfo::machineHostName().toStdString(), "window", {}};
+  box_session_ = std::make_unique<BoxSession>(std::move(box));
   controller_ = std::make_unique<MainFrmController>(port_, settings, dialogs, trace_path,
-                                                    recorder_ ? &recorder_->Tap() : nullptr);
+                                                    box_session_->RecordTap());
   // The selector offers the serial devices found. STBUP_SYSFS_ROOT and
   // STBUP_DEV_ROOT point it at another tree (as `stbup ports --sysfs --dev`).
   const QByteArray sysfs_root = qgetenv("STBUP_SYSFS_ROOT");
@@ -31,35 +32,26 @@ GuiSession::GuiSession(Settings& settings, Dialogs& dialogs, const std::string& 
         return FoundSerialPortChoices(sysfs, dev);
       });
   ConnectVaComm1(comm_, controller_->Logic(), controller_->ShownView());
-  controller_->Logic().GetEngine().SetRunEventHandler(
-      [this](RunEvent event) { OnRunEvent(event); });
+  box_session_->Attach(controller_->Logic(), port_);
   // After the window has shown the loss: a box on the line has ended with it.
   comm_.OnDeviceLost = [this, lost = comm_.OnDeviceLost](TVaComm& comm) {
     if (lost) lost(comm);
-    if (recorder_ && recorder_->BoxInProgress()) EndBox(Verdict::kPortGone);
+    box_session_->PortLost();
   };
+  if (records_ != nullptr) {
+    box_session_->Subscribe([this](const BoxEvent& event) {
+      if (!std::holds_alternative<BoxEnded>(event)) return;
+      // The window has no place for it in its log: the terminal that started it.
+      if (const auto problem = records_->TakeProblem()) {
+        std::cerr << "stbup-gui: records: " << *problem << std::endl;
+      }
+    });
+  }
 }
 
-// The window's verdicts come from the engine's run events alone.
-void GuiSession::OnRunEvent(RunEvent event) {
-  if (recorder_) {
-    recorder_->Observe(event);
-    if (const auto verdict = WindowVerdictOf(event, recorder_->BoxInProgress())) {
-      EndBox(*verdict);
-    }
-  }
-  if (on_run_event_) on_run_event_(event);
-}
-
-void GuiSession::EndBox(Verdict verdict) {
-  // The device the box is on, as the log names it.
-  recorder_->SetPort(port_.DeviceName());
-  recorder_->Finish(controller_->Logic(), verdict, ExitStatusOf(verdict));
-  recorder_->Await();
-  // The window has no place for it in its log: the terminal that started it.
-  if (const auto problem = records_->TakeProblem()) {
-    std::cerr << "stbup-gui: records: " << *problem << std::endl;
-  }
+void GuiSession::Start(std::string_view first_argument) {
+  controller_->Start(first_argument);
+  box_session_->Started();
 }
 
 GuiSession::~GuiSession() {

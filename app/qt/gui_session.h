@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-#include "app/core/box_recorder.h"
+#include "app/core/box_session.h"
 #include "app/core/va_comm_port.h"
 #include "app/qt/main_frm_controller.h"
 #include "app/qt/qt_main_thread_queue.h"
@@ -30,10 +30,11 @@ class GuiSession {
   GuiSession(const GuiSession&) = delete;
   GuiSession& operator=(const GuiSession&) = delete;
 
-  void Start(std::string_view first_argument) { controller_->Start(first_argument); }
-  // The engine's run events, after the records have seen them.
-  void SetRunEventHandler(std::function<void(RunEvent)> handler) {
-    on_run_event_ = std::move(handler);
+  void Start(std::string_view first_argument);
+  // What happens to the boxes on the window's port, after the records have
+  // seen it.
+  void Subscribe(std::function<void(const BoxEvent&)> listener) {
+    box_session_->Subscribe(std::move(listener));
   }
 
   MainFrmController& Controller() { return *controller_; }
@@ -41,17 +42,12 @@ class GuiSession {
   TVaComm& VaComm1() { return comm_; }
 
  private:
-  void OnRunEvent(RunEvent event);
-  // Records the box on the line as ended so.
-  void EndBox(Verdict verdict);
-
   QtMainThreadQueue queue_;
   TVaComm comm_;
   VaCommPort port_;
   RecordSink* records_;
-  std::unique_ptr<BoxRecorder> recorder_;
+  std::unique_ptr<BoxSession> box_session_;
   std::unique_ptr<MainFrmController> controller_;
-  std::function<void(RunEvent)> on_run_event_;
 };
 
 }  // namespace stbup

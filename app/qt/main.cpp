@@ -29,12 +29,10 @@ int main(int argc, char** argv) {
   // Unattended runs (benchmarks, scripts): with STBUP_QUIT_AFTER_RUN set the
   // window quits once the box's run has ended, 0 after "UPGRADE_SUCCESS".
   if (!qgetenv("STBUP_QUIT_AFTER_RUN").isEmpty()) {
-    session.SetRunEventHandler([](stbup::RunEvent event) {
-      if (event == stbup::RunEvent::kAccepted || event == stbup::RunEvent::kAnnounced) return;
-      const int status = event == stbup::RunEvent::kUpgradeSuccess ? 0 : 1;
+    session.Subscribe(stbup::QuitAfterRun([](int status) {
       // Once the engine has finished with the line that ended the run.
       QTimer::singleShot(0, [status] { QCoreApplication::exit(status); });
-    });
+    }));
   }
   session.Start(argc > 1 ? argv[1] : "");
   // Checks that the programs start where they are installed: with

@@ -2,16 +2,45 @@
 
 #include "app/core/port_choices.h"
 #include "app/core/settings.h"
+#include "app/win32/windows_api.h"
 
 namespace stbup {
+namespace {
 
-GuiSession::GuiSession(Settings& settings, Dialogs& dialogs, const std::string& trace_path)
+std::string ComputerName() {
+  char name[256];
+  DWORD size = sizeof name;
+  if (::GetComputerNameA(name, &size) == 0) return {};
+  return std::string(name, size);
+}
+
+}  // namespace
+
+GuiSession::GuiSession(Settings& settings, Dialogs& dialogs, const std::string& trace_path,
+                       RecordSink* records)
     : comm_(queue_), port_(comm_) {
   ConfigureVaComm1(comm_);
-  controller_ = std::make_unique<MainFrmController>(port_, settings, dialogs, trace_path);
+  BoxSession::Options box;
+  box.records = records;
+  // The port as the window's device names it at each box's end.
+  box.where = {ComputerName(), "window", {}};
+  box_session_ = std::make_unique<BoxSession>(std::move(box));
+  controller_ = std::make_unique<MainFrmController>(port_, settings, dialogs, trace_path,
+                                                    box_session_->RecordTap());
   // The selector offers the ports Windows knows besides COM1 .. COM10.
   controller_->Logic().SetPortFinder([] { return FoundSerialPortChoices(); });
   ConnectVaComm1(comm_, controller_->Logic(), controller_->ShownView());
+  box_session_->Attach(controller_->Logic(), port_);
+  // After the window has shown the loss: a box on the line has ended with it.
+  comm_.OnDeviceLost = [this, lost = comm_.OnDeviceLost](TVaComm& comm) {
+    if (lost) lost(comm);
+    box_session_->PortLost();
+  };
+}
+
+void GuiSession::Start(std::string_view first_argument) {
+  controller_->Start(first_argument);
+  box_session_->Started();
 }
 
 GuiSession::~GuiSession() {

@@ -1,9 +1,11 @@
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
 
+#include "app/core/box_session.h"
 #include "app/core/va_comm_port.h"
 #include "app/win32/main_frm_controller.h"
 #include "app/win32/window_main_thread_queue.h"
@@ -20,14 +22,21 @@ class Settings;
 class GuiSession {
  public:
   // trace_path: the trace of everything shown ($STBUP_TRACE); empty for none.
-  GuiSession(Settings& settings, Dialogs& dialogs, const std::string& trace_path = {});
+  // records: where each box's record goes; none for no records.
+  GuiSession(Settings& settings, Dialogs& dialogs, const std::string& trace_path = {},
+             RecordSink* records = nullptr);
   // Closes the port and stops the link's threads, releasing any of them still
   // waiting for the user-interface thread.
   ~GuiSession();
   GuiSession(const GuiSession&) = delete;
   GuiSession& operator=(const GuiSession&) = delete;
 
-  void Start(std::string_view first_argument) { controller_->Start(first_argument); }
+  void Start(std::string_view first_argument);
+  // What happens to the boxes on the window's port, after the records have
+  // seen it.
+  void Subscribe(std::function<void(const BoxEvent&)> listener) {
+    box_session_->Subscribe(std::move(listener));
+  }
 
   MainFrmController& Controller() { return *controller_; }
   TMainFrm& Frame() { return controller_->Frame(); }
@@ -37,6 +46,7 @@ class GuiSession {
   WindowMainThreadQueue queue_;
   TVaComm comm_;
   VaCommPort port_;
+  std::unique_ptr<BoxSession> box_session_;
   std::unique_ptr<MainFrmController> controller_;
 };
 

@@ -7,7 +7,6 @@
 #include "app/win32/gui_session.h"
 #include "app/win32/settings/registry_settings.h"
 #include "app/win32/windows_api.h"
-#include "protocol/engine.h"
 
 namespace {
 
@@ -39,11 +38,10 @@ int main(int argc, char** argv) {
   // Unattended runs (benchmarks, scripts): with STBUP_QUIT_AFTER_RUN set the
   // window quits once the box's run has ended, 0 after "UPGRADE_SUCCESS".
   if (!Environment("STBUP_QUIT_AFTER_RUN").empty()) {
-    session.Controller().Logic().GetEngine().SetRunEventHandler([](stbup::RunEvent event) {
-      if (event == stbup::RunEvent::kAccepted) return;
+    session.Subscribe(stbup::QuitAfterRun([](int status) {
       // WM_QUIT comes once the engine has finished with the line that ended the run.
-      ::PostQuitMessage(event == stbup::RunEvent::kUpgradeSuccess ? 0 : 1);
-    });
+      ::PostQuitMessage(status);
+    }));
   }
   session.Start(argc > 1 ? argv[1] : "");
   return RunMessageLoop(session.Frame());

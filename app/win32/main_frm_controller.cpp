@@ -1,12 +1,23 @@
 #include "app/win32/main_frm_controller.h"
 
 namespace stbup {
+namespace {
+
+std::unique_ptr<TeeView> AlsoShown(View& shown, View* also_shown) {
+  if (also_shown == nullptr) return nullptr;
+  return std::make_unique<TeeView>(shown, *also_shown);
+}
+
+}  // namespace
 
 MainFrmController::MainFrmController(Port& port, Settings& settings, Dialogs& dialogs,
-                                     const std::string& trace_path)
+                                     const std::string& trace_path, View* also_shown)
     : form_view_(frame_, dialogs),
       trace_(TraceFile::Open(trace_path, form_view_)),
-      view_(trace_ ? trace_->Tee() : form_view_),
+      also_shown_(AlsoShown(trace_ ? trace_->Tee() : static_cast<View&>(form_view_), also_shown)),
+      view_(also_shown_ ? static_cast<View&>(*also_shown_)
+            : trace_    ? trace_->Tee()
+                        : static_cast<View&>(form_view_)),
       controls_(frame_),
       file_dialog_(frame_, dialogs),
       timer_(frame_.Handle(), TMainFrm::kTimer1Id),

@@ -23,8 +23,9 @@ class Settings;
 class MainFrmController {
  public:
   // trace_path: where to write the trace of everything shown; empty for none.
+  // also_shown: a View that sees everything shown too (the records' log tail).
   MainFrmController(Port& port, Settings& settings, Dialogs& dialogs,
-                    const std::string& trace_path = {});
+                    const std::string& trace_path = {}, View* also_shown = nullptr);
   MainFrmController(const MainFrmController&) = delete;
   MainFrmController& operator=(const MainFrmController&) = delete;
 
@@ -41,6 +42,7 @@ class MainFrmController {
   TMainFrm frame_;
   FormView form_view_;
   std::unique_ptr<TraceFile> trace_;
+  std::unique_ptr<TeeView> also_shown_;
   View& view_;
   FrameControls controls_;
   FrameFileDialog file_dialog_;

@@ -1,6 +1,6 @@
 // Linux: a COMn name is mapped to a device by the settings file.
+#include "app/core/exit_status.h"
 #include "app/core/main_window.h"
-#include "cli/exit_status.h"
 #include "cli/ini_ports.h"
 #include "cli/ports_command.h"
 

@@ -1,6 +1,6 @@
 // Windows: COM names are the ports Windows knows; nothing maps them.
+#include "app/core/exit_status.h"
 #include "app/core/main_window.h"
-#include "cli/exit_status.h"
 #include "cli/ports_command.h"
 
 namespace stbup {

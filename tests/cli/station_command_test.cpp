@@ -21,6 +21,7 @@
 #include "image/image_reader.h"
 #include "image/image_writer.h"
 #include "records/records.h"
+#include "serial/event_loop.h"
 #include "sim/box_simulator.h"
 #include "sim/posix/pty_endpoint.h"
 #include "tests/reliability/upgrade_harness.h"
@@ -329,6 +330,63 @@ TEST_F(StationCommandTest, UsageAndImageProblemsEndBeforeAnyPortOpens) {
   StationRun bad_dir = Run(options);
   EXPECT_EQ(bad_dir.status, kExitInternalError);
   EXPECT_TRUE(Contains(bad_dir.err, "stbup: cannot use " + options.log_dir)) << bad_dir.err;
+}
+
+// The row and the event lines follow the box's typed events: a box whose
+// own lines read like another loader's announcement mid-download (here a
+// "TargetInfo:" line ending " detected..") still moves through the table as
+// the box it is.
+TEST_F(StationCommandTest, ARowFollowsTheBoxNotItsMemoText) {
+  const std::string image = WriteCodeImage(dir, 0xC0000);
+  const struct {
+    std::string name;
+    LoaderAnnouncement announcement;
+    bool mode_sentence;
+    std::string target_info;
+    std::string loader;
+  } cases[] = {
+      {"versioned loader", LoaderAnnouncement::kVersion, false, "Boot-Loader 9.9.9 detected..",
+       "5518 L 217"},
+      {"loader sentence", LoaderAnnouncement::kMode, true, "Loader 3.0 detected..", "5518 L 202"},
+      {"2LL loader", LoaderAnnouncement::k2LL, false, "CPU 2LL detected..", "2LL L 217"},
+  };
+  for (const auto& test : cases) {
+    SCOPED_TRACE(test.name);
+    SimulatorOptions box_options;
+    box_options.announcement = test.announcement;
+    box_options.mode_sentence = test.mode_sentence;
+    box_options.flash_record[4] = 0x11;
+    box_options.target_info = test.target_info;
+    SimulatedBox box(image, box_options);
+
+    EventLoop loop;
+    std::vector<std::string> events;
+    StationPort::Listener listener;
+    listener.event = [&](StationPort&, std::string_view text) { events.emplace_back(text); };
+    listener.box_ended = [&](StationPort&, const BoxEnded&) { loop.Quit(); };
+    StationPort port(box.path(), {}, listener);
+    PortSession::Options options;
+    options.image = image;
+    options.port = box.path();
+    options.settings_file = dir.PathOf("none.ini");
+    ASSERT_TRUE(port.Serve(loop, options));
+    loop.AddTimer(30000, [&] { loop.Quit(); });  // a test that goes wrong still ends
+    loop.Run();
+
+    const StationRow row = port.Row(StationPort::Clock::now());
+    EXPECT_EQ(row.loader, test.loader);
+    EXPECT_EQ(row.model, "MX1");
+    EXPECT_EQ(row.upgraded, 1);
+    EXPECT_EQ(row.verdict, "upgraded");
+    ASSERT_EQ(port.Boxes().size(), 1u);
+    EXPECT_EQ(port.Boxes()[0].verdict, Verdict::kUpgraded);
+    const std::vector<std::string> expected = {"serving",
+                                               "box identified: " + test.loader + ", model MX1"};
+    ASSERT_GE(events.size(), 3u);
+    EXPECT_EQ(std::vector<std::string>(events.begin(), events.begin() + 2), expected);
+    EXPECT_TRUE(events[2].starts_with("box 1: upgraded (")) << events[2];
+    port.Release(std::nullopt, "closed");
+  }
 }
 
 TEST(StationTable, RowsAndSummaryAreLaidOutInColumns) {

@@ -12,8 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "app/core/box_ending.h"
 #include "app/core/box_recorder.h"
-#include "cli/box_verdict.h"
 #include "image/image_writer.h"
 #include "records/records.h"
 #include "records/sha256.h"

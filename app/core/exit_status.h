@@ -1,12 +1,13 @@
 #pragma once
 
-#include "cli/command_registry.h"
-
 namespace stbup {
 
-// Exit statuses of "stbup upgrade" and "stbup station" beyond the registry's
-// (0 ok, 1 internal error, 2 usage, 3 image not accepted). A box's outcome is
-// told with the same numbers.
+// Exit statuses of "stbup" and the figure a box's record keeps for how it
+// ended: one set of numbers for every front end, defined here only.
+inline constexpr int kExitOk = 0;
+inline constexpr int kExitInternalError = 1;
+inline constexpr int kExitUsage = 2;
+inline constexpr int kExitImageNotAccepted = 3;
 inline constexpr int kExitPortNotOpened = 4;
 inline constexpr int kExitRefused = 5;
 inline constexpr int kExitNormalStart = 6;
