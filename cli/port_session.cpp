@@ -29,11 +29,13 @@ class NoFileDialog : public FileDialog {
   }
 };
 
-// What only a window has: nothing to show here; the current directory is the
-// process's own when the whole process is ours, else kept aside.
+// What only a window has: nothing to show here. The folder the window would
+// make current is only the window logic's working folder: the command line
+// never changes the process's folder, so every path an operator gave stays
+// relative to the folder stbup was started in, whatever the image's folder.
 class ConsoleControls : public WindowControls {
  public:
-  explicit ConsoleControls(bool change_directory) : change_directory_(change_directory) {
+  ConsoleControls() {
     std::error_code error;
     const auto current = std::filesystem::current_path(error);
     if (!error) directory_ = current.string();
@@ -45,17 +47,15 @@ class ConsoleControls : public WindowControls {
   void Terminate() override {}
   std::string CurrentDirectory() const override { return directory_; }
   bool SetCurrentDirectory(std::string_view directory) override {
-    if (change_directory_) {
-      std::error_code error;
-      std::filesystem::current_path(std::filesystem::path(std::string(directory)), error);
-      if (error) return false;
+    std::error_code error;
+    if (!std::filesystem::is_directory(std::filesystem::path(std::string(directory)), error)) {
+      return false;
     }
     directory_ = directory;
     return true;
   }
 
  private:
-  bool change_directory_;
   std::string directory_;
 };
 
@@ -142,7 +142,7 @@ PortSession::PortSession(EventLoop& loop, View& view, Options options, PortSessi
   }
   timer_ = std::make_unique<LoopTimer>(loop_);
   dialog_ = std::make_unique<NoFileDialog>();
-  controls_ = std::make_unique<ConsoleControls>(options_.change_directory);
+  controls_ = std::make_unique<ConsoleControls>();
   window_ = std::make_unique<MainWindow>(*view_, *port_, *timer_, *settings_, *dialog_, *controls_);
   timer_->SetTick([this] { window_->Timer1Timer(); });
   // The window's own transition tears down (timer, run, port, log lines);

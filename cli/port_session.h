@@ -46,9 +46,6 @@ class PortSession {
     std::string port;  // as given: a path or COMn
     bool repeat = false;
     bool check_only = false;
-    // The window makes the image's folder the current directory; only a
-    // command that owns the whole process lets it.
-    bool change_directory = false;
     // Where the COMn map comes from.
     std::string settings_file;
     // Where each box's record goes (shared by the ports of a station); none

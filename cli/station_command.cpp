@@ -178,7 +178,9 @@ Station::Slot& Station::AddSlot(const std::string& name) {
   listener.ended = [this](StationPort& port, int status) { OnEnded(port, status); };
   Slot slot;
   slot.port = std::make_unique<StationPort>(name, files, listener);
-  slot.device = ResolvePortName(name, port_map_).value_or(std::string());
+  // Any other name (a relative path) is opened as it is, from the folder the
+  // station was started in: looked for there too, or it would never be served.
+  slot.device = ResolvePortName(name, port_map_).value_or(name);
   slots_.push_back(std::move(slot));
   return slots_.back();
 }

@@ -106,16 +106,8 @@ int UpgradeSession::Run() {
   session.image = options_.image;
   session.port = options_.port;
   session.memory_line = options_.memory_line;
-  if (!session.memory_line) {
-    // Anchored before the image's folder becomes the current directory.
-    char directory[4096];
-    if (::getcwd(directory, sizeof directory) != nullptr) {
-      session.port = AnchorPortName(options_.port, directory);
-    }
-  }
   session.repeat = options_.repeat;
   session.check_only = options_.check_only;
-  session.change_directory = options_.process_wide;
   session.settings_file = options_.settings_file;
   if (!options_.records_file.empty()) {
     records_ = OpenRecordSink(options_.records_file);

@@ -63,13 +63,14 @@ void ShowAccepted(const ParsedImage& image, const ImageFileHead& head, ImageInfo
 
 }  // namespace
 
-bool LoadImage(ImageInfo& info, View& view, const LoaderContext& ctx) {
+bool LoadImage(ImageInfo& info, View& view, const LoaderContext& ctx, const WorkingFolder& folder) {
   // Every load sets both waivers and the source from the image it loads; a
   // load that loads nothing leaves nothing of the last image to waive or send.
   info.ModelCheckWaived = 0;
   info.HardwareCheckWaived = 0;
   info.SourceIdentity = {};
-  if (!CanOpenImageFile(info.ImageFileName) && !CanOpenImageFile(info.ImageFileName)) {
+  const std::string path = folder.Resolve(info.ImageFileName);
+  if (!CanOpenImageFile(path) && !CanOpenImageFile(path)) {
     view.SetMemoColour(colours::kRed);
     view.AddMemoLine("\"" + info.ImageFileName + "\"");
     view.AddMemoLine(kOpenErrorLine);
@@ -77,7 +78,7 @@ bool LoadImage(ImageInfo& info, View& view, const LoaderContext& ctx) {
     return false;
   }
 
-  const ImageFileHead head = ReadImageFileHead(info.ImageFileName);
+  const ImageFileHead head = ReadImageFileHead(path);
   const ParsedImage image = ParseImage(head.bytes, head.size, ctx.image_check_code);
   info.HeaderCopy = image.HeaderCopy;
 

@@ -4,6 +4,7 @@
 
 #include "image/image_info.h"
 #include "seams/view.h"
+#include "seams/working_folder.h"
 
 namespace stbup {
 
@@ -18,7 +19,9 @@ struct LoaderContext {
 // the image is accepted, false when the file cannot be opened or is refused.
 // A start block that is not an integer raises EConvertError after the
 // announcement and the versions have been taken; a file that passes the open
-// test but cannot then be read raises EFileError.
-bool LoadImage(ImageInfo& info, View& view, const LoaderContext& ctx);
+// test but cannot then be read raises EFileError. A relative name is opened
+// from folder (the window logic's working folder); the name shown stays.
+bool LoadImage(ImageInfo& info, View& view, const LoaderContext& ctx,
+               const WorkingFolder& folder = {});
 
 }  // namespace stbup

@@ -71,7 +71,7 @@ std::string Engine::CreateUploadFile(const std::string& name) {
   for (int attempt = 1;; ++attempt) {
     const std::string candidate =
         attempt == 1 ? name : stem + "-" + std::to_string(attempt) + ".tdf";
-    const int error = state_.UploadStream.CreateNew(candidate);
+    const int error = state_.UploadStream.CreateNew(working_folder_.Resolve(candidate));
     if (error == 0) return candidate;
     if (error != EEXIST || attempt == kMaxNames) throw EFileError::CannotCreate(candidate, error);
   }

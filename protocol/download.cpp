@@ -183,7 +183,8 @@ void Engine::PrepareFirstBlock() {
   state_.DownloadStartProgress = RoundHalfEven(state_.ProgressCounter);
   state_.DownloadStartPayloadRead = image_.PayloadBytesRead;
   try {
-    state_.SourceStream.OpenRead(image_.ImageFileName, image_.PayloadOffset, image_.SourceIdentity);
+    state_.SourceStream.OpenRead(working_folder_.Resolve(image_.ImageFileName),
+                                 image_.PayloadOffset, image_.SourceIdentity, image_.ImageFileName);
   } catch (const EFileError& error) {
     state_.DownloadStopped = true;  // nothing is sent in the image's place
     // A file that was loaded and checked and is not there as it was: a change.

@@ -14,6 +14,7 @@
 #include "seams/link.h"
 #include "seams/poll_timer.h"
 #include "seams/view.h"
+#include "seams/working_folder.h"
 
 namespace stbup {
 
@@ -86,6 +87,10 @@ class Engine {
   void SetProgressHandler(std::function<void(RunProgress)> handler) {
     on_progress_ = std::move(handler);
   }
+  // Where names the engine opens by themselves are taken from: the image
+  // reopened for its download, the database upload's file.
+  void SetWorkingFolder(WorkingFolder folder) { working_folder_ = std::move(folder); }
+  const WorkingFolder& GetWorkingFolder() const { return working_folder_; }
   // Check-only: every identification step and check runs and is shown, but an
   // accepted box is not answered "ack", so no data moves.
   void SetCheckOnly(bool check_only) { check_only_ = check_only; }
@@ -223,6 +228,7 @@ class Engine {
   DownloadTally tally_;
   std::function<void(RunEvent)> on_run_event_;
   std::function<void(RunProgress)> on_progress_;
+  WorkingFolder working_folder_;
   std::string loader_label_;
   long long download_done_ = 0;
   long long download_total_ = 0;

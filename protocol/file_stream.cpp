@@ -10,20 +10,21 @@
 namespace stbup {
 
 void FileStream::OpenRead(const std::string& path, std::int64_t offset,
-                          const ImageFileIdentity& loaded) {
+                          const ImageFileIdentity& loaded, const std::string& shown) {
   Close();
+  const std::string& name = shown.empty() ? path : shown;
   // Never waits for a FIFO's writer; a folder or a device is refused.
   const int fd = OpenRegularFile(path);
   if (fd < 0) {
     const int error = errno;
-    if (error == EISDIR) throw EFileError::NotTheLoadedFile(path, "Is a directory");
-    if (error == EINVAL) throw EFileError::NotTheLoadedFile(path, "Not a regular file");
-    throw EFileError::CannotOpen(path, error);
+    if (error == EISDIR) throw EFileError::NotTheLoadedFile(name, "Is a directory");
+    if (error == EINVAL) throw EFileError::NotTheLoadedFile(name, "Not a regular file");
+    throw EFileError::CannotOpen(name, error);
   }
   const ImageFileIdentity found = IdentityOf(fd);
   if (loaded.size >= 0 && !(found == loaded)) {
     CloseFile(fd);
-    throw EFileError::NotTheLoadedFile(path, "The file has changed since it was loaded");
+    throw EFileError::NotTheLoadedFile(name, "The file has changed since it was loaded");
   }
   fd_ = fd;
   path_ = path;

@@ -20,7 +20,10 @@ class FileStream {
   // Never blocks (a FIFO put in its place fails at once); a file that is not
   // the one loaded (another file, or this one since changed) fails with
   // EFileError::CannotOpen. An unknown identity (size -1) is taken as found.
-  void OpenRead(const std::string& path, std::int64_t offset, const ImageFileIdentity& loaded);
+  // shown: the name failures give (the name as the operator knows it);
+  // empty for path itself.
+  void OpenRead(const std::string& path, std::int64_t offset, const ImageFileIdentity& loaded,
+                const std::string& shown = {});
   // A new file that did not exist (never emptied, never through a link).
   // Returns 0, or the error code (EEXIST when the name is taken).
   int CreateNew(const std::string& path);

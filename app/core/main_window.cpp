@@ -212,6 +212,8 @@ void MainWindow::RestoreSettings(const std::string& argument) {
     // A folder that cannot be entered leaves the current one; the load
     // then tells the operator whether the file is found.
     if (!directory.empty()) controls_.SetCurrentDirectory(directory);
+    // Whatever the folder became: the files opened by name are taken from it.
+    engine_.SetWorkingFolder(WorkingFolder(controls_.CurrentDirectory()));
     const auto com_port = ReadSetting("ComPort");
     const auto port_index = ReadSetting("PortIndex");
     RestorePort(com_port, port_index);
@@ -294,7 +296,7 @@ bool MainWindow::LoadImage() {
   LoaderContext context;
   context.caption = caption_;
   context.image_check_code = image_check_code_;
-  return stbup::LoadImage(image_, view_, context);
+  return stbup::LoadImage(image_, view_, context, engine_.GetWorkingFolder());
 }
 
 void MainWindow::OpenPort() {
