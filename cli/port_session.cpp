@@ -188,7 +188,7 @@ int PortSession::FailedOpens() const {
 std::vector<std::string> PortSession::OpenFailure() const {
   if (memory_port_) return {memory_port_->LastOpenError()};
   std::vector<std::string> lines{serial_port_->LastOpenError()};
-  std::string reason = DiagnosePort(comm_->DevicePath());
+  std::string reason = serial_port_->OpenFailureAdvice();
   if (!reason.empty()) lines.push_back(reason);
   return lines;
 }

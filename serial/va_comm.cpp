@@ -210,9 +210,11 @@ void TVaCustomComm::OpenDevice() {
   const TVaDeviceHandle fd = OpenDeviceExclusive(DevicePath(), error);
   if (fd == kNoDevice) {
     const std::string device = EscapePattern(DeviceText());
-    if (IsDeviceNotFound(error))
-      RaiseCommError("Specified device not found (" + device + ").", error);
-    RaiseCommError("Can't open specified device " + device + " (Error %d, %s)", error);
+    const std::string pattern = IsDeviceNotFound(error)
+                                    ? "Specified device not found (" + device + ")."
+                                    : "Can't open specified device " + device + " (Error %d, %s)";
+    throw EVaCommError(FormatCommError(pattern, ShownOpenError(error)), CommErrorKindOf(error),
+                       error);
   }
   session_ = std::make_shared<TVaCommSession>(fd, queue_, alive_, device_queries_);
   handle_ = fd;

@@ -42,7 +42,7 @@ std::string EscapePattern(std::string_view text) {
 }
 
 void RaiseCommError(std::string_view pattern, int error_code) {
-  throw EVaCommError(FormatCommError(pattern, error_code));
+  throw EVaCommError(FormatCommError(pattern, error_code), CommErrorKindOf(error_code), error_code);
 }
 
 }  // namespace stbup

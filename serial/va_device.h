@@ -31,11 +31,14 @@ inline constexpr TVaDeviceHandle kNoDevice = -1;
 std::string PlatformDevicePath(std::string_view name, int number,
                                const std::optional<std::string>& resolved);
 
-// Opens path for exclusive use; the device, or kNoDevice with error set. A
-// device held by another program gives the platform's "busy" code.
+// Opens path for exclusive use; the device, or kNoDevice with error set to
+// the code of the step that failed (a lock another program holds included).
 TVaDeviceHandle OpenDeviceExclusive(const std::string& path, int& error);
 // The "not found" codes ("Specified device not found").
 bool IsDeviceNotFound(int error);
+// The code a failed open's message shows for error: a device another
+// program has locked fails like a busy port, while the error keeps its own code.
+int ShownOpenError(int error);
 // Gives up the exclusive use taken at opening; the device stays open.
 void ReleaseDevice(TVaDeviceHandle device);
 // Closes the device; the handle is invalid afterwards.

@@ -11,9 +11,17 @@ namespace stbup {
 void VaCommPort::Open() {
   try {
     comm_.Open();
+  } catch (const EVaCommError& error) {
+    ++failed_opens_;
+    last_open_error_ = error.what();
+    last_open_kind_ = error.Kind();
+    last_open_code_ = error.Code();
+    throw;
   } catch (const std::exception& error) {
     ++failed_opens_;
     last_open_error_ = error.what();
+    last_open_kind_ = CommErrorKind::kOther;
+    last_open_code_ = 0;
     throw;
   }
 }
@@ -29,9 +37,14 @@ std::string VaCommPort::DevicePathOf(std::string_view name) const {
 
 std::string VaCommPort::OpenFailureReason() const {
   if (failed_opens_ == 0) return {};
-  // The diagnosis says what to do; without one, the component's own words.
-  std::string reason = DiagnosePort(comm_.DevicePath());
+  // The advice says what to do; without one, the component's own words.
+  std::string reason = OpenFailureAdvice();
   return reason.empty() ? last_open_error_ : reason;
+}
+
+std::string VaCommPort::OpenFailureAdvice() const {
+  if (failed_opens_ == 0) return {};
+  return AdviseOnOpenFailure(last_open_kind_, last_open_code_, comm_.DevicePath());
 }
 
 void ConfigureVaComm1(TVaComm& comm) {

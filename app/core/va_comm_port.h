@@ -34,11 +34,16 @@ class VaCommPort : public Port {
   // explain what the operator can do about it.
   int FailedOpens() const { return failed_opens_; }
   const std::string& LastOpenError() const { return last_open_error_; }
+  // What the operator can do about the last failed open, from its kind and
+  // code; empty when nothing beyond its message is known.
+  std::string OpenFailureAdvice() const;
 
  private:
   TVaComm& comm_;
   int failed_opens_ = 0;
   std::string last_open_error_;
+  CommErrorKind last_open_kind_ = CommErrorKind::kOther;
+  int last_open_code_ = 0;
 };
 
 // The design settings of VaComm1: 115200 baud, no flow control of any kind,

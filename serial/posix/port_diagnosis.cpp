@@ -58,47 +58,74 @@ std::string FindHolders(const std::string& device_path, const fs::path& proc_roo
   return holders;
 }
 
-std::string DiagnosePort(const std::string& device_path, const fs::path& proc_root) {
-  int fd = ::open(device_path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) {
-    int open_error = errno;
-    if (open_error == ENXIO && device_path == "/dev/tty") {
-      return "/dev/tty stands for this process's controlling terminal, and it has none: give "
-             "the serial device's own path (stbup ports lists the serial devices found)";
-    }
-    if (open_error == ENOENT) {
+std::string AdviseOnOpenFailure(CommErrorKind kind, int error_code, const std::string& device_path,
+                                const fs::path& proc_root) {
+  switch (kind) {
+    case CommErrorKind::kNotFound:
       return device_path +
              " does not exist: check the cable or adapter and the port chosen (the "
              "window's port list and `stbup ports` show the serial devices found)";
-    }
-    if (open_error == ENXIO || open_error == ENODEV) {
-      return device_path +
-             " exists but no device answers behind it: check the cable or adapter "
-             "(stbup ports lists the serial devices found)";
-    }
-    if (open_error == EACCES || open_error == EPERM) {
-      struct stat info {};
-      if (::stat(device_path.c_str(), &info) == 0) {
-        std::string group = GroupName(info.st_gid);
-        const bool group_may_use = (info.st_mode & S_IRGRP) != 0 && (info.st_mode & S_IWGRP) != 0;
-        // Joining root's group would be bad advice, and joining a group that
-        // may not read and write the device would not help.
-        if (info.st_gid != 0 && group_may_use) {
-          return "permission denied on " + device_path + ": it belongs to the group " + group +
-                 "; add yourself to it (sudo adduser $USER " + group + ") and log in again";
-        }
-        return "permission denied on " + device_path + " (owner " + UserName(info.st_uid) +
-               ", group " + group +
-               "): ask an administrator to give you access to it, e.g. "
-               "with a udev rule for the group dialout";
+    case CommErrorKind::kGone:
+      if (error_code == ENXIO && device_path == "/dev/tty") {
+        return "/dev/tty stands for this process's controlling terminal, and it has none: give "
+               "the serial device's own path (stbup ports lists the serial devices found)";
       }
-      return "permission denied on " + device_path;
+      if (error_code == ENXIO || error_code == ENODEV) {
+        return device_path +
+               " exists but no device answers behind it: check the cable or adapter "
+               "(stbup ports lists the serial devices found)";
+      }
+      break;
+    case CommErrorKind::kDenied: {
+      struct stat info {};
+      if (::stat(device_path.c_str(), &info) != 0) return "permission denied on " + device_path;
+      std::string group = GroupName(info.st_gid);
+      const bool group_may_use = (info.st_mode & S_IRGRP) != 0 && (info.st_mode & S_IWGRP) != 0;
+      // Joining root's group would be bad advice, and joining a group that
+      // may not read and write the device would not help.
+      if (info.st_gid != 0 && group_may_use) {
+        return "permission denied on " + device_path + ": it belongs to the group " + group +
+               "; add yourself to it (sudo adduser $USER " + group + ") and log in again";
+      }
+      return "permission denied on " + device_path + " (owner " + UserName(info.st_uid) +
+             ", group " + group +
+             "): ask an administrator to give you access to it, e.g. "
+             "with a udev rule for the group dialout";
     }
-    if (open_error == EBUSY) {
+    case CommErrorKind::kBusy: {
       std::string holders = FindHolders(device_path, proc_root);
-      return device_path + " is busy" + (holders.empty() ? "" : ": held by " + holders);
+      // The device's own exclusive use, or the lock another program took on it.
+      if (error_code == EBUSY) {
+        return device_path + " is busy" + (holders.empty() ? "" : ": held by " + holders);
+      }
+      return device_path + " is in use by another program" +
+             (holders.empty() ? "" : ": " + holders);
     }
-    return device_path + ": " + std::strerror(open_error);
+    case CommErrorKind::kNotSerialDevice: {
+      struct stat info {};
+      const bool known = ::stat(device_path.c_str(), &info) == 0;
+      const char* what = !known                   ? "a device that is no terminal"
+                         : S_ISREG(info.st_mode)  ? "a regular file"
+                         : S_ISDIR(info.st_mode)  ? "a folder"
+                         : S_ISFIFO(info.st_mode) ? "a FIFO"
+                         : S_ISSOCK(info.st_mode) ? "a socket"
+                                                  : "a device that is no terminal";
+      return device_path + " is not a serial device (" + what +
+             "): give the serial device's path (stbup ports lists the serial devices found)";
+    }
+    case CommErrorKind::kUnsupported:
+    case CommErrorKind::kOther:
+      break;
+  }
+  if (error_code == 0) return {};
+  return device_path + ": " + std::strerror(error_code);
+}
+
+std::string DiagnosePort(const std::string& device_path, const fs::path& proc_root) {
+  int fd = ::open(device_path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) {
+    const int open_error = errno;
+    return AdviseOnOpenFailure(CommErrorKindOf(open_error), open_error, device_path, proc_root);
   }
   struct stat info {};
   const bool character_device = ::fstat(fd, &info) == 0 && S_ISCHR(info.st_mode);
@@ -107,17 +134,10 @@ std::string DiagnosePort(const std::string& device_path, const fs::path& proc_ro
   int lock_error = errno;
   ::close(fd);
   if (!character_device || !terminal) {
-    const char* kind = S_ISREG(info.st_mode)    ? "a regular file"
-                       : S_ISDIR(info.st_mode)  ? "a folder"
-                       : S_ISFIFO(info.st_mode) ? "a FIFO"
-                       : S_ISSOCK(info.st_mode) ? "a socket"
-                                                : "a device that is no terminal";
-    return device_path + " is not a serial device (" + kind +
-           "): give the serial device's path (stbup ports lists the serial devices found)";
+    return AdviseOnOpenFailure(CommErrorKind::kNotSerialDevice, ENOTTY, device_path, proc_root);
   }
   if (lock != 0 && lock_error == EWOULDBLOCK) {
-    std::string holders = FindHolders(device_path, proc_root);
-    return device_path + " is in use by another program" + (holders.empty() ? "" : ": " + holders);
+    return AdviseOnOpenFailure(CommErrorKind::kBusy, EWOULDBLOCK, device_path, proc_root);
   }
   return {};
 }

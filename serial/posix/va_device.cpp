@@ -93,7 +93,7 @@ TVaDeviceHandle OpenDeviceExclusive(const std::string& path, int& error) {
     return kNoDevice;
   }
   if (::flock(fd, LOCK_EX | LOCK_NB) < 0) {
-    error = errno == EWOULDBLOCK ? EBUSY : errno;
+    error = errno;
     ::close(fd);
     return kNoDevice;
   }
@@ -107,6 +107,8 @@ TVaDeviceHandle OpenDeviceExclusive(const std::string& path, int& error) {
 }
 
 bool IsDeviceNotFound(int error) { return error == ENOENT; }
+
+int ShownOpenError(int error) { return error == EWOULDBLOCK ? EBUSY : error; }
 
 void ReleaseDevice(TVaDeviceHandle device) {
   const int fd = static_cast<int>(device);

@@ -9,7 +9,8 @@
 
 namespace stbup {
 
-std::string DiagnosePort(const std::string& device_path, const std::filesystem::path&) {
+std::string AdviseOnOpenFailure(CommErrorKind kind, int, const std::string& device_path,
+                                const std::filesystem::path&) {
   std::string_view name = device_path;
   if (name.starts_with("\\\\.\\")) name.remove_prefix(4);
   const auto ports = FindSerialPorts({}, {});
@@ -23,16 +24,20 @@ std::string DiagnosePort(const std::string& device_path, const std::filesystem::
     return std::string(name) + " is not a port Windows knows" +
            (names.empty() ? std::string(" (it knows none)") : " (it knows " + names + ")");
   }
+  if (kind == CommErrorKind::kBusy) return std::string(name) + " is in use by another program";
+  return {};
+}
+
+std::string DiagnosePort(const std::string& device_path, const std::filesystem::path& proc_root) {
   HANDLE handle = ::CreateFileA(device_path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
                                 OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
   if (handle != INVALID_HANDLE_VALUE) {
     ::CloseHandle(handle);
-    return {};
+    // Open now: only a name Windows does not list is worth saying.
+    return AdviseOnOpenFailure(CommErrorKind::kOther, 0, device_path, proc_root);
   }
-  if (::GetLastError() == ERROR_ACCESS_DENIED) {
-    return std::string(name) + " is in use by another program";
-  }
-  return {};
+  const int error = static_cast<int>(::GetLastError());
+  return AdviseOnOpenFailure(CommErrorKindOf(error), error, device_path, proc_root);
 }
 
 }  // namespace stbup

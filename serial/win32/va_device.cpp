@@ -232,6 +232,8 @@ TVaDeviceHandle OpenDeviceExclusive(const std::string& path, int& error) {
 
 bool IsDeviceNotFound(int error) { return error == ERROR_FILE_NOT_FOUND; }
 
+int ShownOpenError(int error) { return error; }
+
 // Exclusive use is the unshared opening itself; it ends with the handle.
 void ReleaseDevice(TVaDeviceHandle) {}
 
