@@ -88,12 +88,13 @@ def xdotool(*args):
 class Window:
     """One stbup-gui.exe on a Wine desktop of its own, traced."""
 
-    def __init__(self, env, name, *arguments):
+    def __init__(self, env, name, *arguments, extra_environment=None):
         self.env = env
         self.trace = os.path.join(env.work, name + ".jsonl")
         if os.path.exists(self.trace):
             os.remove(self.trace)
-        environment = dict(os.environ, STBUP_TRACE=windows_path(self.trace))
+        environment = dict(os.environ, STBUP_TRACE=windows_path(self.trace),
+                           **(extra_environment or {}))
         log = open(os.path.join(env.work, name + ".gui.log"), "wb")
         # A desktop of its own each time: windows get their frames, and boxes
         # do not stack with another case's.
@@ -349,10 +350,32 @@ def case_open_failure(env):
         window.close()
 
 
+def case_quit_after_run(env):
+    """STBUP_QUIT_AFTER_RUN: the window quits by itself once the box's run has
+    ended, not as soon as the box announces itself."""
+    image = env.image("quit", kib=64)
+    env.settings()
+    box = env.box(image)
+    window = Window(env, "quit", windows_path(image),
+                    extra_environment={"STBUP_QUIT_AFTER_RUN": "1"})
+    try:
+        wait_for(lambda: not prefix_processes("stbup-gui.exe"), 120,
+                 "the window did not quit by itself")
+        memo = window.memo()
+        check("Upgrade End" in memo, "the window quit before the run ended: %s" % memo[-5:])
+        verdicts = [s["verdict"] for s in summaries(box, 60)]
+        check(verdicts == ["verified"], "boxes: %s" % verdicts)
+        return "quit by itself after \"Upgrade End\""
+    finally:
+        window.close()
+        end(box)
+
+
 CASES = {
     "port-gone": case_port_gone,
     "enter-after-success": case_enter_after_success,
     "open-failure": case_open_failure,
+    "quit-after-run": case_quit_after_run,
 }
 
 
