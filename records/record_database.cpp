@@ -264,6 +264,24 @@ std::vector<BoxRecord> RecordDatabase::Query(const RecordFilter& filter) {
   return records;
 }
 
+void RecordDatabase::Query(const RecordFilter& filter, int passes,
+                           const std::function<void(int pass, const BoxRecord&)>& each) {
+  if (passes <= 1) {
+    Query(filter, [&each](const BoxRecord& record) { each(0, record); });
+    return;
+  }
+  Execute("BEGIN");
+  try {
+    for (int pass = 0; pass < passes; ++pass) {
+      Query(filter, [&each, pass](const BoxRecord& record) { each(pass, record); });
+    }
+    Execute("COMMIT");
+  } catch (...) {
+    sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+    throw;
+  }
+}
+
 void RecordDatabase::Query(const RecordFilter& filter,
                            const std::function<void(const BoxRecord&)>& each) {
   if (SchemaVersion() == 0) return;  // a file no record has reached yet

@@ -42,6 +42,10 @@ class RecordDatabase {
   // be many), or all at once.
   void Query(const RecordFilter& filter, const std::function<void(const BoxRecord&)>& each);
   std::vector<BoxRecord> Query(const RecordFilter& filter);
+  // The matching records `passes` times over, inside one read transaction:
+  // every pass sees the same records.
+  void Query(const RecordFilter& filter, int passes,
+             const std::function<void(int pass, const BoxRecord&)>& each);
   // The highest step applied; 0 for a file without the schema.
   int SchemaVersion();
 
