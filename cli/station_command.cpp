@@ -20,6 +20,7 @@
 #include "cli/signal_watch.h"
 #include "cli/station_port.h"
 #include "cli/station_table.h"
+#include "cli/time_limit.h"
 #include "image/check_code.h"
 #include "image/image_loader.h"
 #include "records/records.h"
@@ -355,8 +356,19 @@ int Station::Run() {
     return kExitInternalError;
   }
   terminal_ = options_.out_is_terminal.value_or(::isatty(STDOUT_FILENO) == 1);
-  port_map_ =
-      ReadPortMap(options_.settings_file.empty() ? SettingsFilePath() : options_.settings_file);
+  // Only a COMn name needs the settings file's map, as for upgrade: a
+  // station of device paths never reads it, damaged or not.
+  if (std::any_of(options_.ports.begin(), options_.ports.end(),
+                  [](const std::string& port) { return PortNameNeedsMap(port); })) {
+    try {
+      port_map_ =
+          ReadPortMap(options_.settings_file.empty() ? SettingsFilePath() : options_.settings_file);
+    } catch (const SettingsFileError& error) {
+      // Guessing a device could upgrade the wrong box.
+      PrintError(err_, error.what());
+      return kExitPortNotOpened;
+    }
+  }
   if (!options_.watch.empty()) {
     watch_ = options_.watch.starts_with("/")
                  ? options_.watch
@@ -395,15 +407,11 @@ int Station::Run() {
     }
   });
   int redraw = loop_->AddTimer(options_.redraw_interval_ms, [this] { Redraw(false); });
-  int limit = 0;
-  if (options_.timeout_seconds > 0) {
-    auto ms = static_cast<int>(options_.timeout_seconds * 1000);
-    limit = loop_->AddTimer(ms < 1 ? 1 : ms, [this] {
-      char text[64];
-      std::snprintf(text, sizeof text, "time limit of %.1f s reached", options_.timeout_seconds);
-      Abort(kExitTimeout, text);
-    });
-  }
+  auto limit = std::make_unique<TimeLimit>(*loop_, options_.timeout_seconds, [this] {
+    char text[64];
+    std::snprintf(text, sizeof text, "time limit of %.1f s reached", options_.timeout_seconds);
+    Abort(kExitTimeout, text);
+  });
   int signal_watch = 0;
   if (signals && signals->Fd() >= 0) {
     signal_watch = loop_->WatchReadable(signals->Fd(), [this, &signals] {
@@ -423,7 +431,7 @@ int Station::Run() {
   if (signal_watch != 0) loop_->StopWatching(signal_watch);
   loop_->CancelTimer(look);
   loop_->CancelTimer(redraw);
-  if (limit != 0) loop_->CancelTimer(limit);
+  limit.reset();
   for (auto& slot : slots_) {
     if (slot.port->Serving()) slot.port->Release(kExitInterrupted, "closed");
   }
@@ -493,9 +501,8 @@ void AddStationCommand(CommandRegistry& registry) {
                   "Write each port's trace as JSON Lines to DIR/<port>.jsonl");
   sub->add_flag("--check-only", options->check_only,
                 "Identify each box and run every check, never answer \"ack\"");
-  sub->add_option("--timeout", options->timeout_seconds,
-                  "End after SECONDS; boxes still being upgraded count as not upgraded")
-      ->check(CLI::NonNegativeNumber);
+  AddTimeoutOption(sub, options->timeout_seconds,
+                   "End after SECONDS; boxes still being upgraded count as not upgraded");
   auto* records = sub->add_option("--records", options->records_file,
                                   "Append each box's record to FILE (default: $STBUP_RECORDS, else "
                                   "stbup/records.sqlite3 under $XDG_DATA_HOME or ~/.local/share)");
@@ -503,9 +510,9 @@ void AddStationCommand(CommandRegistry& registry) {
   sub->footer(
       "On a terminal a live table, one row per port; otherwise one line per event. Ctrl-C "
       "once: no new boxes, boxes being upgraded finish; twice: abort and close every port.\n"
-      "Exit status: 0 every box that ended was upgraded, 2 usage, 3 image not accepted, 10 at "
-      "least one box ended otherwise (the summary says which and why), 130 aborted by a second "
-      "Ctrl-C.");
+      "Exit status: 0 every box that ended was upgraded, 2 usage, 3 image not accepted, 4 the "
+      "settings file mapping a COMn name cannot be read, 10 at least one box ended otherwise "
+      "(the summary says which and why), 130 aborted by a second Ctrl-C.");
 }
 
 }  // namespace stbup

@@ -15,6 +15,7 @@
 #include "cli/ini_ports.h"
 #include "cli/port_session.h"
 #include "cli/signal_watch.h"
+#include "cli/time_limit.h"
 #include "records/records.h"
 #include "seams/errors.h"
 #include "serial/event_loop.h"
@@ -154,13 +155,10 @@ int UpgradeSession::Run() {
       return kExitPortNotOpened;
   }
 
-  if (options_.timeout_seconds > 0) {
-    auto ms = static_cast<int>(options_.timeout_seconds * 1000);
-    loop_->AddTimer(ms < 1 ? 1 : ms, [this] {
-      console_->Note("no result within " + Seconds(options_.timeout_seconds));
-      EndSession(kExitTimeout);
-    });
-  }
+  TimeLimit limit(*loop_, options_.timeout_seconds, [this] {
+    console_->Note("no result within " + Seconds(options_.timeout_seconds));
+    EndSession(kExitTimeout);
+  });
   int signal_watch = 0;
   if (signals && signals->Fd() >= 0) {
     signal_watch = loop_->WatchReadable(signals->Fd(), [this, &signals] {
@@ -277,9 +275,8 @@ void AddUpgradeCommand(CommandRegistry& registry) {
   sub->add_option("--trace", options->trace_file, "Write everything shown as JSON Lines to FILE");
   sub->add_flag("--quiet", options->quiet,
                 "No memo lines and no progress on the terminal; messages and errors stay");
-  sub->add_option("--timeout", options->timeout_seconds,
-                  "Give up after SECONDS (exit 8); no limit by default: the box decides")
-      ->check(CLI::NonNegativeNumber);
+  AddTimeoutOption(sub, options->timeout_seconds,
+                   "Give up after SECONDS (exit 8); no limit by default: the box decides");
   sub->add_flag("--repeat", options->repeat,
                 "After each box ends, wait for the next; one summary line per box, totals "
                 "at the end (Ctrl-C ends: 130; otherwise 0 when every box was upgraded, else "
