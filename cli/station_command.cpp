@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <ctime>
 #include <exception>
@@ -14,6 +15,7 @@
 #include <set>
 
 #include "app/core/main_window.h"
+#include "cli/closed_output.h"
 #include "cli/console_view.h"
 #include "cli/ini_ports.h"
 #include "cli/loop_timer.h"
@@ -70,7 +72,7 @@ std::string ClockTime() {
 class Station {
  public:
   Station(const StationOptions& options, std::ostream& out, std::ostream& err)
-      : options_(options), out_(out), err_(err) {}
+      : options_(options), out_(out), err_(err), closed_(err) {}
 
   int Run();
 
@@ -108,6 +110,7 @@ class Station {
   std::ostream& out_;
   std::ostream& err_;
   bool terminal_ = false;
+  ClosedOutput closed_;
 
   std::string image_;
   std::string watch_;  // the glob, from the root: a device path names a port
@@ -227,8 +230,10 @@ void Station::OnEvent(StationPort& port, std::string_view text) {
     return;
   }
   // One whole line at a time; nothing else writes to this stream meanwhile.
+  errno = 0;
   out_ << ClockTime() << ' ' << line << '\n';
   out_.flush();
+  closed_.Check(out_, "standard output");
 }
 
 void Station::OnEnded(StationPort& port, int status) {
@@ -341,8 +346,10 @@ void Station::Redraw(bool final) {
   if (drawn_lines_ > 0) frame += "\033[" + std::to_string(drawn_lines_) + "F";
   frame += "\033[J";
   for (const auto& line : lines) frame += line + "\n";
+  errno = 0;
   out_ << frame;
   out_.flush();
+  closed_.Check(out_, "standard output");
   drawn_lines_ = lines.size();
 }
 
@@ -416,6 +423,13 @@ int Station::Run() {
   if (signals && signals->Fd() >= 0) {
     signal_watch = loop_->WatchReadable(signals->Fd(), [this, &signals] {
       if (!signals->Raised()) return;
+      // The terminal gone or an end asked for: nobody is left to wait for
+      // the boxes, which are recorded as interrupted.
+      if (signals->Urgent()) {
+        aborted_status_ = kExitInterrupted;
+        Abort(kExitInterrupted, "hang-up or termination: aborting");
+        return;
+      }
       if (++interrupts_ == 1) {
         StopTakingBoxes(
             "interrupted: no new boxes; boxes being upgraded finish (Ctrl-C again "
@@ -509,7 +523,11 @@ void AddStationCommand(CommandRegistry& registry) {
   sub->add_flag("--no-records", *no_records, "Keep no record of the boxes")->excludes(records);
   sub->footer(
       "On a terminal a live table, one row per port; otherwise one line per event. Ctrl-C "
-      "once: no new boxes, boxes being upgraded finish; twice: abort and close every port.\n"
+      "once: no new boxes, boxes being upgraded finish; twice: abort and close every port. "
+      "SIGTERM and SIGHUP abort at once, as a second Ctrl-C (boxes cut short are recorded as "
+      "interrupted; 130). A closed standard output or error (a pipe into head) never ends "
+      "the station: it is said once on stderr where that is still open, and the boxes go "
+      "on.\n"
       "Exit status: 0 every box that ended was upgraded, 2 usage, 3 image not accepted, 4 the "
       "settings file mapping a COMn name cannot be read, 10 at least one box ended otherwise "
       "(the summary says which and why), 130 aborted by a second Ctrl-C.");

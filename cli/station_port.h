@@ -10,8 +10,8 @@
 #include <string_view>
 #include <vector>
 
-#include "cli/port_session.h"
 #include "app/trace/trace_writer.h"
+#include "cli/port_session.h"
 #include "seams/view.h"
 
 namespace stbup {

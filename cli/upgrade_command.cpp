@@ -297,7 +297,10 @@ void AddUpgradeCommand(CommandRegistry& registry) {
       "file mapping a COMn name cannot be read), 5 refused, 6 the box started its own "
       "software first, 7 the port went away, 8 timeout, 9 the box reported success after a "
       "failure (flash-write error, bad flash CRC, or no whole download), 11 upgraded but the "
-      "--log or --trace record is incomplete (a write failed), 130 interrupted.");
+      "--log or --trace record is incomplete (a write failed), 130 interrupted (SIGINT, "
+      "SIGTERM or SIGHUP; the box is recorded as interrupted). A closed standard output or "
+      "error (a pipe into head) never ends the upgrade: it is said once on stderr where that "
+      "is still open, the box goes on and is recorded, and the status is the box's.");
 }
 
 }  // namespace stbup
