@@ -23,6 +23,7 @@
 #include "cli/station_port.h"
 #include "cli/station_table.h"
 #include "cli/time_limit.h"
+#include "cli/upgrade_command.h"
 #include "image/check_code.h"
 #include "image/image_loader.h"
 #include "records/records.h"
@@ -309,6 +310,7 @@ void Station::Note(std::string_view text) {
 void Station::SayRecordsProblem() {
   if (!records_) return;
   if (const auto problem = records_->TakeProblem()) Note("records: " + *problem);
+  for (const std::string& note : records_->TakeNotes()) Note("records: " + note);
 }
 
 std::size_t Station::TerminalWidth() const {
@@ -496,6 +498,7 @@ void AddStationCommand(CommandRegistry& registry) {
           run.records_file.clear();
         } else if (run.records_file.empty()) {
           run.records_file = DefaultRecordsPath();
+          if (run.records_file.empty()) SayNoRecordsLocation(io.err);
         }
         return RunStation(run, io.out, io.err);
       });

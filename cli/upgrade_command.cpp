@@ -226,6 +226,7 @@ std::string UpgradeSession::IncompleteRecord() const {
 void UpgradeSession::SayRecordsProblem() {
   if (!records_) return;
   if (const auto problem = records_->TakeProblem()) console_->Note("records: " + *problem);
+  for (const std::string& note : records_->TakeNotes()) console_->Note("records: " + note);
 }
 
 void UpgradeSession::EndSession(int status) {
@@ -246,6 +247,13 @@ int UpgradeSession::FinalStatus() const {
 
 }  // namespace
 
+void SayNoRecordsLocation(std::ostream& err) {
+  PrintError(err,
+             "records: no place for the records of boxes (HOME, XDG_DATA_HOME and "
+             "STBUP_RECORDS are unset): the boxes are not recorded; give --records FILE, or set "
+             "STBUP_RECORDS or HOME");
+}
+
 int RunUpgrade(const UpgradeOptions& options, std::ostream& out, std::ostream& err) {
   UpgradeSession session(options, out, err);
   return session.Run();
@@ -263,6 +271,7 @@ void AddUpgradeCommand(CommandRegistry& registry) {
                        run.records_file.clear();
                      } else if (run.records_file.empty()) {
                        run.records_file = DefaultRecordsPath();
+                       if (run.records_file.empty()) SayNoRecordsLocation(io.err);
                      }
                      return RunUpgrade(run, io.out, io.err);
                    });

@@ -2,6 +2,7 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "app/core/box_record.h"
 
@@ -19,8 +20,13 @@ class RecordSink {
   // What went wrong with the store, once: the first failure, then nothing
   // more for the life of the sink. Nothing when all is well so far.
   virtual std::optional<std::string> TakeProblem() = 0;
-  // Waits until every record appended so far is written or dropped: for a
-  // front end about to end, never during an exchange.
+  // What the store did that the operator should hear of once each (records
+  // kept aside for a later run, or taken in from an earlier one); nothing
+  // new: empty.
+  virtual std::vector<std::string> TakeNotes() { return {}; }
+  // Waits until every record appended so far is written or kept aside: for
+  // a front end about to end, never during an exchange. Bounded (10 s in all
+  // for the records file).
   virtual void Flush() = 0;
 };
 
