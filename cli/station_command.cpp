@@ -471,12 +471,25 @@ int Station::Run() {
     }
     summary.push_back(std::move(port));
   }
+  std::string incomplete;
+  for (const auto& slot : slots_) {
+    for (const std::string& file : slot.port->IncompleteFiles()) {
+      incomplete += (incomplete.empty() ? "" : ", ") + file;
+    }
+  }
+  errno = 0;
   out_ << '\n';
   for (const auto& line : StationSummary(summary, SuccessWord())) out_ << line << '\n';
+  if (!incomplete.empty()) {
+    out_ << "incomplete (could not be written whole): " << incomplete << '\n';
+  }
   out_.flush();
+  closed_.Check(out_, "standard output");
   slots_.clear();
   if (aborted_status_) return *aborted_status_;
-  return all_succeeded ? kExitOk : kExitSomeBoxNotUpgraded;
+  if (!all_succeeded) return kExitSomeBoxNotUpgraded;
+  // Every box upgraded, but what the station was to keep of them is not whole.
+  return incomplete.empty() ? kExitOk : kExitRecordIncomplete;
 }
 
 }  // namespace
@@ -533,7 +546,9 @@ void AddStationCommand(CommandRegistry& registry) {
       "on.\n"
       "Exit status: 0 every box that ended was upgraded, 2 usage, 3 image not accepted, 4 the "
       "settings file mapping a COMn name cannot be read, 10 at least one box ended otherwise "
-      "(the summary says which and why), 130 aborted by a second Ctrl-C.");
+      "(the summary says which and why), 11 every box upgraded but a port's log or trace could "
+      "not be written whole (said once per file; the summary names them), 130 aborted by a "
+      "second Ctrl-C.");
 }
 
 }  // namespace stbup
