@@ -242,14 +242,16 @@ void PortSession::RecordBox(int status) {
   boxes_.push_back({status, seconds});
   box_ended_ = true;
   if (recorder_) {
-    recorder_->Finish(*window_, VerdictOfStatus(status, options_.check_only), status);
+    recorder_->Finish(*window_, VerdictOfStatus(status, options_.check_only),
+                      options_.recorded_status ? options_.recorded_status(status) : status);
   }
   if (listener_.box_ended) listener_.box_ended(boxes_.back());
 }
 
 void PortSession::RecordUnacceptedBox(int status) {
   if (recorder_ && recorder_->BoxInProgress()) {
-    recorder_->Finish(*window_, VerdictOfStatus(status, options_.check_only), status);
+    recorder_->Finish(*window_, VerdictOfStatus(status, options_.check_only),
+                      options_.recorded_status ? options_.recorded_status(status) : status);
   }
 }
 

@@ -113,7 +113,13 @@ bool StationPort::Serve(EventLoop& loop, const PortSession::Options& options) {
   };
   View& view = tee_ ? static_cast<View&>(*tee_) : *this;
   check_only_ = options.check_only;
-  session_ = std::make_unique<PortSession>(loop, view, options, std::move(listener));
+  PortSession::Options port_options = options;
+  // A box upgraded while this port's log or trace is not whole is recorded
+  // with the station's status for it, 11.
+  port_options.recorded_status = [this](int status) {
+    return status == kExitOk && !IncompleteFiles().empty() ? kExitRecordIncomplete : status;
+  };
+  session_ = std::make_unique<PortSession>(loop, view, port_options, std::move(listener));
   switch (session_->Begin()) {
     case PortSession::Start::kRunning:
       Event("serving");

@@ -122,6 +122,11 @@ int UpgradeSession::Run() {
     if (!records_) console_->Note("records: this build keeps no records");
   }
   session.records = records_.get();
+  // An upgrade whose --log or --trace is not whole ends 11, and says so in
+  // its record too.
+  session.recorded_status = [this](int status) {
+    return status == kExitOk && !IncompleteRecord().empty() ? kExitRecordIncomplete : status;
+  };
   PortSessionListener listener;
   listener.note = [this](std::string_view text) { console_->Note(text); };
   listener.box_ended = [this](const BoxOutcome& box) {

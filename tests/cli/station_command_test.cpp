@@ -222,6 +222,7 @@ TEST_F(StationCommandTest, PortFilesThatCannotBeWrittenAreSaidAndEndTheStationWi
   const auto records = ReadRecords(options.records_file, {});
   ASSERT_EQ(records.size(), 1u);
   EXPECT_EQ(records[0].verdict, Verdict::kUpgraded);
+  EXPECT_EQ(records[0].exit_status, kExitRecordIncomplete);
 }
 
 TEST_F(StationCommandTest, CheckOnlyTellsWhichBoxesWouldTakeTheImage) {
