@@ -39,6 +39,11 @@ std::optional<std::string> RecordWriter::TakeProblem() {
   return problem_;
 }
 
+bool RecordWriter::Settled() {
+  std::lock_guard lock(mutex_);
+  return done_ >= appended_;
+}
+
 std::vector<std::string> RecordWriter::TakeNotes() {
   std::lock_guard lock(mutex_);
   std::vector<std::string> notes;

@@ -38,6 +38,7 @@ class RecordWriter : public RecordSink {
   void Append(BoxRecord record) override;
   std::optional<std::string> TakeProblem() override;
   std::vector<std::string> TakeNotes() override;
+  bool Settled() override;
 
   // At most kExitWait, then what is left goes to the pending file.
   void Flush() override;

@@ -24,6 +24,9 @@ class RecordSink {
   // kept aside for a later run, or taken in from an earlier one); nothing
   // new: empty.
   virtual std::vector<std::string> TakeNotes() { return {}; }
+  // Every record appended so far has been tried (written or kept aside):
+  // what TakeProblem says is then final for them. Never waits.
+  virtual bool Settled() { return true; }
   // Waits until every record appended so far is written or kept aside: for
   // a front end about to end, never during an exchange. Bounded (10 s in all
   // for the records file).

@@ -2,7 +2,6 @@
 
 #include <QByteArray>
 #include <QSysInfo>
-#include <iostream>
 
 #include "app/core/port_choices.h"
 #include "app/core/settings.h"
@@ -15,6 +14,8 @@ GuiSession::GuiSession(Settings& settings, Dialogs& dialogs, const std::string& 
   ConfigureVaComm1(comm_);
   // COMn names map through the store's Ports group, paths are used as they are.
   comm_.SetPortResolver([&settings](std::string_view name) { return settings.PortPath(name); });
+  records_tried_.setInterval(100);
+  QObject::connect(&records_tried_, &QTimer::timeout, [this] { SayRecordsOnceTried(); });
   if (records_ != nullptr) {
     recorder_ = std::make_unique<BoxRecorder>(
         *records_, BoxRecorder::Where{QSysInfo::machineHostName().toStdString(), "window", {}});
@@ -56,10 +57,16 @@ void GuiSession::EndBox(Verdict verdict) {
   recorder_->SetPort(port_.DeviceName());
   recorder_->Finish(controller_->Logic(), verdict, ExitStatusOf(verdict));
   recorder_->Await();
-  // The window has no place for it in its log: the terminal that started it.
-  if (const auto problem = records_->TakeProblem()) {
-    std::cerr << "stbup-gui: records: " << *problem << std::endl;
-  }
+  // The writer has not tried yet: asking now would always hear nothing.
+  records_tried_.start();
+}
+
+void GuiSession::SayRecordsOnceTried() {
+  if (!records_->Settled()) return;
+  records_tried_.stop();
+  View& memo = controller_->ShownView();
+  if (const auto problem = records_->TakeProblem()) memo.AddMemoLine(">> records: " + *problem);
+  for (const std::string& note : records_->TakeNotes()) memo.AddMemoLine(">> records: " + note);
 }
 
 GuiSession::~GuiSession() {

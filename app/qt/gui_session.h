@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QTimer>
 #include <functional>
 #include <memory>
 #include <string>
@@ -44,6 +45,9 @@ class GuiSession {
   void OnRunEvent(RunEvent event);
   // Records the box on the line as ended so.
   void EndBox(Verdict verdict);
+  // Once the records' writer has tried the boxes' records: a record that
+  // could not be written is said in the memo (">> records: FILE: why").
+  void SayRecordsOnceTried();
 
   QtMainThreadQueue queue_;
   TVaComm comm_;
@@ -52,6 +56,7 @@ class GuiSession {
   std::unique_ptr<BoxRecorder> recorder_;
   std::unique_ptr<MainFrmController> controller_;
   std::function<void(RunEvent)> on_run_event_;
+  QTimer records_tried_;
 };
 
 }  // namespace stbup
