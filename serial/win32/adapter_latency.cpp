@@ -3,6 +3,7 @@
 // HKLM\SYSTEM\CurrentControlSet\Enum\FTDIBUS\<device>\<instance>\Device Parameters.
 // It is read only: changing it needs an administrator and a new plug-in.
 #include <array>
+#include <vector>
 
 #include "serial/adapter_latency.h"
 
