@@ -31,7 +31,7 @@ std::string Rate(double bytes_per_second) {
 
 }  // namespace
 
-ConsoleView::ConsoleView(Options options) : options_(options) {}
+ConsoleView::ConsoleView(Options options) : options_(options), closed_(*options.err) {}
 
 std::string ConsoleView::EscapeForTerminal(std::string_view bytes) {
   std::string shown;
@@ -89,9 +89,11 @@ void ConsoleView::AddMemoLine(std::string_view line) {
   if (options_.quiet) return;
   ClearBarLine();
   std::string shown = options_.raw ? std::string(line) : EscapeForTerminal(line);
+  errno = 0;
   options_.out->write(shown.data(), static_cast<std::streamsize>(shown.size()));
   *options_.out << '\n';
   options_.out->flush();
+  closed_.Check(*options_.out, "standard output");
   if (drawn_ != nullptr) DrawBar();
 }
 
@@ -99,8 +101,10 @@ void ConsoleView::Note(std::string_view text) {
   ClearBarLine();
   // Notes may quote the box or a file name: escaped wherever stderr goes.
   std::string shown = EscapeForTerminal(text);
+  errno = 0;
   *options_.err << "stbup: " << shown << '\n';
   options_.err->flush();
+  closed_.Check(*options_.err, "standard error");
   if (drawn_ != nullptr) DrawBar();
 }
 

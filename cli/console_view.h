@@ -8,6 +8,7 @@
 #include <string_view>
 #include <vector>
 
+#include "cli/closed_output.h"
 #include "seams/view.h"
 
 namespace stbup {
@@ -90,6 +91,7 @@ class ConsoleView : public View {
   long long bytes_done_ = 0;
   long long bytes_total_ = 0;
   bool log_failed_ = false;
+  ClosedOutput closed_;
 };
 
 }  // namespace stbup

@@ -3,7 +3,6 @@
 #include <unistd.h>
 
 #include <chrono>
-#include <filesystem>
 #include <memory>
 
 #include "app/core/box_recorder.h"
@@ -107,25 +106,26 @@ int RunHistory(const HistoryOptions& options, CommandIo& io) {
     PrintError(io.err, "no records file: give --records FILE or set STBUP_RECORDS");
     return kExitInternalError;
   }
-  std::error_code missing;
-  if (!std::filesystem::exists(path, missing)) {
-    PrintError(io.err, "no records yet (" + path + ")");
-    return kExitOk;
-  }
-  // JSON Lines and CSV go out record by record; the table needs them all to
-  // size its columns.
+  // Everything goes out record by record; the table reads the records
+  // twice, sizing its columns on the first pass.
   const bool table = !options.csv && !options.json &&
                      options.out_is_terminal.value_or(::isatty(STDOUT_FILENO) == 1);
-  std::vector<BoxRecord> rows;
-  bool csv_header = false;  // once the file has been read, also with no record
+  RecordsTable rows;
+  bool header_written = false;  // once the file has been read, also with no record
   const auto header = [&] {
-    if (options.csv && !csv_header) WriteRecordsCsvHeader(io.out);
-    csv_header = true;
+    if (options.csv && !header_written) WriteRecordsCsvHeader(io.out);
+    header_written = true;
   };
   try {
-    ReadRecords(path, filter, [&](const BoxRecord& record) {
+    ReadRecords(path, filter, table ? 2 : 1, [&](int pass, const BoxRecord& record) {
       if (table) {
-        rows.push_back(record);
+        if (pass == 0) {
+          rows.Measure(record);
+          return;
+        }
+        if (!header_written) rows.WriteHeader(io.out);
+        header_written = true;
+        rows.WriteRow(record, io.out);
       } else if (options.csv) {
         header();
         WriteRecordCsvLine(record, io.out);
@@ -133,12 +133,19 @@ int RunHistory(const HistoryOptions& options, CommandIo& io) {
         WriteRecordJsonLine(record, io.out);
       }
     });
+  } catch (const NoRecordsYet&) {
+    PrintError(io.err, "no records yet (" + path + ")");
+    return kExitOk;
   } catch (const RecordsError& error) {
     PrintError(io.err, std::string("records: ") + error.what());
     return kExitInternalError;
   }
+  if (table) {
+    if (!header_written) rows.WriteHeader(io.out);
+    rows.WriteCount(io.out);
+    return kExitOk;
+  }
   header();
-  if (table) WriteRecordsTable(rows, io.out);
   return kExitOk;
 }
 
@@ -162,8 +169,12 @@ void AddHistoryCommand(CommandRegistry& registry) {
   auto* csv = sub->add_flag("--csv", options->csv, "CSV with a header line");
   json->excludes(csv);
   sub->footer(
-      "On a terminal a table; otherwise JSON Lines unless --csv is given. Exit status: 0 "
-      "(also when nothing matches), 1 the records cannot be read, 2 usage.");
+      "On a terminal a table; otherwise JSON Lines unless --csv is given. In CSV a field "
+      "beginning with =, +, -, @, a tab or a carriage return gets a leading ' so that a "
+      "spreadsheet never runs it as a formula, and control characters are written as "
+      "\\xNN.\nExit status: 0 (also when nothing matches), 1 the records cannot be read "
+      "(also a FIFO, a folder, a link loop or a file that is not an SQLite database), 2 "
+      "usage.");
 }
 
 }  // namespace stbup

@@ -6,6 +6,8 @@
 #include <string>
 #include <string_view>
 
+#include "app/core/settings.h"
+
 namespace stbup {
 
 // The settings file the window keeps: $STBUP_SETTINGS when set, else
@@ -19,10 +21,6 @@ class SettingsFileError : public std::runtime_error {
  public:
   using std::runtime_error::runtime_error;
 };
-
-// A settings file holds three values and a port map; anything this large is
-// not one (and /dev/zero is not read for ever).
-inline constexpr std::size_t kMaxSettingsFileSize = 1024 * 1024;
 
 // The "Ports" group of that INI file (COM3=/dev/ttyUSB0), read without the
 // window's toolkit. A missing file gives an empty map (nothing configured

@@ -111,6 +111,7 @@ PortSession::PortSession(EventLoop& loop, View& view, Options options, PortSessi
     });
   };
   box.report_error = [this](std::string_view text) { view_->ReportError(text); };
+  box.recorded_status = options_.recorded_status;
   session_ = std::make_unique<BoxSession>(std::move(box));
   if (View* tap = session_->RecordTap()) {
     records_tee_ = std::make_unique<TeeView>(*view_, *tap);

@@ -52,6 +52,10 @@ class PortSession {
     // for no records. The records name the command: "upgrade" or "station".
     RecordSink* records = nullptr;
     std::string front_end = "upgrade";
+    // The command's status for a box that ended with status, as its record
+    // keeps it (an upgrade whose log could not be written ends 11); none:
+    // the box's own.
+    std::function<int(int status)> recorded_status;
     // The tool's end of an in-memory line to a simulated box, used instead
     // of a serial device (the demo); port is then only the name the log
     // shows for it.

@@ -53,28 +53,6 @@ std::vector<Field> Fields(const BoxRecord& r) {
   };
 }
 
-std::string CsvField(const nlohmann::ordered_json& value) {
-  if (value.is_null()) return {};
-  std::string text;
-  if (value.is_string()) {
-    text = value.get<std::string>();
-  } else if (value.is_number_float()) {
-    char figure[32];
-    std::snprintf(figure, sizeof figure, "%.3f", value.get<double>());
-    text = figure;
-  } else {
-    text = value.dump();
-  }
-  if (text.find_first_of(",\"\r\n") == std::string::npos) return text;
-  std::string quoted = "\"";
-  for (const char c : text) {
-    if (c == '"') quoted += '"';
-    quoted += c;
-  }
-  quoted += '"';
-  return quoted;
-}
-
 // Control characters (C0, DEL and C1, which a record holds as U+0080 to
 // U+009F) as \xNN, so a box's text cannot drive the terminal.
 std::string ForTerminal(std::string_view text) {
@@ -104,6 +82,37 @@ std::size_t Width(std::string_view text) {
   std::size_t width = 0;
   for (const char c : text) width += (static_cast<unsigned char>(c) & 0xC0) != 0x80 ? 1 : 0;
   return width;
+}
+
+// A spreadsheet takes a cell beginning with one of these for a formula (or,
+// for a tab or CR, strips them and looks again).
+constexpr std::string_view kFormulaStarts = "=+-@\t\r";
+
+std::string CsvField(const nlohmann::ordered_json& value) {
+  if (value.is_null()) return {};
+  std::string text;
+  if (value.is_string()) {
+    text = value.get<std::string>();
+  } else if (value.is_number_float()) {
+    char figure[32];
+    std::snprintf(figure, sizeof figure, "%.3f", value.get<double>());
+    text = figure;
+  } else {
+    text = value.dump();
+  }
+  if (!text.empty() && kFormulaStarts.find(text.front()) != std::string_view::npos) {
+    text.insert(0, 1, '\'');
+  }
+  // Escaped before quoting: line ends too, so each record is one line.
+  text = ForTerminal(text);
+  if (text.find_first_of(",\"") == std::string::npos) return text;
+  std::string quoted = "\"";
+  for (const char c : text) {
+    if (c == '"') quoted += '"';
+    quoted += c;
+  }
+  quoted += '"';
+  return quoted;
 }
 
 }  // namespace
@@ -143,34 +152,78 @@ void WriteRecordsCsv(const std::vector<BoxRecord>& records, std::ostream& out) {
 }
 
 void WriteRecordsTable(const std::vector<BoxRecord>& records, std::ostream& out) {
-  std::vector<std::vector<std::string>> rows;
-  rows.push_back({"STARTED (UTC)", "PORT", "BOX", "H/W", "S/W", "IMAGE", "TYPE", "BLOCKS",
-                  "RETRIES", "SECONDS", "VERDICT"});
-  for (const BoxRecord& r : records) {
-    // "2026-12-08T12:34:56.789Z" reads as "2026-12-08 12:34:56".
-    std::string started = r.started_at.substr(0, 19);
-    if (started.size() > 10) started[10] = ' ';
-    char seconds[32];
-    std::snprintf(seconds, sizeof seconds, "%.1f", r.seconds);
-    rows.push_back({started, ForTerminal(r.port), ForTerminal(r.box_model.value_or("-")),
-                    r.box_hw.value_or("-"), r.box_sw.value_or("-"),
-                    ForTerminal(r.image_model + " " + r.image_sw), ForTerminal(r.image_type),
-                    std::to_string(r.blocks_sent), std::to_string(r.blocks_retried), seconds,
-                    std::string(VerdictName(r.verdict))});
+  RecordsTable table;
+  for (const BoxRecord& record : records) table.Measure(record);
+  table.WriteHeader(out);
+  for (const BoxRecord& record : records) table.WriteRow(record, out);
+  table.WriteCount(out);
+}
+
+namespace {
+
+const std::vector<std::string>& TableHeader() {
+  static const std::vector<std::string> header{"STARTED (UTC)", "PORT",    "BOX",    "H/W",
+                                               "S/W",           "IMAGE",   "TYPE",   "BLOCKS",
+                                               "RETRIES",       "SECONDS", "VERDICT"};
+  return header;
+}
+
+std::vector<std::string> TableCells(const BoxRecord& r) {
+  // "2026-12-08T12:34:56.789Z" reads as "2026-12-08 12:34:56".
+  std::string started = r.started_at.substr(0, 19);
+  if (started.size() > 10) started[10] = ' ';
+  char seconds[32];
+  std::snprintf(seconds, sizeof seconds, "%.1f", r.seconds);
+  return {started,
+          ForTerminal(r.port),
+          ForTerminal(r.box_model.value_or("-")),
+          ForTerminal(r.box_hw.value_or("-")),
+          ForTerminal(r.box_sw.value_or("-")),
+          ForTerminal(r.image_model + " " + r.image_sw),
+          ForTerminal(r.image_type),
+          std::to_string(r.blocks_sent),
+          std::to_string(r.blocks_retried),
+          seconds,
+          std::string(VerdictName(r.verdict))};
+}
+
+}  // namespace
+
+RecordsTable::RecordsTable() {
+  for (const std::string& title : TableHeader()) widths_.push_back(Width(title));
+}
+
+void RecordsTable::Measure(const BoxRecord& record) {
+  const std::vector<std::string> cells = TableCells(record);
+  for (std::size_t k = 0; k < cells.size(); ++k) {
+    widths_[k] = std::max(widths_[k], Width(cells[k]));
   }
-  std::vector<std::size_t> widths(rows.front().size(), 0);
-  for (const auto& row : rows) {
-    for (std::size_t k = 0; k < row.size(); ++k) widths[k] = std::max(widths[k], Width(row[k]));
+}
+
+void RecordsTable::WriteHeader(std::ostream& out) const { WriteCells(TableHeader(), out); }
+
+void RecordsTable::WriteRow(const BoxRecord& record, std::ostream& out) {
+  std::vector<std::string> cells = TableCells(record);
+  // A record that came after the first pass is shown whole, if out of line.
+  for (std::size_t k = 0; k < cells.size(); ++k) {
+    widths_[k] = std::max(widths_[k], Width(cells[k]));
   }
-  for (const auto& row : rows) {
-    std::string line;
-    for (std::size_t k = 0; k < row.size(); ++k) {
-      line += row[k];
-      if (k + 1 < row.size()) line.append(widths[k] - Width(row[k]) + 2, ' ');
-    }
-    out << line << '\n';
+  WriteCells(cells, out);
+  ++rows_;
+}
+
+void RecordsTable::WriteCount(std::ostream& out) const {
+  out << rows_ << (rows_ == 1 ? " box\n" : " boxes\n");
+}
+
+void RecordsTable::WriteCells(const std::vector<std::string>& cells, std::ostream& out) const {
+  std::string line;
+  for (std::size_t k = 0; k < cells.size(); ++k) {
+    line += cells[k];
+    if (k + 1 < cells.size()) line.append(widths_[k] - Width(cells[k]) + 2, ' ');
   }
-  out << records.size() << (records.size() == 1 ? " box\n" : " boxes\n");
+  line += '\n';
+  out.write(line.data(), static_cast<std::streamsize>(line.size()));
 }
 
 }  // namespace stbup

@@ -5,8 +5,8 @@
 
 namespace stbup {
 
-// An interruption of the command as something the loop watches. Linux: SIGINT
-// and SIGTERM as a signalfd, blocked in every thread (the serial threads
+// An interruption of the command as something the loop watches. Linux: SIGINT,
+// SIGTERM and SIGHUP as a signalfd, blocked in every thread (the serial threads
 // inherit the mask) for the life of the watch (cli/posix/). Windows: Ctrl-C,
 // Ctrl-Break and the console window closing, as an event a console control
 // handler sets (cli/win32/).
@@ -22,11 +22,16 @@ class SignalWatch {
   std::intptr_t Fd() const { return fd_; }
   // Takes one pending interruption; false when none was pending.
   bool Raised();
+  // The interruption last taken was not the operator's Ctrl-C but the
+  // terminal going away (SIGHUP) or a request to end (SIGTERM): nothing is
+  // left to finish for.
+  bool Urgent() const { return urgent_; }
 
  private:
   struct Saved;
   std::unique_ptr<Saved> saved_;  // what the watch replaced, restored at its end
   std::intptr_t fd_ = -1;
+  bool urgent_ = false;
 };
 
 // For a thread started before a watch exists that must not take the watch's

@@ -325,6 +325,10 @@ void AddSimulateCommand(CommandRegistry& registry) {
   sub->add_flag("--chunked", box.chunked, "Write every line in random small pieces");
   sub->add_option("--slow", box.slow_ms, "Milliseconds of delay before each message");
   sub->add_option("--baud", box.baud, "Pace both directions at N bit/s, 10 bits a byte");
+  sub->add_option("--adapter-latency", box.adapter_latency_ms,
+                  "Hold the box's bytes as a USB adapter with this latency timer does (MS: "
+                  "until 62 bytes have gathered or MS milliseconds have passed)")
+      ->check(CLI::Range(0, 255));
   sub->add_option("--repeat", box.repeat, "Play N boxes one after the other")
       ->capture_default_str();
   sub->add_option("--count", o->count,

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <ctime>
 #include <exception>
@@ -14,12 +15,15 @@
 #include <set>
 
 #include "app/core/main_window.h"
+#include "cli/closed_output.h"
 #include "cli/console_view.h"
 #include "cli/ini_ports.h"
 #include "cli/loop_timer.h"
 #include "cli/signal_watch.h"
 #include "cli/station_port.h"
 #include "cli/station_table.h"
+#include "cli/time_limit.h"
+#include "cli/upgrade_command.h"
 #include "image/check_code.h"
 #include "image/image_loader.h"
 #include "records/records.h"
@@ -69,7 +73,7 @@ std::string ClockTime() {
 class Station {
  public:
   Station(const StationOptions& options, std::ostream& out, std::ostream& err)
-      : options_(options), out_(out), err_(err) {}
+      : options_(options), out_(out), err_(err), closed_(err) {}
 
   int Run();
 
@@ -107,6 +111,7 @@ class Station {
   std::ostream& out_;
   std::ostream& err_;
   bool terminal_ = false;
+  ClosedOutput closed_;
 
   std::string image_;
   std::string watch_;  // the glob, from the root: a device path names a port
@@ -228,8 +233,10 @@ void Station::OnEvent(StationPort& port, std::string_view text) {
     return;
   }
   // One whole line at a time; nothing else writes to this stream meanwhile.
+  errno = 0;
   out_ << ClockTime() << ' ' << line << '\n';
   out_.flush();
+  closed_.Check(out_, "standard output");
 }
 
 void Station::OnEnded(StationPort& port, int status) {
@@ -305,6 +312,7 @@ void Station::Note(std::string_view text) {
 void Station::SayRecordsProblem() {
   if (!records_) return;
   if (const auto problem = records_->TakeProblem()) Note("records: " + *problem);
+  for (const std::string& note : records_->TakeNotes()) Note("records: " + note);
 }
 
 std::size_t Station::TerminalWidth() const {
@@ -342,8 +350,10 @@ void Station::Redraw(bool final) {
   if (drawn_lines_ > 0) frame += "\033[" + std::to_string(drawn_lines_) + "F";
   frame += "\033[J";
   for (const auto& line : lines) frame += line + "\n";
+  errno = 0;
   out_ << frame;
   out_.flush();
+  closed_.Check(out_, "standard output");
   drawn_lines_ = lines.size();
 }
 
@@ -357,8 +367,19 @@ int Station::Run() {
     return kExitInternalError;
   }
   terminal_ = options_.out_is_terminal.value_or(::isatty(STDOUT_FILENO) == 1);
-  port_map_ =
-      ReadPortMap(options_.settings_file.empty() ? SettingsFilePath() : options_.settings_file);
+  // Only a COMn name needs the settings file's map, as for upgrade: a
+  // station of device paths never reads it, damaged or not.
+  if (std::any_of(options_.ports.begin(), options_.ports.end(),
+                  [](const std::string& port) { return PortNameNeedsMap(port); })) {
+    try {
+      port_map_ =
+          ReadPortMap(options_.settings_file.empty() ? SettingsFilePath() : options_.settings_file);
+    } catch (const SettingsFileError& error) {
+      // Guessing a device could upgrade the wrong box.
+      PrintError(err_, error.what());
+      return kExitPortNotOpened;
+    }
+  }
   if (!options_.watch.empty()) {
     watch_ = options_.watch.starts_with("/")
                  ? options_.watch
@@ -397,19 +418,22 @@ int Station::Run() {
     }
   });
   int redraw = loop_->AddTimer(options_.redraw_interval_ms, [this] { Redraw(false); });
-  int limit = 0;
-  if (options_.timeout_seconds > 0) {
-    auto ms = static_cast<int>(options_.timeout_seconds * 1000);
-    limit = loop_->AddTimer(ms < 1 ? 1 : ms, [this] {
-      char text[64];
-      std::snprintf(text, sizeof text, "time limit of %.1f s reached", options_.timeout_seconds);
-      Abort(kExitTimeout, text);
-    });
-  }
+  auto limit = std::make_unique<TimeLimit>(*loop_, options_.timeout_seconds, [this] {
+    char text[64];
+    std::snprintf(text, sizeof text, "time limit of %.1f s reached", options_.timeout_seconds);
+    Abort(kExitTimeout, text);
+  });
   int signal_watch = 0;
   if (signals && signals->Fd() >= 0) {
     signal_watch = loop_->WatchReadable(signals->Fd(), [this, &signals] {
       if (!signals->Raised()) return;
+      // The terminal gone or an end asked for: nobody is left to wait for
+      // the boxes, which are recorded as interrupted.
+      if (signals->Urgent()) {
+        aborted_status_ = kExitInterrupted;
+        Abort(kExitInterrupted, "hang-up or termination: aborting");
+        return;
+      }
       if (++interrupts_ == 1) {
         StopTakingBoxes(
             "interrupted: no new boxes; boxes being upgraded finish (Ctrl-C again "
@@ -425,7 +449,7 @@ int Station::Run() {
   if (signal_watch != 0) loop_->StopWatching(signal_watch);
   loop_->CancelTimer(look);
   loop_->CancelTimer(redraw);
-  if (limit != 0) loop_->CancelTimer(limit);
+  limit.reset();
   for (auto& slot : slots_) {
     if (slot.port->Serving()) slot.port->Release(kExitInterrupted, "closed");
   }
@@ -449,12 +473,25 @@ int Station::Run() {
     }
     summary.push_back(std::move(port));
   }
+  std::string incomplete;
+  for (const auto& slot : slots_) {
+    for (const std::string& file : slot.port->IncompleteFiles()) {
+      incomplete += (incomplete.empty() ? "" : ", ") + file;
+    }
+  }
+  errno = 0;
   out_ << '\n';
   for (const auto& line : StationSummary(summary, SuccessWord())) out_ << line << '\n';
+  if (!incomplete.empty()) {
+    out_ << "incomplete (could not be written whole): " << incomplete << '\n';
+  }
   out_.flush();
+  closed_.Check(out_, "standard output");
   slots_.clear();
   if (aborted_status_) return *aborted_status_;
-  return all_succeeded ? kExitOk : kExitSomeBoxNotUpgraded;
+  if (!all_succeeded) return kExitSomeBoxNotUpgraded;
+  // Every box upgraded, but what the station was to keep of them is not whole.
+  return incomplete.empty() ? kExitOk : kExitRecordIncomplete;
 }
 
 }  // namespace
@@ -476,6 +513,7 @@ void AddStationCommand(CommandRegistry& registry) {
           run.records_file.clear();
         } else if (run.records_file.empty()) {
           run.records_file = DefaultRecordsPath();
+          if (run.records_file.empty()) SayNoRecordsLocation(io.err);
         }
         return RunStation(run, io.out, io.err);
       });
@@ -495,19 +533,24 @@ void AddStationCommand(CommandRegistry& registry) {
                   "Write each port's trace as JSON Lines to DIR/<port>.jsonl");
   sub->add_flag("--check-only", options->check_only,
                 "Identify each box and run every check, never answer \"ack\"");
-  sub->add_option("--timeout", options->timeout_seconds,
-                  "End after SECONDS; boxes still being upgraded count as not upgraded")
-      ->check(CLI::NonNegativeNumber);
+  AddTimeoutOption(sub, options->timeout_seconds,
+                   "End after SECONDS; boxes still being upgraded count as not upgraded");
   auto* records = sub->add_option("--records", options->records_file,
                                   "Append each box's record to FILE (default: $STBUP_RECORDS, else "
                                   "stbup/records.sqlite3 under $XDG_DATA_HOME or ~/.local/share)");
   sub->add_flag("--no-records", *no_records, "Keep no record of the boxes")->excludes(records);
   sub->footer(
       "On a terminal a live table, one row per port; otherwise one line per event. Ctrl-C "
-      "once: no new boxes, boxes being upgraded finish; twice: abort and close every port.\n"
-      "Exit status: 0 every box that ended was upgraded, 2 usage, 3 image not accepted, 10 at "
-      "least one box ended otherwise (the summary says which and why), 130 aborted by a second "
-      "Ctrl-C.");
+      "once: no new boxes, boxes being upgraded finish; twice: abort and close every port. "
+      "SIGTERM and SIGHUP abort at once, as a second Ctrl-C (boxes cut short are recorded as "
+      "interrupted; 130). A closed standard output or error (a pipe into head) never ends "
+      "the station: it is said once on stderr where that is still open, and the boxes go "
+      "on.\n"
+      "Exit status: 0 every box that ended was upgraded, 2 usage, 3 image not accepted, 4 the "
+      "settings file mapping a COMn name cannot be read, 10 at least one box ended otherwise "
+      "(the summary says which and why), 11 every box upgraded but a port's log or trace could "
+      "not be written whole (said once per file; the summary names them), 130 aborted by a "
+      "second Ctrl-C.");
 }
 
 }  // namespace stbup

@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <variant>
 
 #include "app/core/exit_status.h"
@@ -33,20 +34,41 @@ std::string Seconds(double seconds) {
 }  // namespace
 
 std::string StationFileName(std::string_view port) {
-  std::string name;
-  for (char c : port) {
-    if (c == '/' || c == '\\' || c == ':') {
-      if (!name.empty() && name.back() != '_') name += '_';
-    } else {
+  // One-to-one: "/" is "_", so a "_" of the name itself, "%", "+" and any
+  // byte a file name had better not hold are written %XX. The leading "/" of
+  // a device path is dropped; a name that is neither a path with a folder
+  // (/dev/ttyUSB0) nor a plain name (COM3) starts with "+", so "/COM3" and
+  // "COM3", or "dev/x" and "/dev/x", stay apart.
+  const bool absolute = port.starts_with('/');
+  std::string_view rest = absolute ? port.substr(1) : port;
+  const bool has_folder = rest.find('/') != std::string_view::npos;
+  std::string name = absolute == has_folder ? "" : "+";
+  for (const char c : rest) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (c == '/') {
+      name += '_';
+    } else if (std::isalnum(byte) != 0 || c == '-' || c == '.') {
       name += c;
+    } else {
+      char escaped[4];
+      std::snprintf(escaped, sizeof escaped, "%%%02X", byte);
+      name += escaped;
     }
   }
-  while (!name.empty() && name.back() == '_') name.pop_back();
-  return name.empty() ? "port" : name;
+  // Names the file system keeps for itself: "." and "..", escaped; "" (no
+  // port at all) and "/" are told apart by a "%" no escape ends with.
+  if (name == "." || name == "..") {
+    std::string dots;
+    for (std::size_t k = 0; k < name.size(); ++k) dots += "%2E";
+    return dots;
+  }
+  if (port.empty()) return "%";
+  if (name.empty()) return "+";
+  return name;
 }
 
 StationPort::StationPort(std::string port, Files files, Listener listener)
-    : port_(std::move(port)), listener_(std::move(listener)) {
+    : port_(std::move(port)), listener_(std::move(listener)), files_(files) {
   row_.port = port_;
   row_.phase = "not open";
   if (!files.log.empty()) {
@@ -57,6 +79,13 @@ StationPort::StationPort(std::string port, Files files, Listener listener)
     trace_file_.open(files.trace, std::ios::binary | std::ios::trunc);
     if (!trace_file_) throw EFileError::CannotCreate(files.trace, errno);
     trace_ = std::make_unique<TraceWriter>(trace_file_);
+    // Said once, as for the log; the port goes on being served.
+    trace_->SetWriteFailureHandler([this](std::string_view reason) {
+      if (trace_failed_) return;
+      trace_failed_ = true;
+      Event("cannot write the trace " + files_.trace + ": " + std::string(reason) +
+            "; the trace is incomplete from here on");
+    });
     tee_ = std::make_unique<TeeView>(*this, *trace_);
   }
 }
@@ -74,7 +103,13 @@ bool StationPort::Serve(EventLoop& loop, const PortSession::Options& options) {
   listener.event = [this](const BoxEvent& event) { OnBoxEvent(event); };
   View& view = tee_ ? static_cast<View&>(*tee_) : *this;
   check_only_ = options.check_only;
-  session_ = std::make_unique<PortSession>(loop, view, options, std::move(listener));
+  PortSession::Options port_options = options;
+  // A box upgraded while this port's log or trace is not whole is recorded
+  // with the station's status for it, 11.
+  port_options.recorded_status = [this](int status) {
+    return status == kExitOk && !IncompleteFiles().empty() ? kExitRecordIncomplete : status;
+  };
+  session_ = std::make_unique<PortSession>(loop, view, port_options, std::move(listener));
   switch (session_->Begin()) {
     case PortSession::Start::kRunning:
       Event("serving");
@@ -189,6 +224,13 @@ void StationPort::OnBoxEnded(const BoxEnded& box) {
   if (listener_.box_ended) listener_.box_ended(*this, box);
 }
 
+std::vector<std::string> StationPort::IncompleteFiles() const {
+  std::vector<std::string> files;
+  if (log_failed_) files.push_back(files_.log);
+  if (trace_failed_ || (trace_ && trace_->WriteFailed())) files.push_back(files_.trace);
+  return files;
+}
+
 StationRow StationPort::Row(Clock::time_point now) const {
   StationRow row = row_;
   if (box_started_) {
@@ -199,10 +241,19 @@ StationRow StationPort::Row(Clock::time_point now) const {
 }
 
 void StationPort::AddMemoLine(std::string_view line) {
-  if (!log_.is_open()) return;
+  if (!log_.is_open() || log_failed_) return;
+  errno = 0;
   log_.write(line.data(), static_cast<std::streamsize>(line.size()));
   log_ << '\n';
   log_.flush();
+  if (!log_) {
+    // A full disk: said once, the boxes go on, the summary names the file.
+    log_failed_ = true;
+    const int error = errno;
+    Event("cannot write the log " + files_.log + ": " +
+          (error != 0 ? std::strerror(error) : "write failed") +
+          "; the log is incomplete from here on");
+  }
 }
 
 void StationPort::SetLogo(std::optional<std::string_view> caption, std::optional<Colour>,

@@ -32,8 +32,10 @@ struct StationRow {
   int failed = 0;
 };
 
-// Where a port's memo log and trace go: the port's name as a file name
-// ("/dev/serial/by-id/usb-X" -> "dev_serial_by-id_usb-X").
+// Where a port's memo log and trace go: the port's name as a file name, one
+// name to one file ("/dev/serial/by-id/usb-X" -> "dev_serial_by-id_usb-X",
+// "/dev/serial/by-id/usb-A_B" -> "dev_serial_by-id_usb-A%5FB", "COM3" ->
+// "COM3").
 std::string StationFileName(std::string_view port);
 
 // One port of a station: what the window would show for it, kept as a row of
@@ -76,6 +78,8 @@ class StationPort : public View {
   // Every box that ended on this port, in order.
   const std::vector<BoxEnded>& Boxes() const { return boxes_; }
   const std::vector<std::string>& Verdicts() const { return verdicts_; }
+  // The port's log and trace files that could not be written whole.
+  std::vector<std::string> IncompleteFiles() const;
 
   // View
   void AddMemoLine(std::string_view line) override;
@@ -109,6 +113,9 @@ class StationPort : public View {
 
   std::string port_;
   Listener listener_;
+  Files files_;
+  bool log_failed_ = false;
+  bool trace_failed_ = false;
   std::ofstream log_;
   std::ofstream trace_file_;
   std::unique_ptr<TraceWriter> trace_;

@@ -16,6 +16,7 @@
 #include "cli/ini_ports.h"
 #include "cli/port_session.h"
 #include "cli/signal_watch.h"
+#include "cli/time_limit.h"
 #include "records/records.h"
 #include "seams/errors.h"
 #include "serial/event_loop.h"
@@ -114,6 +115,11 @@ int UpgradeSession::Run() {
     if (!records_) console_->Note("records: this build keeps no records");
   }
   session.records = records_.get();
+  // An upgrade whose --log or --trace is not whole ends 11, and says so in
+  // its record too.
+  session.recorded_status = [this](int status) {
+    return status == kExitOk && !IncompleteRecord().empty() ? kExitRecordIncomplete : status;
+  };
   PortSessionListener listener;
   listener.note = [this](std::string_view text) { console_->Note(text); };
   listener.event = [this](const BoxEvent& event) {
@@ -148,13 +154,10 @@ int UpgradeSession::Run() {
       return kExitPortNotOpened;
   }
 
-  if (options_.timeout_seconds > 0) {
-    auto ms = static_cast<int>(options_.timeout_seconds * 1000);
-    loop_->AddTimer(ms < 1 ? 1 : ms, [this] {
-      console_->Note("no result within " + Seconds(options_.timeout_seconds));
-      EndSession(kExitTimeout);
-    });
-  }
+  TimeLimit limit(*loop_, options_.timeout_seconds, [this] {
+    console_->Note("no result within " + Seconds(options_.timeout_seconds));
+    EndSession(kExitTimeout);
+  });
   int signal_watch = 0;
   if (signals && signals->Fd() >= 0) {
     signal_watch = loop_->WatchReadable(signals->Fd(), [this, &signals] {
@@ -222,6 +225,7 @@ std::string UpgradeSession::IncompleteRecord() const {
 void UpgradeSession::SayRecordsProblem() {
   if (!records_) return;
   if (const auto problem = records_->TakeProblem()) console_->Note("records: " + *problem);
+  for (const std::string& note : records_->TakeNotes()) console_->Note("records: " + note);
 }
 
 void UpgradeSession::EndSession(int status) {
@@ -242,6 +246,13 @@ int UpgradeSession::FinalStatus() const {
 
 }  // namespace
 
+void SayNoRecordsLocation(std::ostream& err) {
+  PrintError(err,
+             "records: no place for the records of boxes (HOME, XDG_DATA_HOME and "
+             "STBUP_RECORDS are unset): the boxes are not recorded; give --records FILE, or set "
+             "STBUP_RECORDS or HOME");
+}
+
 int RunUpgrade(const UpgradeOptions& options, std::ostream& out, std::ostream& err) {
   UpgradeSession session(options, out, err);
   return session.Run();
@@ -259,6 +270,7 @@ void AddUpgradeCommand(CommandRegistry& registry) {
                        run.records_file.clear();
                      } else if (run.records_file.empty()) {
                        run.records_file = DefaultRecordsPath();
+                       if (run.records_file.empty()) SayNoRecordsLocation(io.err);
                      }
                      return RunUpgrade(run, io.out, io.err);
                    });
@@ -271,9 +283,8 @@ void AddUpgradeCommand(CommandRegistry& registry) {
   sub->add_option("--trace", options->trace_file, "Write everything shown as JSON Lines to FILE");
   sub->add_flag("--quiet", options->quiet,
                 "No memo lines and no progress on the terminal; messages and errors stay");
-  sub->add_option("--timeout", options->timeout_seconds,
-                  "Give up after SECONDS (exit 8); no limit by default: the box decides")
-      ->check(CLI::NonNegativeNumber);
+  AddTimeoutOption(sub, options->timeout_seconds,
+                   "Give up after SECONDS (exit 8); no limit by default: the box decides");
   sub->add_flag("--repeat", options->repeat,
                 "After each box ends, wait for the next; one summary line per box, totals "
                 "at the end (Ctrl-C ends: 130; otherwise 0 when every box was upgraded, else "
@@ -294,7 +305,10 @@ void AddUpgradeCommand(CommandRegistry& registry) {
       "file mapping a COMn name cannot be read), 5 refused, 6 the box started its own "
       "software first, 7 the port went away, 8 timeout, 9 the box reported success after a "
       "failure (flash-write error, bad flash CRC, or no whole download), 11 upgraded but the "
-      "--log or --trace record is incomplete (a write failed), 130 interrupted.");
+      "--log or --trace record is incomplete (a write failed), 130 interrupted (SIGINT, "
+      "SIGTERM or SIGHUP; the box is recorded as interrupted). A closed standard output or "
+      "error (a pipe into head) never ends the upgrade: it is said once on stderr where that "
+      "is still open, the box goes on and is recorded, and the status is the box's.");
 }
 
 }  // namespace stbup

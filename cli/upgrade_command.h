@@ -42,6 +42,10 @@ struct UpgradeOptions {
 // after start-up. Returns the exit status.
 int RunUpgrade(const UpgradeOptions& options, std::ostream& out, std::ostream& err);
 
+// Said once at start by upgrade and station when no records file can be
+// found: the boxes are still upgraded.
+void SayNoRecordsLocation(std::ostream& err);
+
 void AddUpgradeCommand(CommandRegistry& registry);
 
 }  // namespace stbup

@@ -170,6 +170,18 @@ int Engine::ReadSlice(std::int64_t index) {
   return state_.BlockBytesRead;
 }
 
+// Slices come from read-ahead chunks, each checked when read; a change after
+// the last chunk is seen here, once the box has the whole region.
+void Engine::CheckSourceUnchanged() {
+  try {
+    state_.SourceStream.CheckUnchanged();
+  } catch (const std::exception& error) {
+    state_.DownloadStopped = true;
+    Memo(">> Download stopped: " + std::string(error.what()));
+    throw;
+  }
+}
+
 void Engine::PrepareFirstBlock() {
   state_.SourceStream.Close();
   state_.DownloadStopped = false;
@@ -267,6 +279,7 @@ bool Engine::BookBufferedBlock() {
   PadBlock();
   state_.TotalChecksum =
       static_cast<std::uint8_t>(state_.TotalChecksum + BlockSum(state_.DataBuffer));
+  if (state_.BlocksBooked == state_.DownloadBlocks) CheckSourceUnchanged();
   return true;
 }
 

@@ -169,6 +169,7 @@ class Engine {
   void AdvanceBlock();
   // Reads slice index into DataBuffer; a failing source stops the download.
   int ReadSlice(std::int64_t index);
+  void CheckSourceUnchanged();
   // Prepares any block again as the sequence would have prepared it.
   void PrepareBlockAt(std::int64_t index);
   // The signature and key rules of a block after block 0 that held n bytes.

@@ -46,6 +46,7 @@ int FileStream::CreateNew(const std::string& path) {
 void FileStream::Close() {
   if (fd_ >= 0) CloseFile(fd_);
   fd_ = -1;
+  ahead_first_ = -1;
 }
 
 std::int64_t FileStream::PayloadBytes() const {
@@ -57,25 +58,48 @@ int FileStream::ReadSlice(std::int64_t index, std::uint8_t* data) {
   const std::int64_t at = index * kBlockSize;
   const auto expected =
       static_cast<int>(std::clamp<std::int64_t>(PayloadBytes() - at, 0, kBlockSize));
-  int got = 0;
+  if (expected == 0) return 0;
+  if (ahead_first_ < 0 || index < ahead_first_ || index >= ahead_first_ + kReadAheadBlocks) {
+    ReadAhead(index);
+  }
+  const std::int64_t from = (index - ahead_first_) * kBlockSize;
+  std::copy_n(ahead_.begin() + from, expected, data);
+  return expected;
+}
+
+// One read and one look at the file for many slices: the bytes kept are the
+// file's as it was loaded, since it was found unchanged after they were read.
+void FileStream::ReadAhead(std::int64_t index) {
+  ahead_first_ = -1;
+  const std::int64_t at = index * kBlockSize;
+  const std::int64_t expected =
+      std::clamp<std::int64_t>(PayloadBytes() - at, 0, std::int64_t{kReadAheadBlocks} * kBlockSize);
+  ahead_.resize(static_cast<std::size_t>(kReadAheadBlocks) * kBlockSize);
+  std::int64_t got = 0;
   while (got < expected) {
-    const long n =
-        ReadFileAt(fd_, data + got, static_cast<std::size_t>(expected - got), offset_ + at + got);
+    const long n = ReadFileAt(fd_, ahead_.data() + got, static_cast<std::size_t>(expected - got),
+                              offset_ + at + got);
     if (n < 0) {
       const int error = errno;
       Close();
       throw EFileError::CannotRead(path_, error);
     }
     if (n == 0) break;
-    got += static_cast<int>(n);
+    got += n;
   }
   // Truncated, rewritten or appended to since it was checked: what was read
   // may be neither the old file nor the new one.
-  if (got < expected || !(IdentityOf(fd_) == identity_)) {
-    Close();
-    throw EFileError::NotTheLoadedFile(path_, "The file has changed since it was loaded");
-  }
-  return got;
+  if (got < expected || !(IdentityOf(fd_) == identity_)) FailChanged();
+  ahead_first_ = index;
+}
+
+void FileStream::CheckUnchanged() {
+  if (fd_ >= 0 && !(IdentityOf(fd_) == identity_)) FailChanged();
+}
+
+void FileStream::FailChanged() {
+  Close();
+  throw EFileError::NotTheLoadedFile(path_, "The file has changed since it was loaded");
 }
 
 }  // namespace stbup

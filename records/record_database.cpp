@@ -110,8 +110,9 @@ const std::vector<SchemaStep>& RecordSchemaSteps() {
 }
 
 RecordDatabase::RecordDatabase(const std::string& path, Mode mode,
-                               const std::vector<SchemaStep>& steps)
-    : path_(path) {
+                               const std::vector<SchemaStep>& steps,
+                               std::function<bool()> keep_waiting)
+    : path_(path), keep_waiting_(std::move(keep_waiting)) {
   try {
     Open(mode, steps);
   } catch (...) {
@@ -127,7 +128,18 @@ void RecordDatabase::Open(Mode mode, const std::vector<SchemaStep>& steps) {
     Fail("cannot open");
   }
   sqlite3_extended_result_codes(db_, 1);
-  sqlite3_busy_timeout(db_, kBusyTimeoutMs);
+  if (keep_waiting_) {
+    sqlite3_busy_handler(
+        db_,
+        [](void* self, int) -> int {
+          if (!static_cast<RecordDatabase*>(self)->keep_waiting_()) return 0;
+          sqlite3_sleep(20);
+          return 1;
+        },
+        this);
+  } else {
+    sqlite3_busy_timeout(db_, kBusyTimeoutMs);
+  }
   if (mode == Mode::kRead) {
     const int version = SchemaVersion();
     const int known = steps.empty() ? 0 : steps.back().version;
@@ -208,11 +220,12 @@ void RecordDatabase::Migrate(const std::vector<SchemaStep>& steps) {
   }
 }
 
-void RecordDatabase::Insert(const std::vector<BoxRecord>& records) {
+void RecordDatabase::Insert(const std::vector<BoxRecord>& records, bool skip_known) {
   if (records.empty()) return;
   Execute("BEGIN IMMEDIATE");
   try {
-    std::string sql = "INSERT INTO box_records (" + std::string(kColumns) + ") VALUES (?";
+    std::string sql = std::string(skip_known ? "INSERT OR IGNORE" : "INSERT") +
+                      " INTO box_records (" + std::string(kColumns) + ") VALUES (?";
     for (int i = 1; i < kColumnCount; ++i) sql += ", ?";
     sql += ")";
     Statement insert(db_, sql);
@@ -262,6 +275,24 @@ std::vector<BoxRecord> RecordDatabase::Query(const RecordFilter& filter) {
   std::vector<BoxRecord> records;
   Query(filter, [&records](const BoxRecord& record) { records.push_back(record); });
   return records;
+}
+
+void RecordDatabase::Query(const RecordFilter& filter, int passes,
+                           const std::function<void(int pass, const BoxRecord&)>& each) {
+  if (passes <= 1) {
+    Query(filter, [&each](const BoxRecord& record) { each(0, record); });
+    return;
+  }
+  Execute("BEGIN");
+  try {
+    for (int pass = 0; pass < passes; ++pass) {
+      Query(filter, [&each, pass](const BoxRecord& record) { each(pass, record); });
+    }
+    Execute("COMMIT");
+  } catch (...) {
+    sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+    throw;
+  }
 }
 
 void RecordDatabase::Query(const RecordFilter& filter,

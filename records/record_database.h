@@ -30,18 +30,26 @@ class RecordDatabase {
   enum class Mode { kWrite, kRead };
   static constexpr int kBusyTimeoutMs = 10000;
 
+  // keep_waiting, when given, replaces the busy timeout: asked every 20 ms
+  // while another connection holds the file; false gives up (SQLITE_BUSY).
   RecordDatabase(const std::string& path, Mode mode,
-                 const std::vector<SchemaStep>& steps = RecordSchemaSteps());
+                 const std::vector<SchemaStep>& steps = RecordSchemaSteps(),
+                 std::function<bool()> keep_waiting = {});
   ~RecordDatabase();
   RecordDatabase(const RecordDatabase&) = delete;
   RecordDatabase& operator=(const RecordDatabase&) = delete;
 
-  // All in one transaction: every record or none.
-  void Insert(const std::vector<BoxRecord>& records);
+  // All in one transaction: every record or none. With skip_known a record
+  // whose id is there already is left out (records taken in again).
+  void Insert(const std::vector<BoxRecord>& records, bool skip_known = false);
   // The matching records, oldest first, one at a time (a line's records can
   // be many), or all at once.
   void Query(const RecordFilter& filter, const std::function<void(const BoxRecord&)>& each);
   std::vector<BoxRecord> Query(const RecordFilter& filter);
+  // The matching records `passes` times over, inside one read transaction:
+  // every pass sees the same records.
+  void Query(const RecordFilter& filter, int passes,
+             const std::function<void(int pass, const BoxRecord&)>& each);
   // The highest step applied; 0 for a file without the schema.
   int SchemaVersion();
 
@@ -52,6 +60,7 @@ class RecordDatabase {
   [[noreturn]] void Fail(std::string_view what);
 
   std::string path_;
+  std::function<bool()> keep_waiting_;
   sqlite3* db_ = nullptr;
 };
 

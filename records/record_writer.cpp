@@ -2,6 +2,7 @@
 
 #include <chrono>
 
+#include "records/pending_records.h"
 #include "records/record_database.h"
 #include "records/sha256.h"
 #include "records/signal_free_thread.h"
@@ -13,6 +14,7 @@ RecordWriter::RecordWriter(std::string path) : path_(std::move(path)) {
 }
 
 RecordWriter::~RecordWriter() {
+  Flush();
   {
     std::lock_guard lock(mutex_);
     stopping_ = true;
@@ -37,10 +39,65 @@ std::optional<std::string> RecordWriter::TakeProblem() {
   return problem_;
 }
 
+bool RecordWriter::Settled() {
+  std::lock_guard lock(mutex_);
+  return done_ >= appended_;
+}
+
+std::vector<std::string> RecordWriter::TakeNotes() {
+  std::lock_guard lock(mutex_);
+  std::vector<std::string> notes;
+  notes.swap(notes_);
+  return notes;
+}
+
 void RecordWriter::Flush() {
   std::unique_lock lock(mutex_);
   const std::uint64_t target = appended_;
-  written_.wait(lock, [&] { return done_ >= target; });
+  const auto written = [&] { return done_ >= target; };
+  if (written_.wait_for(lock, kExitWait, written)) return;
+  // The file is held past the bound: what is left is kept aside, which
+  // takes a local append, not another wait on the file.
+  const std::uint64_t kept_before = kept_;
+  abandon_ = true;
+  written_.wait(lock, written);
+  abandon_ = false;
+  if (kept_ > kept_before) {
+    notes_.push_back(
+        std::to_string(kept_ - kept_before) + (kept_ - kept_before == 1 ? " record" : " records") +
+        " could not be written to " + path_ + " within " + std::to_string(kExitWait.count()) +
+        " s: kept in " + PendingRecords(path_).Path() + " for the next run");
+  }
+}
+
+void RecordWriter::Tell(const std::string& note) {
+  std::lock_guard lock(mutex_);
+  notes_.push_back(note);
+}
+
+void RecordWriter::Keep(const std::deque<BoxRecord>& batch) {
+  try {
+    PendingRecords(path_).Append(std::vector<BoxRecord>(batch.begin(), batch.end()));
+    std::lock_guard lock(mutex_);
+    kept_ += batch.size();
+  } catch (const RecordsError& error) {
+    Note(std::string(error.what()) + ": " + std::to_string(batch.size()) +
+         (batch.size() == 1 ? " record lost" : " records lost"));
+  }
+}
+
+void RecordWriter::TakeInPending() {
+  const PendingRecords pending(path_);
+  std::vector<BoxRecord> records = pending.TakeAll();
+  if (records.empty()) return;
+  try {
+    database_->Insert(records, /*skip_known=*/true);
+  } catch (...) {
+    pending.Append(records);  // back where they were, for a later try
+    throw;
+  }
+  Tell(std::to_string(records.size()) + (records.size() == 1 ? " record" : " records") +
+       " kept in " + pending.Path() + " by an earlier run taken in");
 }
 
 void RecordWriter::Note(const std::string& problem) {
@@ -58,7 +115,9 @@ void RecordWriter::Open() {
                          error.message());
     }
   }
-  database_ = std::make_unique<RecordDatabase>(path_, RecordDatabase::Mode::kWrite);
+  database_ = std::make_unique<RecordDatabase>(path_, RecordDatabase::Mode::kWrite,
+                                               RecordSchemaSteps(), [this] { return !abandon_; });
+  TakeInPending();
 }
 
 void RecordWriter::Loop() {
@@ -81,10 +140,10 @@ void RecordWriter::Loop() {
 
 void RecordWriter::Write(std::deque<BoxRecord>& batch) {
   for (BoxRecord& record : batch) DigestImage(record);
-  // Another writer can hold the file past SQLite's own wait in a few cases
-  // (two processes creating it at once, a checkpoint): such a batch is tried
-  // again for a while before it is given up.
-  for (int attempt = 0;; ++attempt) {
+  // Another writer holds the file: SQLite waits for it while Flush's bound
+  // allows, and a few cases it does not wait for (two processes creating it
+  // at once, a checkpoint) are tried again as long.
+  for (;;) {
     try {
       if (!database_) Open();
       database_->Insert(std::vector<BoxRecord>(batch.begin(), batch.end()));
@@ -94,14 +153,17 @@ void RecordWriter::Write(std::deque<BoxRecord>& batch) {
       const std::string what = error.what();
       const bool busy =
           what.find("locked") != std::string::npos || what.find("busy") != std::string::npos;
-      if (!busy || attempt >= kBusyAttempts) {
-        Note(what);
-        return;
+      if (busy && !abandon_) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        continue;
       }
-      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+      if (!busy) Note(what);
+      Keep(batch);
+      return;
     } catch (const std::exception& error) {
       Note(path_ + ": " + error.what());
       database_.reset();
+      Keep(batch);
       return;
     }
   }

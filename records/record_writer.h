@@ -1,5 +1,7 @@
 #pragma once
 
+#include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
@@ -10,6 +12,7 @@
 #include <optional>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "app/core/record_sink.h"
 
@@ -19,9 +22,11 @@ class RecordDatabase;
 
 // The sink of the records file: Append only queues, a thread of its own opens
 // the database (with the first record), digests the image and writes, so a
-// slow, locked or broken file never holds up an exchange. The first failure is kept for the front
-// end to say once; records that could not be written are dropped, and the
-// next batch tries the file afresh.
+// slow, locked or broken file never holds up an exchange. The first failure
+// is kept for the front end to say once. Records that cannot be written (a
+// broken file, or one still locked when Flush's 10 s are up) are kept in the
+// pending file beside it, which the next opening takes in; the next batch
+// tries the file afresh.
 class RecordWriter : public RecordSink {
  public:
   explicit RecordWriter(std::string path);
@@ -32,11 +37,13 @@ class RecordWriter : public RecordSink {
 
   void Append(BoxRecord record) override;
   std::optional<std::string> TakeProblem() override;
+  std::vector<std::string> TakeNotes() override;
+  bool Settled() override;
 
+  // At most kExitWait, then what is left goes to the pending file.
   void Flush() override;
 
-  // Tries of a batch the file is too busy for, 50 ms apart.
-  static constexpr int kBusyAttempts = 100;
+  static constexpr std::chrono::seconds kExitWait{10};
 
  private:
   struct Digest {
@@ -49,6 +56,10 @@ class RecordWriter : public RecordSink {
   void Loop();
   void Write(std::deque<BoxRecord>& batch);
   void Note(const std::string& problem);
+  void Tell(const std::string& note);
+  // Records that could not be written, into the pending file.
+  void Keep(const std::deque<BoxRecord>& batch);
+  void TakeInPending();
   void DigestImage(BoxRecord& record);
 
   const std::string path_;
@@ -61,6 +72,9 @@ class RecordWriter : public RecordSink {
   bool stopping_ = false;
   std::optional<std::string> problem_;
   bool problem_taken_ = false;
+  std::vector<std::string> notes_;
+  std::atomic<bool> abandon_{false};  // Flush's time is up: no more waiting
+  std::uint64_t kept_ = 0;            // records put in the pending file
 
   // The writer thread's own.
   std::unique_ptr<RecordDatabase> database_;

@@ -21,6 +21,12 @@ class RecordsError : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
+// Reading found no records file at the path: no box has been recorded there.
+class NoRecordsYet : public RecordsError {
+ public:
+  using RecordsError::RecordsError;
+};
+
 // $STBUP_RECORDS, else stbup/records.sqlite3 under the user's data directory
 // ($XDG_DATA_HOME, else ~/.local/share); empty when there is no home.
 std::string DefaultRecordsPath();
@@ -40,10 +46,16 @@ struct RecordFilter {
 };
 
 // The records that match, oldest first, handed over one at a time. Throws
-// RecordsError when the file cannot be read (missing, not a database, a newer
-// schema).
+// NoRecordsYet when there is no file, RecordsError when the file cannot be
+// read (a FIFO, a folder, a link loop, not a database, a newer schema). The
+// path is looked at first without blocking.
 void ReadRecords(const std::string& path, const RecordFilter& filter,
                  const std::function<void(const BoxRecord&)>& each);
+// The same records handed over `passes` times (pass 0 first), all from one
+// snapshot of the file: a table sizes its columns on one pass and prints on
+// the next without holding the records.
+void ReadRecords(const std::string& path, const RecordFilter& filter, int passes,
+                 const std::function<void(int pass, const BoxRecord&)>& each);
 std::vector<BoxRecord> ReadRecords(const std::string& path, const RecordFilter& filter);
 
 }  // namespace stbup

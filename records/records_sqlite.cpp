@@ -1,8 +1,7 @@
-#include <filesystem>
-
 #include "records/record_database.h"
 #include "records/record_writer.h"
 #include "records/records.h"
+#include "records/records_file.h"
 
 namespace stbup {
 
@@ -10,13 +9,20 @@ std::unique_ptr<RecordSink> OpenRecordSink(const std::string& path) {
   return std::make_unique<RecordWriter>(path);
 }
 
+void ReadRecords(const std::string& path, const RecordFilter& filter, int passes,
+                 const std::function<void(int pass, const BoxRecord&)>& each) {
+  // Opening read-only would not create it, but say plainly what is missing;
+  // and SQLite would wait for ever on a FIFO.
+  if (CheckRecordsFile(path) == RecordsFileState::kMissing) {
+    throw NoRecordsYet(path + ": no records yet");
+  }
+  RecordDatabase database(path, RecordDatabase::Mode::kRead);
+  database.Query(filter, passes, each);
+}
+
 void ReadRecords(const std::string& path, const RecordFilter& filter,
                  const std::function<void(const BoxRecord&)>& each) {
-  // Opening read-only would not create it, but say plainly what is missing.
-  std::error_code error;
-  if (!std::filesystem::exists(path, error)) throw RecordsError(path + ": no records yet");
-  RecordDatabase database(path, RecordDatabase::Mode::kRead);
-  database.Query(filter, each);
+  ReadRecords(path, filter, 1, [&each](int, const BoxRecord& record) { each(record); });
 }
 
 std::vector<BoxRecord> ReadRecords(const std::string& path, const RecordFilter& filter) {

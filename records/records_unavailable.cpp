@@ -13,6 +13,11 @@ void ReadRecords(const std::string&, const RecordFilter&,
   throw RecordsError("this build keeps no records");
 }
 
+void ReadRecords(const std::string&, const RecordFilter&, int,
+                 const std::function<void(int, const BoxRecord&)>&) {
+  throw RecordsError("this build keeps no records");
+}
+
 std::vector<BoxRecord> ReadRecords(const std::string&, const RecordFilter&) {
   throw RecordsError("this build keeps no records");
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -16,7 +17,8 @@ struct SerialPortInfo {
   std::string usb_serial;
   std::string usb_manufacturer;
   std::string usb_description;
-  std::string by_id;  // the stable /dev/serial/by-id name, when there is one
+  std::string by_id;                    // the stable /dev/serial/by-id name, when there is one
+  std::optional<int> latency_timer_ms;  // an FTDI adapter's latency timer
 };
 
 // Serial devices under <sysfs_root>/class/tty, sorted by name. Virtual ttys

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <mutex>
+#include <set>
 
 #include "serial/va_comm_event_thread.h"
 #include "serial/va_comm_write_thread.h"
@@ -220,6 +221,30 @@ void TVaCustomComm::OpenDevice() {
   handle_ = fd;
 }
 
+// Each short reply of the box would otherwise wait in the driver or the
+// adapter before it is seen; where it still does, the operator hears once
+// what that costs.
+void TVaCustomComm::LowerLatency() {
+  if (device_queries_.LowLatency) device_queries_.LowLatency(handle_);  // a refusal is no fault
+  adapter_latency_ = LowerAdapterLatency(handle_, DevicePath(), adapter_root_);
+  if (!adapter_latency_.timer_ms) return;
+  const int rate = baudrate_ == TVaBaudrate::brUser ? user_baudrate_ : BaudrateValue(baudrate_);
+  const std::optional<std::string> warning =
+      AdapterLatencyWarning(DeviceText(), *adapter_latency_.timer_ms, rate);
+  if (!warning) return;
+  static std::mutex said_lock;
+  static std::set<std::string> said;  // adapters warned of in this process
+  {
+    std::lock_guard lock(said_lock);
+    if (!said.insert(adapter_latency_.adapter).second) return;
+  }
+  if (adapter_notice_) {
+    adapter_notice_(*warning);
+  } else {
+    std::fprintf(stderr, "stbup: %s\n", warning->c_str());
+  }
+}
+
 void TVaCustomComm::ApplyDCB() {
   if (!Active() || !update_dcb_) return;
   TVaLineSettings line;
@@ -299,6 +324,7 @@ void TVaCustomComm::Open() {
   try {
     status_baseline_ = session_->LineCounters({});
     ApplyDCB();
+    LowerLatency();
     ApplyBufferSizes();
     ApplyTimeouts();
     ApplyEventMask();
@@ -336,6 +362,8 @@ void TVaCustomComm::StopThreads() {
 
 void TVaCustomComm::CloseDevice() {
   if (handle_ == kNoDevice) return;
+  RestoreAdapterLatency(adapter_latency_, adapter_root_);
+  adapter_latency_ = {};
   ReleaseDevice(handle_);
   handle_ = kNoDevice;
   // The descriptor itself closes when the ending threads let go of it.

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "seams/link.h"
+#include "serial/adapter_latency.h"
 #include "serial/main_thread_queue.h"
 #include "serial/va_classes.h"
 #include "serial/va_comm_error.h"
@@ -120,6 +121,16 @@ class TVaCustomComm : public TVaComponent {
   void SetPortResolver(TVaPortResolver resolver) { port_resolver_ = std::move(resolver); }
   // Taken up by the next Open.
   void SetDeviceQueries(TVaDeviceQueries queries) { device_queries_ = std::move(queries); }
+  // Where adapters' latency timers are found (a fake tree in tests); taken
+  // up by the next Open.
+  void SetAdapterRoot(std::filesystem::path root) { adapter_root_ = std::move(root); }
+  // Told once per adapter and process where the adapter holds the box's
+  // replies (default: a line on standard error, never the memo).
+  void SetAdapterNotice(std::function<void(const std::string&)> notice) {
+    adapter_notice_ = std::move(notice);
+  }
+  // The open port's adapter and its latency timer.
+  const AdapterLatency& Latency() const { return adapter_latency_; }
   std::uint32_t EventMask() const { return event_mask_; }
 
   TNotifyEvent OnOpen, OnClose, OnCts, OnDsr, OnRlsd, OnRing, OnBreak;
@@ -162,6 +173,7 @@ class TVaCustomComm : public TVaComponent {
   void ApplyBufferSizes();
   void ApplyTimeouts();
   void ApplyEventMask();
+  void LowerLatency();
   void StopThreads();
   void CloseDevice();
   void DoOpen();
@@ -185,6 +197,9 @@ class TVaCustomComm : public TVaComponent {
   std::uint32_t event_mask_ = 0;
   TVaPortResolver port_resolver_;
   TVaDeviceQueries device_queries_;
+  std::filesystem::path adapter_root_ = DefaultAdapterRoot();
+  std::function<void(const std::string&)> adapter_notice_;
+  AdapterLatency adapter_latency_;
 
   bool auto_open_ = false;
   TVaBaudrate baudrate_ = TVaBaudrate::br1200;

@@ -92,12 +92,20 @@ inline constexpr int kModemRlsd = 0x80;
 // 0 or the error code; an unsupported code where the device has none (a pty).
 int ReadModemLines(TVaDeviceHandle device, int& lines);
 
-// The device's answers that line events are told from, replaceable so that
-// line changes can be tried without hardware.
+// Asks the driver to hand received bytes on at once instead of gathering
+// them (Linux: ASYNC_LOW_LATENCY through TIOCGSERIAL/TIOCSSERIAL); 0 or the
+// error code. Pseudo-terminals and drivers without the setting refuse it,
+// which is no fault of the port.
+int RequestLowLatency(TVaDeviceHandle device);
+
+// The device's answers that line events are told from, and the low-latency
+// request made at opening, replaceable so that they can be tried without
+// hardware.
 struct TVaDeviceQueries {
   std::function<int(TVaDeviceHandle device, int& lines)> ModemLines = ReadModemLines;
   std::function<std::optional<TVaLineCounters>(TVaDeviceHandle device)> LineCounters =
       ReadLineCounters;
+  std::function<int(TVaDeviceHandle device)> LowLatency = RequestLowLatency;
 };
 
 // Bytes in the input queue and in the output queue; -1 on failure

@@ -27,7 +27,40 @@ SimClock::duration BoxLine::ByteTime(std::size_t count) const {
       std::chrono::nanoseconds(static_cast<long long>(count) * 10'000'000'000LL / pacing_.baud));
 }
 
-void BoxLine::PauseUntil(SimClock::time_point until) { channel_.PauseUntil(until); }
+void BoxLine::PauseUntil(SimClock::time_point until) {
+  if (!held_.empty() && held_until_ < until) {
+    channel_.PauseUntil(held_until_);
+    ReleaseDue();
+  }
+  channel_.PauseUntil(until);
+}
+
+bool BoxLine::ReleaseDue() {
+  if (held_.empty() || SimClock::now() < held_until_) return false;
+  FlushHeld();
+  return true;
+}
+
+void BoxLine::FlushHeld() {
+  if (held_.empty()) return;
+  const std::vector<std::uint8_t> out = std::move(held_);
+  held_.clear();
+  WritePiece(out.data(), out.size());
+}
+
+void BoxLine::Hold(std::span<const std::uint8_t> bytes) {
+  if (held_.empty()) {
+    held_until_ = SimClock::now() + std::chrono::milliseconds(pacing_.adapter_latency_ms);
+  }
+  held_.insert(held_.end(), bytes.begin(), bytes.end());
+  while (held_.size() >= kAdapterPacket) {
+    const std::vector<std::uint8_t> packet(held_.begin(), held_.begin() + kAdapterPacket);
+    held_.erase(held_.begin(), held_.begin() + kAdapterPacket);
+    WritePiece(packet.data(), packet.size());
+    // The timer starts again with the next packet.
+    held_until_ = SimClock::now() + std::chrono::milliseconds(pacing_.adapter_latency_ms);
+  }
+}
 
 bool BoxLine::Fill(SimClock::time_point deadline) {
   if (read_pos_ == buffer_.size()) {
@@ -38,7 +71,14 @@ bool BoxLine::Fill(SimClock::time_point deadline) {
   buffer_.resize(old + kReadChunk);
   std::size_t n = 0;
   try {
-    n = channel_.Read(std::span<std::uint8_t>(buffer_.data() + old, kReadChunk), deadline);
+    for (;;) {
+      ReleaseDue();
+      // While the adapter holds bytes, the wait ends when they are due.
+      const bool holding = !held_.empty() && held_until_ < deadline;
+      n = channel_.Read(std::span<std::uint8_t>(buffer_.data() + old, kReadChunk),
+                        holding ? held_until_ : deadline);
+      if (n > 0 || !holding) break;
+    }
   } catch (...) {
     buffer_.resize(old);
     throw;
@@ -113,7 +153,12 @@ void BoxLine::Write(std::span<const std::uint8_t> bytes) {
     }
     if (pacing_.baud > 0) piece = std::min(piece, kPacedPiece);
     if (pacing_.baud > 0) PauseUntil(tx_clock_);
-    WritePiece(bytes.data() + pos, piece);
+    // Through an adapter, each piece reaches it as it leaves the box's UART.
+    if (pacing_.adapter_latency_ms > 0) {
+      Hold(bytes.subspan(pos, piece));
+    } else {
+      WritePiece(bytes.data() + pos, piece);
+    }
     pos += piece;
     if (pacing_.baud > 0) tx_clock_ = std::max(tx_clock_, SimClock::now()) + ByteTime(piece);
     if (pacing_.chunked && pos < bytes.size()) PauseUntil(SimClock::now() + kChunkGap);

@@ -16,7 +16,14 @@ struct LinePacing {
   int baud = 0;          // 10 bits a byte in both directions; 0 = unpaced
   bool chunked = false;  // each message in random small writes
   std::uint32_t seed = 1;
+  // A USB adapter between box and tool: what the box sends is held until
+  // kAdapterPacket bytes have gathered or this many milliseconds have passed
+  // since the first of them came; 0 = no adapter.
+  int adapter_latency_ms = 0;
 };
+
+// The payload of one full USB packet of a common adapter chip.
+inline constexpr std::size_t kAdapterPacket = 62;
 
 // The box's UART over its channel: buffered reads with deadlines, paced or
 // chunked writes; the channel's stop interrupts every wait. Not thread-safe.
@@ -40,7 +47,10 @@ class BoxLine {
   void Write(std::span<const std::uint8_t> bytes);
 
   // Waits (interruptibly) until the time point; a plain pause of the box.
+  // Bytes an adapter holds leave when their time comes meanwhile.
   void PauseUntil(SimClock::time_point until);
+  // What an adapter still holds leaves now (the box's last words).
+  void FlushHeld();
 
   std::uint64_t received_bytes() const { return received_; }
   // Every byte the box has put on the line.
@@ -49,6 +59,10 @@ class BoxLine {
  private:
   bool Fill(SimClock::time_point deadline);
   void WritePiece(const std::uint8_t* data, std::size_t size);
+  // Takes bytes into the adapter; full packets leave at once.
+  void Hold(std::span<const std::uint8_t> bytes);
+  // Sends what is held once its time has come; true when it did.
+  bool ReleaseDue();
   SimClock::duration ByteTime(std::size_t count) const;
 
   BoxChannel& channel_;
@@ -60,6 +74,8 @@ class BoxLine {
   std::uint64_t sent_ = 0;
   SimClock::time_point rx_clock_{};
   SimClock::time_point tx_clock_{};
+  std::vector<std::uint8_t> held_;     // in the adapter, not yet sent on
+  SimClock::time_point held_until_{};  // when the adapter sends it anyway
 };
 
 }  // namespace stbup

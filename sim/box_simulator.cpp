@@ -559,7 +559,8 @@ std::vector<SimulationSummary> BoxSimulator::Run(BoxChannel& channel, LineHooks 
   } release{*this};
   if (stop_requested_.load()) channel.Stop();
   std::vector<SimulationSummary> summaries;
-  BoxLine line(channel, LinePacing{options_.baud, options_.chunked, options_.seed});
+  BoxLine line(channel, LinePacing{options_.baud, options_.chunked, options_.seed,
+                                   options_.adapter_latency_ms});
   std::mt19937 random(options_.seed);
   const std::string announcement = AnnouncementText();
   const std::string argument = VersionArgument();
@@ -579,6 +580,11 @@ std::vector<SimulationSummary> BoxSimulator::Run(BoxChannel& channel, LineHooks 
     if (contacted) box_hooks.on_first_contact = nullptr;
     Session session(options_, image_file_, line, box_hooks, random);
     auto summary = session.Play(announcement, argument);
+    try {
+      line.FlushHeld();  // the box's last words, still in the adapter
+    } catch (const LineClosed&) {
+    } catch (const SimulatorStopped&) {
+    }
     if (!summary) break;
     contacted = true;
     summaries.push_back(std::move(*summary));

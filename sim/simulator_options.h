@@ -77,6 +77,8 @@ struct SimulatorOptions {
   bool chunked = false;
   int slow_ms = 0;
   int baud = 0;  // 0: as fast as the fd goes
+  // A USB adapter's latency timer between box and tool (0: none); see LinePacing.
+  int adapter_latency_ms = 0;
   int repeat = 1;
   std::uint32_t seed = 1;
   // A pty whose tool end may close and reopen between boxes: a hang-up while

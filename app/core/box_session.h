@@ -80,6 +80,9 @@ class BoxSession {
     std::function<void(std::function<void()>)> post;
     // Where a failed re-arm is reported (the View's error report).
     std::function<void(std::string_view)> report_error;
+    // The status a box's record keeps, from the status of its ending: the
+    // command's own where it ends otherwise (a log not written whole, 11).
+    std::function<int(int status)> recorded_status;
   };
 
   explicit BoxSession(Options options);

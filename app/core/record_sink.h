@@ -2,6 +2,7 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "app/core/box_record.h"
 
@@ -19,8 +20,16 @@ class RecordSink {
   // What went wrong with the store, once: the first failure, then nothing
   // more for the life of the sink. Nothing when all is well so far.
   virtual std::optional<std::string> TakeProblem() = 0;
-  // Waits until every record appended so far is written or dropped: for a
-  // front end about to end, never during an exchange.
+  // What the store did that the operator should hear of once each (records
+  // kept aside for a later run, or taken in from an earlier one); nothing
+  // new: empty.
+  virtual std::vector<std::string> TakeNotes() { return {}; }
+  // Every record appended so far has been tried (written or kept aside):
+  // what TakeProblem says is then final for them. Never waits.
+  virtual bool Settled() { return true; }
+  // Waits until every record appended so far is written or kept aside: for
+  // a front end about to end, never during an exchange. Bounded (10 s in all
+  // for the records file).
   virtual void Flush() = 0;
 };
 

@@ -1,10 +1,15 @@
 #pragma once
 
+#include <cstddef>
 #include <optional>
 #include <string>
 #include <string_view>
 
 namespace stbup {
+
+// A settings file holds three values and a port map; anything this large is
+// not one, and no front end reads it (nor /dev/zero for ever).
+inline constexpr std::size_t kMaxSettingsFileSize = 1024 * 1024;
 
 // The persisted settings store: string values under one key path, plus the
 // map from port names (COM3) to device paths. The window's store is an INI

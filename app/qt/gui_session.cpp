@@ -2,7 +2,6 @@
 
 #include <QByteArray>
 #include <QSysInfo>
-#include <iostream>
 
 #include "app/core/port_choices.h"
 #include "app/core/settings.h"
@@ -20,6 +19,8 @@ GuiSession::GuiSession(Settings& settings, Dialogs& dialogs, const std::string& 
   // The port as the window's device names it at each box's end.
   box.where = {QSysInfo::machineHostName().toStdString(), "window", {}};
   box_session_ = std::make_unique<BoxSession>(std::move(box));
+  records_tried_.setInterval(100);
+  QObject::connect(&records_tried_, &QTimer::timeout, [this] { SayRecordsOnceTried(); });
   controller_ = std::make_unique<MainFrmController>(port_, settings, dialogs, trace_path,
                                                     box_session_->RecordTap());
   // The selector offers the serial devices found. STBUP_SYSFS_ROOT and
@@ -41,10 +42,8 @@ GuiSession::GuiSession(Settings& settings, Dialogs& dialogs, const std::string& 
   if (records_ != nullptr) {
     box_session_->Subscribe([this](const BoxEvent& event) {
       if (!std::holds_alternative<BoxEnded>(event)) return;
-      // The window has no place for it in its log: the terminal that started it.
-      if (const auto problem = records_->TakeProblem()) {
-        std::cerr << "stbup-gui: records: " << *problem << std::endl;
-      }
+      // The writer has not tried yet: asking now would always hear nothing.
+      records_tried_.start();
     });
   }
 }
@@ -52,6 +51,14 @@ GuiSession::GuiSession(Settings& settings, Dialogs& dialogs, const std::string& 
 void GuiSession::Start(std::string_view first_argument) {
   controller_->Start(first_argument);
   box_session_->Started();
+}
+
+void GuiSession::SayRecordsOnceTried() {
+  if (!records_->Settled()) return;
+  records_tried_.stop();
+  View& memo = controller_->ShownView();
+  if (const auto problem = records_->TakeProblem()) memo.AddMemoLine(">> records: " + *problem);
+  for (const std::string& note : records_->TakeNotes()) memo.AddMemoLine(">> records: " + note);
 }
 
 GuiSession::~GuiSession() {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QTimer>
 #include <functional>
 #include <memory>
 #include <string>
@@ -42,12 +43,17 @@ class GuiSession {
   TVaComm& VaComm1() { return comm_; }
 
  private:
+  // Once the records' writer has tried the boxes' records: a record that
+  // could not be written is said in the memo (">> records: FILE: why").
+  void SayRecordsOnceTried();
+
   QtMainThreadQueue queue_;
   TVaComm comm_;
   VaCommPort port_;
   RecordSink* records_;
   std::unique_ptr<BoxSession> box_session_;
   std::unique_ptr<MainFrmController> controller_;
+  QTimer records_tried_;
 };
 
 }  // namespace stbup

@@ -42,10 +42,15 @@ int main(int argc, char** argv) {
     QTimer::singleShot(0, [] { QCoreApplication::exit(0); });
   }
   const int status = QApplication::exec();
+  // A record still pending at close: waited for (10 s at most, then kept
+  // beside the file), and what became of it said where the window was started.
   if (records) {
     records->Flush();
     if (const auto problem = records->TakeProblem()) {
       std::cerr << "stbup-gui: records: " << *problem << std::endl;
+    }
+    for (const std::string& note : records->TakeNotes()) {
+      std::cerr << "stbup-gui: records: " << note << std::endl;
     }
   }
   return status;

@@ -251,14 +251,6 @@ bool ProcessRunning(const fs::path& proc_root, std::string_view name) {
   return false;
 }
 
-std::optional<int> ReadLatencyTimer(const fs::path& sysfs_root, const std::string& tty_name) {
-  if (tty_name.empty()) return std::nullopt;
-  const auto value =
-      Number(FirstLine(sysfs_root / "class/tty" / tty_name / "device/latency_timer"));
-  if (!value || *value > 255) return std::nullopt;
-  return static_cast<int>(*value);
-}
-
 bool UdevPropertySet(const fs::path& run_root, const std::string& dev_number,
                      std::string_view property) {
   if (dev_number.empty()) return false;

@@ -10,6 +10,7 @@
 #include <string_view>
 #include <vector>
 
+#include "serial/adapter_latency.h"
 #include "serial/serial_ports.h"
 
 namespace stbup {
@@ -103,11 +104,6 @@ std::string PortTitle(const DoctorPort& port);
 
 // Whether a process of that name (as /proc/PID/comm has it) runs.
 bool ProcessRunning(const std::filesystem::path& proc_root, std::string_view name);
-
-// An FTDI adapter's latency timer in milliseconds (sysfs latency_timer of
-// the tty's device); nothing for adapters without one.
-std::optional<int> ReadLatencyTimer(const std::filesystem::path& sysfs_root,
-                                    const std::string& tty_name);
 
 // Whether udev's database gives the device (by its "major:minor") the
 // property with a true value (E:NAME=1).

@@ -1,5 +1,6 @@
 #include "cli/platform.h"
 
+#include <signal.h>
 #include <unistd.h>
 
 #include "cli/doctor_command.h"
@@ -14,8 +15,10 @@ void AddPlatformCommands(CommandRegistry& registry) {
   AddDoctorCommand(registry);
 }
 
-// The streams carry bytes unchanged already.
-void PrepareStandardStreams() {}
+// The streams carry bytes unchanged already. A reader that goes away (a
+// pipe into head, a log viewer closed) must not end a run with the box
+// mid-download: a write to it fails instead, and the run goes on.
+void PrepareStandardStreams() { ::signal(SIGPIPE, SIG_IGN); }
 
 std::string HostName() {
   char host[256] = {};

@@ -16,6 +16,7 @@ SignalWatch::SignalWatch() : saved_(std::make_unique<Saved>()) {
   sigemptyset(&saved_->set);
   sigaddset(&saved_->set, SIGINT);
   sigaddset(&saved_->set, SIGTERM);
+  sigaddset(&saved_->set, SIGHUP);
   pthread_sigmask(SIG_BLOCK, &saved_->set, &saved_->previous);
   fd_ = ::signalfd(-1, &saved_->set, SFD_NONBLOCK | SFD_CLOEXEC);
 }
@@ -27,8 +28,12 @@ SignalWatch::~SignalWatch() {
 
 bool SignalWatch::Raised() {
   signalfd_siginfo info{};
-  return fd_ >= 0 &&
-         ::read(static_cast<int>(fd_), &info, sizeof info) == static_cast<ssize_t>(sizeof info);
+  if (fd_ < 0 ||
+      ::read(static_cast<int>(fd_), &info, sizeof info) != static_cast<ssize_t>(sizeof info)) {
+    return false;
+  }
+  urgent_ = info.ssi_signo != SIGINT;
+  return true;
 }
 
 void KeepInterruptionsFromThisThread() {
@@ -36,6 +41,7 @@ void KeepInterruptionsFromThisThread() {
   sigemptyset(&set);
   sigaddset(&set, SIGINT);
   sigaddset(&set, SIGTERM);
+  sigaddset(&set, SIGHUP);
   pthread_sigmask(SIG_BLOCK, &set, nullptr);
 }
 

@@ -1,5 +1,7 @@
 #include "serial/serial_ports.h"
 
+#include "serial/adapter_latency.h"
+
 #include <algorithm>
 #include <fstream>
 #include <system_error>
@@ -72,6 +74,7 @@ std::vector<SerialPortInfo> FindSerialPorts(const fs::path& sysfs_root, const fs
     if (!has_type && info.driver.starts_with("serial8250")) continue;
     ReadUsbFacts(device, info);
     info.by_id = FindById(dev_root, info.name);
+    info.latency_timer_ms = ReadLatencyTimer(sysfs_root, info.name);
     ports.push_back(std::move(info));
   }
   std::sort(ports.begin(), ports.end(),

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <vector>
 
+#include "serial/adapter_latency.h"
 #include "serial/serial_ports.h"
 
 #include <windows.h>
@@ -48,6 +49,7 @@ std::vector<SerialPortInfo> FindSerialPorts(const std::filesystem::path&,
     while (!port.name.empty() && port.name.back() == '\0') port.name.pop_back();
     port.device_path = port.name;
     port.driver = std::string(value_name, name_size);
+    port.latency_timer_ms = ReadLatencyTimer(DefaultAdapterRoot(), port.name);
     ports.push_back(std::move(port));
   }
   ::RegCloseKey(key);

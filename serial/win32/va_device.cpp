@@ -297,6 +297,10 @@ int ApplyDeviceEventMask(TVaDeviceHandle device, std::uint32_t mask) {
   return 0;
 }
 
+// The driver has no such request; an FTDI adapter's timer is read from the
+// registry instead (serial/win32/adapter_latency.cpp).
+int RequestLowLatency(TVaDeviceHandle) { return 0; }
+
 std::optional<TVaLineCounters> ReadLineCounters(TVaDeviceHandle device) {
   Win32Port& port = *PortOf(device);
   COMSTAT status{};

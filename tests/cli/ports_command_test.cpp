@@ -105,6 +105,39 @@ TEST_F(FakeTree, ListsDevicesAndTheComMap) {
   EXPECT_EQ(text.find((dev / "ttyS1").string()), std::string::npos);
 }
 
+// An FTDI adapter's latency timer, on the device's line and in the JSON;
+// a port without one has none shown, and null in the JSON.
+TEST_F(FakeTree, ShowsEachAdaptersLatencyTimer) {
+  Write(sys / "devices/pci0000:00/usb1/1-1/1-1:1.0/ttyUSB0/latency_timer", "16");
+  const fs::path ini = root / "stbup.ini";
+  std::ofstream(ini) << "[Ports]\n";
+  std::ostringstream text;
+  EXPECT_EQ(RunPorts({sys, dev, ini.string()}, text), 0);
+  EXPECT_NE(text.str().find((dev / "ttyUSB0").string() +
+                            "  driver ftdi_sio  usb 0403:6001  serial A700ABCD  (FTDI FT232R USB "
+                            "UART)  latency timer 16 ms\n"),
+            std::string::npos)
+      << text.str();
+  EXPECT_NE(text.str().find((dev / "ttyS0").string() + "  driver serial8250\n"), std::string::npos)
+      << text.str();
+
+  PortsOptions options{sys, dev, ini.string()};
+  options.json = true;
+  std::ostringstream json;
+  EXPECT_EQ(RunPorts(options, json), 0);
+  const std::string expected =
+      "{\"ports\":[{\"by_id\":\"\",\"device\":\"" + (dev / "ttyS0").string() +
+      "\",\"driver\":\"serial8250\",\"latency_timer_ms\":null,\"name\":\"ttyS0\","
+      "\"usb_description\":\"\",\"usb_manufacturer\":\"\",\"usb_product\":\"\","
+      "\"usb_serial\":\"\",\"usb_vendor\":\"\"},{\"by_id\":\"" +
+      (dev / "serial/by-id/usb-FTDI_FT232R_USB_UART_A700ABCD-if00-port0").string() +
+      "\",\"device\":\"" + (dev / "ttyUSB0").string() +
+      "\",\"driver\":\"ftdi_sio\",\"latency_timer_ms\":16,\"name\":\"ttyUSB0\","
+      "\"usb_description\":\"FT232R USB UART\",\"usb_manufacturer\":\"FTDI\","
+      "\"usb_product\":\"6001\",\"usb_serial\":\"A700ABCD\",\"usb_vendor\":\"0403\"}]}\n";
+  EXPECT_EQ(json.str(), expected);
+}
+
 TEST(ResolvePortNameTest, PathsComNamesAndOthers) {
   std::map<std::string, std::string, std::less<>> map{{"COM2", "/dev/ttyUSB1"}};
   EXPECT_EQ(ResolvePortName("/dev/pts/4", map), "/dev/pts/4");

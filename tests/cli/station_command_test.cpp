@@ -193,6 +193,39 @@ TEST_F(StationCommandTest, FourBoxesEachEndAsTheyWouldAlone) {
   EXPECT_EQ(verdicts[d.path()], Verdicts{"port_gone"});
 }
 
+// A full disk under a port's log and trace: said once per file, the box is
+// still upgraded and recorded, the summary names the files, the status 11.
+TEST_F(StationCommandTest, PortFilesThatCannotBeWrittenAreSaidAndEndTheStationWith11) {
+  const std::string image = WriteCodeImage(dir, 0xC0000);
+  SimulatedBox a(image, SimulatorOptions{});
+  StationOptions options = Options(image);
+  options.ports = {a.path()};
+  options.boxes = 1;
+  options.trace_dir = dir.PathOf("traces");
+  options.records_file = dir.PathOf("records.sqlite3");
+  std::filesystem::create_directories(options.log_dir);
+  std::filesystem::create_directories(options.trace_dir);
+  const std::string log = options.log_dir + "/" + StationFileName(a.path()) + ".log";
+  const std::string trace = options.trace_dir + "/" + StationFileName(a.path()) + ".jsonl";
+  std::filesystem::create_symlink("/dev/full", log);
+  std::filesystem::create_symlink("/dev/full", trace);
+  StationRun run = Run(options);
+  EXPECT_EQ(run.status, kExitRecordIncomplete) << run.err << run.out;
+  for (const std::string& said :
+       {a.path() + ": cannot write the log " + log + ": No space left on device",
+        a.path() + ": cannot write the trace " + trace + ": "}) {
+    const auto first = run.out.find(said);
+    EXPECT_NE(first, std::string::npos) << said << "\n" << run.out;
+    EXPECT_EQ(run.out.find(said, first + 1), std::string::npos) << said << "\n" << run.out;
+  }
+  EXPECT_TRUE(Contains(run.out, "incomplete (could not be written whole): " + log + ", " + trace))
+      << run.out;
+  const auto records = ReadRecords(options.records_file, {});
+  ASSERT_EQ(records.size(), 1u);
+  EXPECT_EQ(records[0].verdict, Verdict::kUpgraded);
+  EXPECT_EQ(records[0].exit_status, kExitRecordIncomplete);
+}
+
 TEST_F(StationCommandTest, CheckOnlyTellsWhichBoxesWouldTakeTheImage) {
   const std::string image = WriteCodeImage(dir, 0xC0000);
   SimulatorOptions takes;
@@ -432,8 +465,44 @@ TEST(StationTable, RowsAndSummaryAreLaidOutInColumns) {
   EXPECT_EQ(checked.front(), "PORT  BOXES  ACCEPTED  FAILED  LAST VERDICT");
   EXPECT_EQ(checked.back(), "1 box, 1 accepted, 0 not");
   EXPECT_EQ(StationFileName("/dev/serial/by-id/usb-FTDI_A-if00"),
-            "dev_serial_by-id_usb-FTDI_A-if00");
+            "dev_serial_by-id_usb-FTDI%5FA-if00");
   EXPECT_EQ(StationFileName("COM3"), "COM3");
+}
+
+// Two ports never share a log or a trace: names that differ only in "/"
+// against "_", repeated separators, a leading "/" or an escape's own text.
+TEST(StationFileName, OneNameOneFileAndOrdinaryNamesReadAsThemselves) {
+  const struct {
+    const char* port;
+    const char* file;
+  } readable[] = {
+      {"/dev/ttyUSB0", "dev_ttyUSB0"},
+      {"/dev/serial/by-id/usb-FTDI-if00-port0", "dev_serial_by-id_usb-FTDI-if00-port0"},
+      {"COM3", "COM3"},
+      {"/a/col_x", "a_col%5Fx"},
+      {"/a//x", "a__x"},
+      {"/COM3", "+COM3"},
+      {"dev/x", "+dev_x"},
+      {"/", "+"},
+      {"/..", "+.."},
+      {"/a/b%2Fc", "a_b%252Fc"},
+  };
+  for (const auto& test : readable) EXPECT_EQ(StationFileName(test.port), test.file) << test.port;
+  const std::vector<std::string> ports = {
+      "/a/col/x", "/a/col_x", "/a//x", "/a/x",   "/a/_x",  "/a_/x", "a/x",    "/a%2Fx",
+      "/a%5Fx",   "COM3",     "/COM3", "+COM3",  "/+COM3", "dev/x", "/dev/x", "/dev_x",
+      "/dev/x/",  "/dev/x//", "/",     "//",     "",       ".",     "..",     "/.",
+      "/..",      "+",        "/a b",  "/a%20b", "/a\\b",  "/a:b",  "/a\nb",  "/a\x01b"};
+  std::map<std::string, std::string> seen;
+  for (const std::string& port : ports) {
+    const std::string file = StationFileName(port);
+    EXPECT_FALSE(file.empty()) << port;
+    EXPECT_EQ(file.find('/'), std::string::npos) << port;
+    EXPECT_NE(file, ".");
+    EXPECT_NE(file, "..");
+    const auto [it, fresh] = seen.emplace(file, port);
+    EXPECT_TRUE(fresh) << port << " and " << it->second << " both write " << file;
+  }
 }
 
 }  // namespace

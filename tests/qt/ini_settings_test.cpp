@@ -6,6 +6,7 @@
 
 #include <QFile>
 #include <QSettings>
+#include <filesystem>
 #include <stdexcept>
 
 #include "tests/qt/support/qt_printers.h"
@@ -111,6 +112,32 @@ TEST(IniSettings, FailuresCarryTheStoresTexts) {
   } catch (const std::runtime_error& error) {
     EXPECT_STREQ(error.what(), "Failed to set data for 'ComPort'");
   }
+}
+
+// The window reads no more of a settings file than the command line does:
+// an oversized file or a FIFO is not read, reads as empty and is never
+// written, and its Problem says why.
+TEST(IniSettings, OversizedOrOddFilesAreNotRead) {
+  TempDir dir;
+  std::string big = "[Ports]\nCOM3=/dev/ttyUSB0\n";
+  big += std::string(kMaxSettingsFileSize, ';');
+  dir.WriteFile("big.ini", big);
+  ASSERT_EQ(mkfifo(dir.PathOf("fifo.ini").c_str(), 0600), 0);
+  const struct {
+    const char* name;
+    const char* why;
+  } cases[] = {{"big.ini", "is larger than 1024 KiB"}, {"fifo.ini", "is not a regular file"}};
+  for (const auto& test : cases) {
+    SCOPED_TRACE(test.name);
+    IniSettings settings(Path(dir, test.name));
+    EXPECT_EQ(settings.PortPath("COM3"), std::nullopt);
+    EXPECT_FALSE(settings.OpenKey(kKey, false));
+    EXPECT_THROW(settings.OpenKey(kKey, true), std::runtime_error);
+    EXPECT_EQ(settings.Problem(), "The settings file \"" + dir.PathOf(test.name) + "\" " +
+                                      test.why +
+                                      "; it is left as it is and the settings will not be saved.");
+  }
+  EXPECT_EQ(std::filesystem::file_size(dir.PathOf("big.ini")), big.size());
 }
 
 }  // namespace

@@ -19,6 +19,7 @@
 #include <chrono>
 #include <functional>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "app/qt/gui_session.h"
@@ -42,9 +43,13 @@ constexpr int kBlocks = 96;
 class MemorySink : public RecordSink {
  public:
   void Append(BoxRecord record) override { records.push_back(std::move(record)); }
-  std::optional<std::string> TakeProblem() override { return std::nullopt; }
+  std::optional<std::string> TakeProblem() override { return std::exchange(problem, std::nullopt); }
+  bool Settled() override { return settled; }
   void Flush() override {}
   std::vector<BoxRecord> records;
+  // A store that fails, as the writer finds out after the box has ended.
+  std::optional<std::string> problem;
+  bool settled = true;
 };
 
 // Runs the window's event loop until done() holds or the time is up.
@@ -240,6 +245,25 @@ TEST_F(PtyUpgradeTest, TheWindowRecordsEachBoxOnce) {
   EXPECT_EQ(records.records[0].box_model, "ZZZ");
   EXPECT_NE(records.records[0].log_tail.find("Upgrade Fail"), std::string::npos)
       << records.records[0].log_tail;
+}
+
+// The writer tries a record after the box has ended: the window waits for
+// it, then says once in the memo that the record was not written, and why.
+TEST_F(PtyUpgradeTest, ARecordThatCouldNotBeWrittenIsSaidOnceInTheMemo) {
+  records.problem = "/srv/records.sqlite3: cannot open: unable to open database file";
+  records.settled = false;
+  StartBox({});
+  StartWindow();
+  ASSERT_TRUE(RunUntil([&] { return records.records.size() == 1; }, 30s));
+  const QString said =
+      ">> records: /srv/records.sqlite3: cannot open: unable to open database file";
+  RunUntil([] { return false; }, 300ms);
+  EXPECT_FALSE(Memo().contains(said));  // not before the writer has tried
+  records.settled = true;
+  EXPECT_TRUE(RunUntil([&] { return Memo().contains(said); }, 5s))
+      << Memo().join('\n').toStdString();
+  RunUntil([] { return false; }, 300ms);
+  EXPECT_EQ(Memo().count(said), 1);
 }
 
 TEST_F(PtyUpgradeTest, ABoxWhosePortGoesAwayIsRecordedAsSuch) {

@@ -12,6 +12,7 @@
 
 #include "image/check_code.h"
 #include "image/image_writer.h"
+#include "records/records.h"
 #include "tests/reliability/scripted_box.h"
 #include "tests/reliability/tool_on_pty.h"
 #include "tests/reliability/upgrade_harness.h"
@@ -181,6 +182,7 @@ TEST_F(RunVerdictTest, ALogOrTraceThatCannotBeWrittenIsSaidOnceAndEndsWithStatus
     } else {
       options.trace_file = "/dev/full";
     }
+    options.records_file = dir_.PathOf(c.name + ".sqlite3");
     ToolOnPty tool(options, pty_.slave_path());
     ASSERT_TRUE(box_.WaitForWake());
     Identify();
@@ -199,6 +201,11 @@ TEST_F(RunVerdictTest, ALogOrTraceThatCannotBeWrittenIsSaidOnceAndEndsWithStatus
         std::string::npos)
         << err;
     EXPECT_EQ(testing::CountLines(tool.Out(), "Upgrade End"), 1);
+    // The record keeps the status the command ended with.
+    const auto records = ReadRecords(options.records_file, {});
+    ASSERT_EQ(records.size(), 1u);
+    EXPECT_EQ(records[0].verdict, Verdict::kUpgraded);
+    EXPECT_EQ(records[0].exit_status, kExitRecordIncomplete);
   }
 }
 

@@ -28,12 +28,22 @@ QString IniSettings::DefaultPath() {
          "/stbup/stbup.ini";
 }
 
-IniSettings::IniSettings(const QString& path)
-    : store_(std::make_unique<QSettings>(path, QSettings::IniFormat)) {}
+IniSettings::IniSettings(const QString& path) : path_(path) {
+  // QSettings reads a file whole: the window takes no more than the command
+  // line does, and never waits on a FIFO.
+  const QFileInfo file(path);
+  if (file.exists() && !file.isFile()) {
+    refused_ = "is not a regular file";
+  } else if (file.exists() && file.size() > static_cast<qint64>(kMaxSettingsFileSize)) {
+    refused_ = "is larger than " + std::to_string(kMaxSettingsFileSize / 1024) + " KiB";
+  } else {
+    store_ = std::make_unique<QSettings>(path, QSettings::IniFormat);
+  }
+}
 
 IniSettings::~IniSettings() = default;
 
-QString IniSettings::FilePath() const { return store_->fileName(); }
+QString IniSettings::FilePath() const { return store_ ? store_->fileName() : path_; }
 
 QString IniSettings::GroupOf(std::string_view key_path) {
   QString group = FromUtf8(key_path);
@@ -44,6 +54,10 @@ QString IniSettings::GroupOf(std::string_view key_path) {
 }
 
 bool IniSettings::OpenKey(std::string_view path, bool create) {
+  if (!store_) {
+    if (create) throw std::runtime_error("Failed to create key " + std::string(path));
+    return false;
+  }
   const QString group = GroupOf(path);
   store_->sync();
   store_->beginGroup(group);
@@ -65,7 +79,7 @@ bool IniSettings::OpenKey(std::string_view path, bool create) {
 
 void IniSettings::CloseKey() {
   open_group_.reset();
-  store_->sync();
+  if (store_) store_->sync();
 }
 
 std::string IniSettings::ReadString(std::string_view name) {
@@ -94,6 +108,10 @@ void IniSettings::WriteString(std::string_view name, std::string_view value) {
 
 std::string IniSettings::Problem() {
   const QString path = FilePath();
+  if (!refused_.empty()) {
+    return "The settings file \"" + ToUtf8(path) + "\" " + refused_ +
+           "; it is left as it is and the settings will not be saved.";
+  }
   const QFileInfo file(path);
   if (!file.exists()) return {};
   QFile probe(path);
@@ -110,6 +128,7 @@ std::string IniSettings::Problem() {
 }
 
 std::optional<std::string> IniSettings::PortPath(std::string_view port_name) const {
+  if (!store_) return std::nullopt;
   const QString key = QString(kPortsGroup) + '/' + FromUtf8(port_name);
   const QVariant value = store_->value(key);
   if (!value.isValid() || value.typeId() != QMetaType::QString) return std::nullopt;

@@ -34,6 +34,11 @@ class IniSettings : public Settings {
  private:
   static QString GroupOf(std::string_view key_path);
 
+  QString path_;
+  // Why the file is not read at all (larger than kMaxSettingsFileSize, or
+  // not a regular file); empty when it is. Such a store reads as empty and
+  // is never written.
+  std::string refused_;
   std::unique_ptr<QSettings> store_;
   std::optional<QString> open_group_;
 };
