@@ -115,9 +115,9 @@ void BoxSession::Conclude(Verdict verdict, bool counted) {
   // only when it spoke.
   if (recorder_ && window_ != nullptr && (counted || recorder_->BoxInProgress())) {
     if (options_.where.port.empty() && port_ != nullptr) recorder_->SetPort(port_->DeviceName());
-    recorder_->Finish(*window_, verdict,
-                      options_.recorded_status ? options_.recorded_status(ended.status)
-                                               : ended.status);
+    recorder_->Finish(
+        *window_, verdict,
+        options_.recorded_status ? options_.recorded_status(ended.status) : ended.status);
   }
   if (counted) boxes_.push_back(ended);
   Emit(ended);
