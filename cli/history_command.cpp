@@ -8,6 +8,7 @@
 
 #include "app/core/box_recorder.h"
 #include "cli/record_export.h"
+#include "cli/records_options.h"
 #include "records/records.h"
 
 namespace stbup {
@@ -100,15 +101,19 @@ int RunHistory(const HistoryOptions& options, CommandIo& io) {
   }
   if (!options.port.empty()) filter.port = options.port;
   if (!options.model.empty()) filter.model = options.model;
+  if (!options.station_name.empty()) filter.station = options.station_name;
+  if (!options.operator_name.empty()) filter.operator_name = options.operator_name;
+  if (!options.work_order.empty()) filter.work_order = options.work_order;
+  const bool from_server = !options.server.empty() && options.records_file.empty();
 
   const std::string path =
       options.records_file.empty() ? DefaultRecordsPath() : options.records_file;
-  if (path.empty()) {
+  if (path.empty() && !from_server) {
     PrintError(io.err, "no records file: give --records FILE or set STBUP_RECORDS");
     return kExitInternalError;
   }
   std::error_code missing;
-  if (!std::filesystem::exists(path, missing)) {
+  if (!from_server && !std::filesystem::exists(path, missing)) {
     PrintError(io.err, "no records yet (" + path + ")");
     return kExitOk;
   }
@@ -122,17 +127,22 @@ int RunHistory(const HistoryOptions& options, CommandIo& io) {
     if (options.csv && !csv_header) WriteRecordsCsvHeader(io.out);
     csv_header = true;
   };
+  const auto each = [&](const BoxRecord& record) {
+    if (table) {
+      rows.push_back(record);
+    } else if (options.csv) {
+      header();
+      WriteRecordCsvLine(record, io.out);
+    } else {
+      WriteRecordJsonLine(record, io.out);
+    }
+  };
   try {
-    ReadRecords(path, filter, [&](const BoxRecord& record) {
-      if (table) {
-        rows.push_back(record);
-      } else if (options.csv) {
-        header();
-        WriteRecordCsvLine(record, io.out);
-      } else {
-        WriteRecordJsonLine(record, io.out);
-      }
-    });
+    if (from_server) {
+      ReadServerRecords(options.server, filter, each);
+    } else {
+      ReadRecords(path, filter, each);
+    }
   } catch (const RecordsError& error) {
     PrintError(io.err, std::string("records: ") + error.what());
     return kExitInternalError;
@@ -158,6 +168,12 @@ void AddHistoryCommand(CommandRegistry& registry) {
   sub->add_option("--verdict", options->verdict,
                   "Only this verdict: upgraded, refused, failed, restarted, port_gone, timeout, "
                   "success_after_failure, interrupted, accepted");
+  sub->add_option("--station-name", options->station_name, "Only boxes of this station");
+  sub->add_option("--operator", options->operator_name, "Only boxes this operator ran");
+  sub->add_option("--order", options->work_order, "Only boxes of this work order");
+  AddRecordsServerOption(*sub, options->server,
+                         "Read the line's PostgreSQL database instead of the file (--records "
+                         "wins)");
   auto* json = sub->add_flag("--json", options->json, "JSON Lines, one record per line");
   auto* csv = sub->add_flag("--csv", options->csv, "CSV with a header line");
   json->excludes(csv);

@@ -121,7 +121,10 @@ PortSession::PortSession(EventLoop& loop, View& view, Options options, PortSessi
       view_(tee_.get()) {
   if (options_.records != nullptr) {
     recorder_ = std::make_unique<BoxRecorder>(
-        *options_.records, BoxRecorder::Where{HostName(), options_.front_end, options_.port});
+        *options_.records,
+        BoxRecorder::Where{options_.station_name.empty() ? HostName() : options_.station_name,
+                           options_.front_end, options_.port, options_.operator_name,
+                           options_.work_order});
     records_tee_ = std::make_unique<TeeView>(*view_, recorder_->Tap());
     view_ = records_tee_.get();
   }

@@ -70,6 +70,11 @@ class PortSession {
     // for no records. The records name the command: "upgrade" or "station".
     RecordSink* records = nullptr;
     std::string front_end = "upgrade";
+    // The station's name the records give (empty: the host name), and who
+    // runs the boxes for which work order.
+    std::string station_name;
+    std::optional<std::string> operator_name;
+    std::optional<std::string> work_order;
     // The tool's end of an in-memory line to a simulated box, used instead
     // of a serial device (the demo); port is then only the name the log
     // shows for it.

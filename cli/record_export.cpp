@@ -50,6 +50,8 @@ std::vector<Field> Fields(const BoxRecord& r) {
       {"verdict", std::string(VerdictName(r.verdict))},
       {"exit_status", r.exit_status},
       {"log_tail", r.log_tail},
+      {"operator_name", Optional(r.operator_name)},
+      {"work_order", Optional(r.work_order)},
   };
 }
 
@@ -143,20 +145,31 @@ void WriteRecordsCsv(const std::vector<BoxRecord>& records, std::ostream& out) {
 }
 
 void WriteRecordsTable(const std::vector<BoxRecord>& records, std::ostream& out) {
+  // Who ran the boxes and for which order only where some record says.
+  const bool operators = std::any_of(records.begin(), records.end(), [](const BoxRecord& r) {
+    return r.operator_name.has_value();
+  });
+  const bool orders = std::any_of(records.begin(), records.end(),
+                                  [](const BoxRecord& r) { return r.work_order.has_value(); });
   std::vector<std::vector<std::string>> rows;
-  rows.push_back({"STARTED (UTC)", "PORT", "BOX", "H/W", "S/W", "IMAGE", "TYPE", "BLOCKS",
-                  "RETRIES", "SECONDS", "VERDICT"});
+  rows.push_back({"STARTED (UTC)", "STATION", "PORT", "BOX", "H/W", "S/W", "IMAGE", "TYPE",
+                  "BLOCKS", "RETRIES", "SECONDS", "VERDICT"});
+  if (operators) rows.back().push_back("OPERATOR");
+  if (orders) rows.back().push_back("ORDER");
   for (const BoxRecord& r : records) {
     // "2026-12-08T12:34:56.789Z" reads as "2026-12-08 12:34:56".
     std::string started = r.started_at.substr(0, 19);
     if (started.size() > 10) started[10] = ' ';
     char seconds[32];
     std::snprintf(seconds, sizeof seconds, "%.1f", r.seconds);
-    rows.push_back({started, ForTerminal(r.port), ForTerminal(r.box_model.value_or("-")),
-                    r.box_hw.value_or("-"), r.box_sw.value_or("-"),
-                    ForTerminal(r.image_model + " " + r.image_sw), ForTerminal(r.image_type),
-                    std::to_string(r.blocks_sent), std::to_string(r.blocks_retried), seconds,
+    rows.push_back({started, ForTerminal(r.station), ForTerminal(r.port),
+                    ForTerminal(r.box_model.value_or("-")), r.box_hw.value_or("-"),
+                    r.box_sw.value_or("-"), ForTerminal(r.image_model + " " + r.image_sw),
+                    ForTerminal(r.image_type), std::to_string(r.blocks_sent),
+                    std::to_string(r.blocks_retried), seconds,
                     std::string(VerdictName(r.verdict))});
+    if (operators) rows.back().push_back(ForTerminal(r.operator_name.value_or("-")));
+    if (orders) rows.back().push_back(ForTerminal(r.work_order.value_or("-")));
   }
   std::vector<std::size_t> widths(rows.front().size(), 0);
   for (const auto& row : rows) {

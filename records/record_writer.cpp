@@ -1,14 +1,23 @@
 #include "records/record_writer.h"
 
+#include <algorithm>
 #include <chrono>
 
 #include "records/record_database.h"
+#include "records/record_uploader.h"
 #include "records/sha256.h"
 #include "records/signal_free_thread.h"
 
 namespace stbup {
 
 RecordWriter::RecordWriter(std::string path) : path_(std::move(path)) {
+  thread_ = StartSignalFreeThread([this] { Loop(); });
+}
+
+RecordWriter::RecordWriter(std::string path, std::string server)
+    : path_(std::move(path)),
+      uploader_(server.empty() ? nullptr
+                               : std::make_unique<RecordUploader>(path_, std::move(server))) {
   thread_ = StartSignalFreeThread([this] { Loop(); });
 }
 
@@ -31,16 +40,26 @@ void RecordWriter::Append(BoxRecord record) {
 }
 
 std::optional<std::string> RecordWriter::TakeProblem() {
-  std::lock_guard lock(mutex_);
-  if (!problem_ || problem_taken_) return std::nullopt;
-  problem_taken_ = true;
-  return problem_;
+  {
+    std::lock_guard lock(mutex_);
+    if (problem_ && !problem_taken_) {
+      problem_taken_ = true;
+      return problem_;
+    }
+  }
+  return uploader_ ? uploader_->TakeProblem() : std::nullopt;
 }
 
 void RecordWriter::Flush() {
   std::unique_lock lock(mutex_);
   const std::uint64_t target = appended_;
   written_.wait(lock, [&] { return done_ >= target; });
+  if (!uploader_) return;
+  // One bounded round for what is written, as an ending front end's last.
+  const std::uint64_t round = upload_rounds_ + 1;
+  upload_asked_ = true;
+  wake_.notify_one();
+  written_.wait(lock, [&] { return upload_rounds_ >= round; });
 }
 
 void RecordWriter::Note(const std::string& problem) {
@@ -66,16 +85,41 @@ void RecordWriter::Loop() {
   // first exchange starts.
   std::unique_lock lock(mutex_);
   for (;;) {
-    wake_.wait(lock, [this] { return stopping_ || !queue_.empty(); });
-    if (queue_.empty()) break;  // stopping, and nothing left to write
-    std::deque<BoxRecord> batch;
-    batch.swap(queue_);
-    lock.unlock();
-    const std::size_t count = batch.size();
-    Write(batch);
-    lock.lock();
-    done_ += count;
-    written_.notify_all();
+    const auto ready = [this] { return stopping_ || !queue_.empty() || upload_asked_; };
+    if (uploader_ && uploader_->Due() != RecordUploader::Clock::time_point::max()) {
+      wake_.wait_until(lock, std::max(uploader_->Due(), RecordUploader::Clock::now()), ready);
+    } else {
+      wake_.wait(lock, ready);
+    }
+    if (!queue_.empty()) {
+      std::deque<BoxRecord> batch;
+      batch.swap(queue_);
+      lock.unlock();
+      const std::size_t count = batch.size();
+      Write(batch);
+      if (uploader_) uploader_->Written();
+      lock.lock();
+      done_ += count;
+      uploaded_since_written_ = false;
+      written_.notify_all();
+      continue;  // what came meanwhile is written before the server is tried
+    }
+    // Ending after a last round: the rest stays pending for the next run.
+    if (uploader_ && !(stopping_ && uploaded_since_written_ && !upload_asked_)) {
+      // An ending front end's round is tried whatever the back-off says, once.
+      const bool last = (stopping_ && !uploaded_since_written_) || upload_asked_;
+      const auto now = RecordUploader::Clock::now();
+      lock.unlock();
+      uploader_->Run(now + (last ? RecordUploader::kExitBound : RecordUploader::kRoundBound), last);
+      lock.lock();
+      if (last) uploaded_since_written_ = true;
+      if (upload_asked_) {
+        upload_asked_ = false;
+        ++upload_rounds_;
+        written_.notify_all();
+      }
+    }
+    if (stopping_ && queue_.empty()) break;
   }
 }
 

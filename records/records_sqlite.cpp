@@ -10,6 +10,10 @@ std::unique_ptr<RecordSink> OpenRecordSink(const std::string& path) {
   return std::make_unique<RecordWriter>(path);
 }
 
+std::unique_ptr<RecordSink> OpenRecordSink(const std::string& path, const std::string& server) {
+  return std::make_unique<RecordWriter>(path, server);
+}
+
 void ReadRecords(const std::string& path, const RecordFilter& filter,
                  const std::function<void(const BoxRecord&)>& each) {
   // Opening read-only would not create it, but say plainly what is missing.

@@ -17,7 +17,8 @@ GuiSession::GuiSession(Settings& settings, Dialogs& dialogs, const std::string& 
   comm_.SetPortResolver([&settings](std::string_view name) { return settings.PortPath(name); });
   if (records_ != nullptr) {
     recorder_ = std::make_unique<BoxRecorder>(
-        *records_, BoxRecorder::Where{QSysInfo::machineHostName().toStdString(), "window", {}});
+        *records_,
+        BoxRecorder::Where{QSysInfo::machineHostName().toStdString(), "window", {}, {}, {}});
   }
   controller_ = std::make_unique<MainFrmController>(port_, settings, dialogs, trace_path,
                                                     recorder_ ? &recorder_->Tap() : nullptr);
