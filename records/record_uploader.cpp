@@ -89,7 +89,7 @@ bool RecordUploader::Run(Clock::time_point deadline, bool now) {
     }
   } catch (const ServerError& error) {
     store_.reset();
-    Failed(std::string("records server: ") + error.what());
+    Failed(error.what());
   } catch (const RecordsError& error) {
     local_.reset();
     Failed(error.what());

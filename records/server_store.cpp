@@ -158,7 +158,7 @@ ServerStore::ServerStore(const std::string& server, Mode mode, Clock::time_point
   } else {
     PQfreemem(error);
     throw ServerError(ServerError::Kind::kConnection,
-                      "records server: not a PostgreSQL URL or key words");
+                      "the line's server: not a PostgreSQL URL or key words");
   }
   try {
     Connect(deadline);
@@ -182,14 +182,22 @@ ServerStore::ServerStore(const std::string& server, Mode mode, Clock::time_point
 ServerStore::~ServerStore() { PQfinish(conn_); }
 
 void ServerStore::Fail(ServerError::Kind kind, const std::string& what) {
-  std::string message = shown_ + ": " + what;
-  // libpq's own texts end in line breaks and may run to a hint line.
-  while (!message.empty() && (message.back() == '\n' || message.back() == ' ')) {
-    message.pop_back();
+  // libpq's texts run over lines (a hint after a tab): one line here.
+  std::string said;
+  std::size_t start = 0;
+  while (start <= what.size()) {
+    std::size_t end = what.find('\n', start);
+    if (end == std::string::npos) end = what.size();
+    std::string line = what.substr(start, end - start);
+    const std::size_t first = line.find_first_not_of(" \t\r");
+    const std::size_t last = line.find_last_not_of(" \t\r");
+    if (first != std::string::npos) {
+      said += said.empty() ? "" : "; ";
+      said += line.substr(first, last - first + 1);
+    }
+    start = end + 1;
   }
-  for (char& c : message) {
-    if (c == '\n' || c == '\t') c = ' ';
-  }
+  std::string message = "the line's server (" + shown_ + "): " + said;
   if (!password_.empty()) {
     for (std::size_t at = message.find(password_); at != std::string::npos;
          at = message.find(password_, at)) {

@@ -131,7 +131,9 @@ TEST_F(RecordsServerTest, ServerDownThenUpEveryRecordArrivesExactlyOnce) {
     writer.Flush();
     const auto problem = writer.TakeProblem();
     ASSERT_TRUE(problem.has_value());
-    EXPECT_NE(problem->find("records server: "), std::string::npos) << *problem;
+    EXPECT_EQ(problem->rfind("the line's server (host=127.0.0.1 port=", 0), 0u) << *problem;
+    EXPECT_NE(problem->find("Connection refused; Is the server running"), std::string::npos)
+        << *problem;
     EXPECT_EQ(problem->find(PostgresServer::kPassword), std::string::npos) << *problem;
   }
   EXPECT_EQ(Pending(), 30);
