@@ -54,6 +54,27 @@ ALTER TABLE box_records ADD COLUMN work_order VARCHAR(255);
 CREATE INDEX box_records_station ON box_records (station, started_at)
 )";
 
+// SQLite keeps a text of any length in any text column; the server would
+// refuse a box's over-long version or name, and with it every later record
+// in its batch. Its texts take any length too (no rewrite of the table).
+constexpr std::string_view kSchema2Server = R"(
+ALTER TABLE box_records ALTER COLUMN station TYPE TEXT;
+ALTER TABLE box_records ALTER COLUMN port TYPE TEXT;
+ALTER TABLE box_records ALTER COLUMN loader_kind TYPE TEXT;
+ALTER TABLE box_records ALTER COLUMN loader_version TYPE TEXT;
+ALTER TABLE box_records ALTER COLUMN flash_chip TYPE TEXT;
+ALTER TABLE box_records ALTER COLUMN box_model TYPE TEXT;
+ALTER TABLE box_records ALTER COLUMN box_hw TYPE TEXT;
+ALTER TABLE box_records ALTER COLUMN box_sw TYPE TEXT;
+ALTER TABLE box_records ALTER COLUMN image_path TYPE TEXT;
+ALTER TABLE box_records ALTER COLUMN image_model TYPE TEXT;
+ALTER TABLE box_records ALTER COLUMN image_hw TYPE TEXT;
+ALTER TABLE box_records ALTER COLUMN image_sw TYPE TEXT;
+ALTER TABLE box_records ALTER COLUMN image_type TYPE TEXT;
+ALTER TABLE box_records ALTER COLUMN operator_name TYPE TEXT;
+ALTER TABLE box_records ALTER COLUMN work_order TYPE TEXT
+)";
+
 // The local file is the outbox of the line's server: a record is confirmed
 // here once the server has committed it, and what the uploader last saw is
 // kept for `stbup records status`. The server has no use for either.
@@ -132,7 +153,8 @@ class Statement {
 std::string_view RecordColumnList() { return kColumns; }
 
 const std::vector<SchemaStep>& RecordSchemaSteps() {
-  static const std::vector<SchemaStep> steps = {{1, kSchema1, {}}, {2, kSchema2, kSchema2Local}};
+  static const std::vector<SchemaStep> steps = {{1, kSchema1, {}, {}},
+                                                {2, kSchema2, kSchema2Local, kSchema2Server}};
   return steps;
 }
 

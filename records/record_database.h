@@ -21,6 +21,8 @@ struct SchemaStep {
   std::string_view sql;  // statements separated by ";"
   // Statements for the local file only (its outbox), after sql.
   std::string_view local_sql = {};
+  // Statements for the line's server only, after sql.
+  std::string_view server_sql = {};
 };
 
 // The steps this build knows, oldest first.

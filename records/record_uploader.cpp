@@ -1,6 +1,7 @@
 #include "records/record_uploader.h"
 
 #include <algorithm>
+#include <filesystem>
 
 #include "app/core/box_recorder.h"
 #include "records/server_store.h"
@@ -52,6 +53,13 @@ bool RecordUploader::Run(Clock::time_point deadline, bool now) {
   if (!now && Clock::now() < due_) return false;
   try {
     if (!local_) {
+      // No file yet: nothing to send, and the writer makes it (and its
+      // folder) with the first record.
+      std::error_code missing;
+      if (!std::filesystem::exists(path_, missing)) {
+        due_ = Clock::time_point::max();
+        return true;
+      }
       local_ = std::make_unique<RecordDatabase>(path_, RecordDatabase::Mode::kWrite);
       const auto kept = local_->ReadUploadState();
       state_.last_batch_at = kept.last_batch_at;

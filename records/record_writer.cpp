@@ -58,6 +58,7 @@ void RecordWriter::Flush() {
   // One bounded round for what is written, as an ending front end's last.
   const std::uint64_t round = upload_rounds_ + 1;
   upload_asked_ = true;
+  upload_asked_at_ = std::chrono::steady_clock::now();
   wake_.notify_one();
   written_.wait(lock, [&] { return upload_rounds_ >= round; });
 }
@@ -108,9 +109,14 @@ void RecordWriter::Loop() {
     if (uploader_ && !(stopping_ && uploaded_since_written_ && !upload_asked_)) {
       // An ending front end's round is tried whatever the back-off says, once.
       const bool last = (stopping_ && !uploaded_since_written_) || upload_asked_;
+      // The bound counts from when the front end asked: a round already
+      // under way when it did takes from it.
       const auto now = RecordUploader::Clock::now();
+      const auto deadline =
+          last ? (upload_asked_ ? upload_asked_at_ : now) + RecordUploader::kExitBound
+               : now + RecordUploader::kRoundBound;
       lock.unlock();
-      uploader_->Run(now + (last ? RecordUploader::kExitBound : RecordUploader::kRoundBound), last);
+      if (deadline > now) uploader_->Run(deadline, last);
       lock.lock();
       if (last) uploaded_since_written_ = true;
       if (upload_asked_) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
@@ -76,6 +77,7 @@ class RecordWriter : public RecordSink {
 
   // An ending front end's last round of uploads: asked, and rounds done.
   bool upload_asked_ = false;
+  std::chrono::steady_clock::time_point upload_asked_at_;
   std::uint64_t upload_rounds_ = 0;
   bool uploaded_since_written_ = false;
 

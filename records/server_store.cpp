@@ -334,13 +334,14 @@ void ServerStore::Migrate(const std::vector<SchemaStep>& steps, Clock::time_poin
     for (const SchemaStep& step : steps) {
       if (step.version <= current) continue;
       // One statement at a time: parameters allow no more.
-      std::string_view rest = step.sql;
-      while (!rest.empty()) {
-        const std::size_t end = rest.find(';');
-        const std::string statement(rest.substr(0, end));
-        rest = end == std::string_view::npos ? std::string_view() : rest.substr(end + 1);
-        if (statement.find_first_not_of(" \n\r\t") == std::string::npos) continue;
-        Execute(statement, {}, deadline);
+      for (std::string_view rest : {step.sql, step.server_sql}) {
+        while (!rest.empty()) {
+          const std::size_t end = rest.find(';');
+          const std::string statement(rest.substr(0, end));
+          rest = end == std::string_view::npos ? std::string_view() : rest.substr(end + 1);
+          if (statement.find_first_not_of(" \n\r\t") == std::string::npos) continue;
+          Execute(statement, {}, deadline);
+        }
       }
       Execute("INSERT INTO stbup_schema (version, applied_at) VALUES ($1::integer, $2)",
               {std::to_string(step.version), FormatUtcTimestamp(std::chrono::system_clock::now())},

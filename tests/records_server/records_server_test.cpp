@@ -96,6 +96,9 @@ TEST_F(RecordsServerTest, UpgradedAndRefusedBoxesArriveWithEveryField) {
   upgraded.operator_name = "Ana";
   upgraded.work_order = "WO-77";
   upgraded.seconds = 0.1;  // no exact binary form: must arrive unrounded
+  // A box's version fields are 32 bits: longer than the column's size, which
+  // SQLite never enforced and the server must not either.
+  upgraded.box_sw = "FFFFFFFF.FFFFFFFF.FFFFFFFF";
   BoxRecord refused = SampleRecord(2, Verdict::kRefused);
   refused.log_tail = "0003 Block Retry\nUpgrade Fail";
   refused.loader_kind.reset();
