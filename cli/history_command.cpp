@@ -7,6 +7,7 @@
 
 #include "app/core/box_recorder.h"
 #include "cli/record_export.h"
+#include "cli/records_options.h"
 #include "records/records.h"
 
 namespace stbup {
@@ -99,10 +100,14 @@ int RunHistory(const HistoryOptions& options, CommandIo& io) {
   }
   if (!options.port.empty()) filter.port = options.port;
   if (!options.model.empty()) filter.model = options.model;
+  if (!options.station_name.empty()) filter.station = options.station_name;
+  if (!options.operator_name.empty()) filter.operator_name = options.operator_name;
+  if (!options.work_order.empty()) filter.work_order = options.work_order;
+  const bool from_server = !options.server.empty() && options.records_file.empty();
 
   const std::string path =
       options.records_file.empty() ? DefaultRecordsPath() : options.records_file;
-  if (path.empty()) {
+  if (path.empty() && !from_server) {
     PrintError(io.err, "no records file: give --records FILE or set STBUP_RECORDS");
     return kExitInternalError;
   }
@@ -117,7 +122,7 @@ int RunHistory(const HistoryOptions& options, CommandIo& io) {
     header_written = true;
   };
   try {
-    ReadRecords(path, filter, table ? 2 : 1, [&](int pass, const BoxRecord& record) {
+    const auto emit = [&](int pass, const BoxRecord& record) {
       if (table) {
         if (pass == 0) {
           rows.Measure(record);
@@ -132,7 +137,21 @@ int RunHistory(const HistoryOptions& options, CommandIo& io) {
       } else {
         WriteRecordJsonLine(record, io.out);
       }
-    });
+    };
+    if (!from_server) {
+      ReadRecords(path, filter, table ? 2 : 1, emit);
+    } else if (table) {
+      // The server's records are read once: the table sizes its columns from
+      // what it holds of them.
+      std::vector<BoxRecord> all;
+      ReadServerRecords(options.server, filter,
+                        [&](const BoxRecord& record) { all.push_back(record); });
+      for (int pass = 0; pass < 2; ++pass) {
+        for (const BoxRecord& record : all) emit(pass, record);
+      }
+    } else {
+      ReadServerRecords(options.server, filter, [&](const BoxRecord& record) { emit(0, record); });
+    }
   } catch (const NoRecordsYet&) {
     PrintError(io.err, "no records yet (" + path + ")");
     return kExitOk;
@@ -165,6 +184,12 @@ void AddHistoryCommand(CommandRegistry& registry) {
   sub->add_option("--verdict", options->verdict,
                   "Only this verdict: upgraded, refused, failed, restarted, port_gone, timeout, "
                   "success_after_failure, interrupted, accepted");
+  sub->add_option("--station-name", options->station_name, "Only boxes of this station");
+  sub->add_option("--operator", options->operator_name, "Only boxes this operator ran");
+  sub->add_option("--order", options->work_order, "Only boxes of this work order");
+  AddRecordsServerOption(*sub, options->server,
+                         "Read the line's PostgreSQL database instead of the file (--records "
+                         "wins)");
   auto* json = sub->add_flag("--json", options->json, "JSON Lines, one record per line");
   auto* csv = sub->add_flag("--csv", options->csv, "CSV with a header line");
   json->excludes(csv);

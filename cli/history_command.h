@@ -14,6 +14,11 @@ struct HistoryOptions {
   std::string port;
   std::string model;
   std::string verdict;
+  std::string station_name;
+  std::string operator_name;
+  std::string work_order;
+  // The line's server to read instead of the file; --records wins.
+  std::string server;
   bool json = false;
   bool csv = false;
   // Terminal detection of stdout; unset: isatty.

@@ -7,6 +7,7 @@
 #include "cli/mkimage_command.h"
 #include "cli/platform.h"
 #include "cli/ports_command.h"
+#include "cli/records_command.h"
 #include "cli/upgrade_command.h"
 
 int main(int argc, char** argv) {
@@ -17,6 +18,7 @@ int main(int argc, char** argv) {
   stbup::AddMkimageCommand(registry);
   stbup::AddUpgradeCommand(registry);
   stbup::AddHistoryCommand(registry);
+  stbup::AddRecordsCommand(registry);
   stbup::AddPortsCommand(registry);
   stbup::AddDemoCommand(registry);
   stbup::AddPlatformCommands(registry);

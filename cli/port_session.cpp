@@ -103,7 +103,8 @@ PortSession::PortSession(EventLoop& loop, View& view, Options options, PortSessi
   box.serving = options_.repeat ? BoxSession::Serving::kEveryBox : BoxSession::Serving::kOneBox;
   box.check_only = options_.check_only;
   box.records = options_.records;
-  box.where = {HostName(), options_.front_end, options_.port};
+  box.where = {options_.station_name.empty() ? HostName() : options_.station_name,
+               options_.front_end, options_.port, options_.operator_name, options_.work_order};
   std::weak_ptr<bool> alive = alive_;
   box.post = [this, alive](std::function<void()> call) {
     PostToLoop(loop_, [alive, call = std::move(call)] {

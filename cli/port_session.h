@@ -56,6 +56,11 @@ class PortSession {
     // keeps it (an upgrade whose log could not be written ends 11); none:
     // the box's own.
     std::function<int(int status)> recorded_status;
+    // The station's name the records give (empty: the host name), and who
+    // runs the boxes for which work order.
+    std::string station_name;
+    std::optional<std::string> operator_name;
+    std::optional<std::string> work_order;
     // The tool's end of an in-memory line to a simulated box, used instead
     // of a serial device (the demo); port is then only the name the log
     // shows for it.

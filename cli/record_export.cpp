@@ -50,6 +50,8 @@ std::vector<Field> Fields(const BoxRecord& r) {
       {"verdict", std::string(VerdictName(r.verdict))},
       {"exit_status", r.exit_status},
       {"log_tail", r.log_tail},
+      {"operator_name", Optional(r.operator_name)},
+      {"work_order", Optional(r.work_order)},
   };
 }
 
@@ -162,9 +164,10 @@ void WriteRecordsTable(const std::vector<BoxRecord>& records, std::ostream& out)
 namespace {
 
 const std::vector<std::string>& TableHeader() {
-  static const std::vector<std::string> header{"STARTED (UTC)", "PORT",    "BOX",    "H/W",
-                                               "S/W",           "IMAGE",   "TYPE",   "BLOCKS",
-                                               "RETRIES",       "SECONDS", "VERDICT"};
+  // The last two only where some record says who ran the box and for which order.
+  static const std::vector<std::string> header{
+      "STARTED (UTC)", "STATION", "PORT",    "BOX",     "H/W",      "S/W",  "IMAGE",
+      "TYPE",          "BLOCKS",  "RETRIES", "SECONDS", "VERDICT", "OPERATOR", "ORDER"};
   return header;
 }
 
@@ -175,6 +178,7 @@ std::vector<std::string> TableCells(const BoxRecord& r) {
   char seconds[32];
   std::snprintf(seconds, sizeof seconds, "%.1f", r.seconds);
   return {started,
+          ForTerminal(r.station),
           ForTerminal(r.port),
           ForTerminal(r.box_model.value_or("-")),
           ForTerminal(r.box_hw.value_or("-")),
@@ -184,8 +188,13 @@ std::vector<std::string> TableCells(const BoxRecord& r) {
           std::to_string(r.blocks_sent),
           std::to_string(r.blocks_retried),
           seconds,
-          std::string(VerdictName(r.verdict))};
+          std::string(VerdictName(r.verdict)),
+          ForTerminal(r.operator_name.value_or("-")),
+          ForTerminal(r.work_order.value_or("-"))};
 }
+
+constexpr std::size_t kOperatorColumn = 12;
+constexpr std::size_t kOrderColumn = 13;
 
 }  // namespace
 
@@ -194,6 +203,8 @@ RecordsTable::RecordsTable() {
 }
 
 void RecordsTable::Measure(const BoxRecord& record) {
+  operators_ = operators_ || record.operator_name.has_value();
+  orders_ = orders_ || record.work_order.has_value();
   const std::vector<std::string> cells = TableCells(record);
   for (std::size_t k = 0; k < cells.size(); ++k) {
     widths_[k] = std::max(widths_[k], Width(cells[k]));
@@ -217,10 +228,14 @@ void RecordsTable::WriteCount(std::ostream& out) const {
 }
 
 void RecordsTable::WriteCells(const std::vector<std::string>& cells, std::ostream& out) const {
+  std::size_t last = cells.size() - 1;
+  if (!orders_) last = kOrderColumn - 1;
+  if (!orders_ && !operators_) last = kOperatorColumn - 1;
   std::string line;
-  for (std::size_t k = 0; k < cells.size(); ++k) {
+  for (std::size_t k = 0; k <= last; ++k) {
+    if (k == kOperatorColumn && !operators_) continue;
     line += cells[k];
-    if (k + 1 < cells.size()) line.append(widths_[k] - Width(cells[k]) + 2, ' ');
+    if (k < last) line.append(widths_[k] - Width(cells[k]) + 2, ' ');
   }
   line += '\n';
   out.write(line.data(), static_cast<std::streamsize>(line.size()));

@@ -44,6 +44,9 @@ class RecordsTable {
 
   std::vector<std::size_t> widths_;
   std::size_t rows_ = 0;
+  // Some record measured names its operator, its work order.
+  bool operators_ = false;
+  bool orders_ = false;
 };
 
 }  // namespace stbup

@@ -19,6 +19,7 @@
 #include "cli/console_view.h"
 #include "cli/ini_ports.h"
 #include "cli/loop_timer.h"
+#include "cli/records_options.h"
 #include "cli/signal_watch.h"
 #include "cli/station_port.h"
 #include "cli/station_table.h"
@@ -389,8 +390,13 @@ int Station::Run() {
   session_.repeat = true;
   session_.check_only = options_.check_only;
   session_.settings_file = options_.settings_file;
-  if (!options_.records_file.empty()) records_ = OpenRecordSink(options_.records_file);
+  if (!options_.records_file.empty()) {
+    records_ = OpenRecordSink(options_.records_file, options_.records_target.server);
+  }
   session_.records = records_.get();
+  session_.station_name = options_.records_target.station_name;
+  session_.operator_name = options_.records_target.Operator();
+  session_.work_order = options_.records_target.WorkOrder();
   session_.front_end = "station";
 
   std::optional<SignalWatch> signals;
@@ -511,6 +517,7 @@ void AddStationCommand(CommandRegistry& registry) {
         run.process_wide = true;
         if (*no_records) {
           run.records_file.clear();
+          run.records_target.server.clear();
         } else if (run.records_file.empty()) {
           run.records_file = DefaultRecordsPath();
           if (run.records_file.empty()) SayNoRecordsLocation(io.err);
@@ -539,6 +546,7 @@ void AddStationCommand(CommandRegistry& registry) {
                                   "Append each box's record to FILE (default: $STBUP_RECORDS, else "
                                   "stbup/records.sqlite3 under $XDG_DATA_HOME or ~/.local/share)");
   sub->add_flag("--no-records", *no_records, "Keep no record of the boxes")->excludes(records);
+  AddRecordsTargetOptions(*sub, options->records_target);
   sub->footer(
       "On a terminal a live table, one row per port; otherwise one line per event. Ctrl-C "
       "once: no new boxes, boxes being upgraded finish; twice: abort and close every port. "

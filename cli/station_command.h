@@ -7,6 +7,7 @@
 
 #include "app/core/exit_status.h"
 #include "cli/command_registry.h"
+#include "cli/records_options.h"
 
 namespace stbup {
 
@@ -21,6 +22,8 @@ struct StationOptions {
   double timeout_seconds = 0;  // 0: no limit
   // Each box's record is appended here; empty: no records.
   std::string records_file;
+  // The line's server, and the station, operator and work order records name.
+  RecordsTarget records_target;
 
   // Where the COMn map comes from; empty: the window's settings file.
   std::string settings_file;

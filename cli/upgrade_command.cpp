@@ -15,6 +15,7 @@
 #include "cli/console_view.h"
 #include "cli/ini_ports.h"
 #include "cli/port_session.h"
+#include "cli/records_options.h"
 #include "cli/signal_watch.h"
 #include "cli/time_limit.h"
 #include "records/records.h"
@@ -111,7 +112,7 @@ int UpgradeSession::Run() {
   session.check_only = options_.check_only;
   session.settings_file = options_.settings_file;
   if (!options_.records_file.empty()) {
-    records_ = OpenRecordSink(options_.records_file);
+    records_ = OpenRecordSink(options_.records_file, options_.records_target.server);
     if (!records_) console_->Note("records: this build keeps no records");
   }
   session.records = records_.get();
@@ -120,6 +121,9 @@ int UpgradeSession::Run() {
   session.recorded_status = [this](int status) {
     return status == kExitOk && !IncompleteRecord().empty() ? kExitRecordIncomplete : status;
   };
+  session.station_name = options_.records_target.station_name;
+  session.operator_name = options_.records_target.Operator();
+  session.work_order = options_.records_target.WorkOrder();
   PortSessionListener listener;
   listener.note = [this](std::string_view text) { console_->Note(text); };
   listener.event = [this](const BoxEvent& event) {
@@ -268,6 +272,7 @@ void AddUpgradeCommand(CommandRegistry& registry) {
                      run.process_wide = true;
                      if (*no_records) {
                        run.records_file.clear();
+                       run.records_target.server.clear();
                      } else if (run.records_file.empty()) {
                        run.records_file = DefaultRecordsPath();
                        if (run.records_file.empty()) SayNoRecordsLocation(io.err);
@@ -299,6 +304,7 @@ void AddUpgradeCommand(CommandRegistry& registry) {
                                   "Append each box's record to FILE (default: $STBUP_RECORDS, else "
                                   "stbup/records.sqlite3 under $XDG_DATA_HOME or ~/.local/share)");
   sub->add_flag("--no-records", *no_records, "Keep no record of the boxes")->excludes(records);
+  AddRecordsTargetOptions(*sub, options->records_target);
   sub->footer(
       "Exit status: 0 upgraded (whole download, total checksum and flash check all passed), "
       "1 internal error, 2 usage, 3 image not accepted, 4 port not opened (or the settings "

@@ -7,6 +7,7 @@
 
 #include "app/core/exit_status.h"
 #include "cli/command_registry.h"
+#include "cli/records_options.h"
 
 namespace stbup {
 
@@ -23,6 +24,8 @@ struct UpgradeOptions {
   bool check_only = false;
   // The records file each box's record goes to; empty: no records.
   std::string records_file;
+  // The line's server, and the station, operator and work order records name.
+  RecordsTarget records_target;
   bool raw = false;  // memo lines on stdout as raw bytes, not escaped
 
   // Where the COMn map comes from; empty: the window's settings file.

@@ -46,12 +46,58 @@ CREATE INDEX box_records_started_at ON box_records (started_at);
 CREATE INDEX box_records_port ON box_records (port, started_at)
 )";
 
+// Who ran the box and for which work order, and the station's own name; a
+// line's server is asked per station. Both stores take these statements.
+constexpr std::string_view kSchema2 = R"(
+ALTER TABLE box_records ADD COLUMN operator_name VARCHAR(255);
+ALTER TABLE box_records ADD COLUMN work_order VARCHAR(255);
+CREATE INDEX box_records_station ON box_records (station, started_at)
+)";
+
+// SQLite keeps a text of any length in any text column; the server would
+// refuse a box's over-long version or name, and with it every later record
+// in its batch. Its texts take any length too (no rewrite of the table).
+constexpr std::string_view kSchema2Server = R"(
+ALTER TABLE box_records ALTER COLUMN station TYPE TEXT;
+ALTER TABLE box_records ALTER COLUMN port TYPE TEXT;
+ALTER TABLE box_records ALTER COLUMN loader_kind TYPE TEXT;
+ALTER TABLE box_records ALTER COLUMN loader_version TYPE TEXT;
+ALTER TABLE box_records ALTER COLUMN flash_chip TYPE TEXT;
+ALTER TABLE box_records ALTER COLUMN box_model TYPE TEXT;
+ALTER TABLE box_records ALTER COLUMN box_hw TYPE TEXT;
+ALTER TABLE box_records ALTER COLUMN box_sw TYPE TEXT;
+ALTER TABLE box_records ALTER COLUMN image_path TYPE TEXT;
+ALTER TABLE box_records ALTER COLUMN image_model TYPE TEXT;
+ALTER TABLE box_records ALTER COLUMN image_hw TYPE TEXT;
+ALTER TABLE box_records ALTER COLUMN image_sw TYPE TEXT;
+ALTER TABLE box_records ALTER COLUMN image_type TYPE TEXT;
+ALTER TABLE box_records ALTER COLUMN operator_name TYPE TEXT;
+ALTER TABLE box_records ALTER COLUMN work_order TYPE TEXT
+)";
+
+// The local file is the outbox of the line's server: a record is confirmed
+// here once the server has committed it, and what the uploader last saw is
+// kept for `stbup records status`. The server has no use for either.
+constexpr std::string_view kSchema2Local = R"(
+CREATE TABLE record_uploads (
+  record_id   VARCHAR(36) NOT NULL PRIMARY KEY,
+  uploaded_at VARCHAR(24) NOT NULL
+);
+CREATE TABLE record_upload_state (
+  id            INTEGER NOT NULL PRIMARY KEY CHECK (id = 1),
+  server        TEXT,
+  last_batch_at VARCHAR(24),
+  last_error    TEXT,
+  last_error_at VARCHAR(24)
+)
+)";
+
 constexpr std::string_view kColumns =
     "record_id, started_at, ended_at, station, front_end, port, loader_kind, loader_version, "
     "flash_size, flash_chip, box_model, box_hw, box_sw, image_path, image_size, image_sha256, "
     "image_model, image_hw, image_sw, image_type, blocks_sent, blocks_retried, seconds, "
-    "verdict, exit_status, log_tail";
-constexpr int kColumnCount = 26;
+    "verdict, exit_status, log_tail, operator_name, work_order";
+constexpr int kColumnCount = kRecordColumnCount;
 
 // A prepared statement, finalized however the scope is left.
 class Statement {
@@ -104,8 +150,11 @@ class Statement {
 
 }  // namespace
 
+std::string_view RecordColumnList() { return kColumns; }
+
 const std::vector<SchemaStep>& RecordSchemaSteps() {
-  static const std::vector<SchemaStep> steps = {{1, kSchema1}};
+  static const std::vector<SchemaStep> steps = {{1, kSchema1, {}, {}},
+                                                {2, kSchema2, kSchema2Local, kSchema2Server}};
   return steps;
 }
 
@@ -207,6 +256,7 @@ void RecordDatabase::Migrate(const std::vector<SchemaStep>& steps) {
     for (const SchemaStep& step : steps) {
       if (step.version <= current) continue;
       Execute(step.sql);
+      if (!step.local_sql.empty()) Execute(step.local_sql);
       Statement applied(db_, "INSERT INTO stbup_schema (version, applied_at) VALUES (?, ?)");
       if (!applied.ok()) Fail("cannot write");
       applied.Bind(1, static_cast<std::int64_t>(step.version));
@@ -262,6 +312,8 @@ void RecordDatabase::Insert(const std::vector<BoxRecord>& records, bool skip_kno
       insert.Bind(++i, std::string(VerdictName(r.verdict)));
       insert.Bind(++i, static_cast<std::int64_t>(r.exit_status));
       insert.Bind(++i, r.log_tail);
+      insert.Bind(++i, r.operator_name);
+      insert.Bind(++i, r.work_order);
       if (sqlite3_step(insert.get()) != SQLITE_DONE) Fail("cannot write");
     }
     Execute("COMMIT");
@@ -312,7 +364,14 @@ void RecordDatabase::Query(const RecordFilter& filter,
   where(filter.port, "port = ?");
   where(filter.model, "(box_model = ? OR image_model = ?)", 2);
   if (filter.verdict) where(std::string(VerdictName(*filter.verdict)), "verdict = ?");
+  where(filter.station, "station = ?");
+  where(filter.operator_name, "operator_name = ?");
+  where(filter.work_order, "work_order = ?");
+  if (filter.pending) {
+    sql += " AND record_id NOT IN (SELECT record_id FROM record_uploads)";
+  }
   sql += " ORDER BY started_at, record_id";
+  if (filter.limit) sql += " LIMIT " + std::to_string(*filter.limit);
 
   Statement query(db_, sql);
   if (!query.ok()) Fail("cannot read");
@@ -353,8 +412,71 @@ void RecordDatabase::Query(const RecordFilter& filter,
     r.verdict = *known;
     r.exit_status = static_cast<int>(query.Integer(i++));
     r.log_tail = query.Text(i++);
+    r.operator_name = query.OptionalText(i++);
+    r.work_order = query.OptionalText(i++);
     each(r);
   }
+}
+
+void RecordDatabase::MarkUploaded(const std::vector<std::string>& record_ids,
+                                  const std::string& at) {
+  if (record_ids.empty()) return;
+  Execute("BEGIN IMMEDIATE");
+  try {
+    Statement mark(db_,
+                   "INSERT OR IGNORE INTO record_uploads (record_id, uploaded_at) VALUES (?, ?)");
+    if (!mark.ok()) Fail("cannot write");
+    for (const std::string& id : record_ids) {
+      sqlite3_reset(mark.get());
+      mark.Bind(1, id);
+      mark.Bind(2, at);
+      if (sqlite3_step(mark.get()) != SQLITE_DONE) Fail("cannot write");
+    }
+    Execute("COMMIT");
+  } catch (...) {
+    sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+    throw;
+  }
+}
+
+std::int64_t RecordDatabase::PendingCount() {
+  const int version = SchemaVersion();
+  if (version == 0) return 0;
+  // A file from before the outbox: nothing of it has been sent.
+  Statement count(db_, version < 2 ? "SELECT COUNT(*) FROM box_records"
+                                   : "SELECT COUNT(*) FROM box_records WHERE record_id NOT IN "
+                                     "(SELECT record_id FROM record_uploads)");
+  if (!count.ok() || sqlite3_step(count.get()) != SQLITE_ROW) Fail("cannot read");
+  return count.Integer(0);
+}
+
+RecordDatabase::UploadState RecordDatabase::ReadUploadState() {
+  UploadState state;
+  if (SchemaVersion() < 2) return state;
+  Statement read(db_,
+                 "SELECT server, last_batch_at, last_error, last_error_at FROM "
+                 "record_upload_state WHERE id = 1");
+  if (!read.ok()) Fail("cannot read");
+  const int step = sqlite3_step(read.get());
+  if (step == SQLITE_DONE) return state;
+  if (step != SQLITE_ROW) Fail("cannot read");
+  state.server = read.OptionalText(0);
+  state.last_batch_at = read.OptionalText(1);
+  state.last_error = read.OptionalText(2);
+  state.last_error_at = read.OptionalText(3);
+  return state;
+}
+
+void RecordDatabase::WriteUploadState(const UploadState& state) {
+  Statement write(db_,
+                  "INSERT OR REPLACE INTO record_upload_state (id, server, last_batch_at, "
+                  "last_error, last_error_at) VALUES (1, ?, ?, ?, ?)");
+  if (!write.ok()) Fail("cannot write");
+  write.Bind(1, state.server);
+  write.Bind(2, state.last_batch_at);
+  write.Bind(3, state.last_error);
+  write.Bind(4, state.last_error_at);
+  if (sqlite3_step(write.get()) != SQLITE_DONE) Fail("cannot write");
 }
 
 }  // namespace stbup

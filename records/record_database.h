@@ -1,6 +1,8 @@
 #pragma once
 
+#include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -17,10 +19,17 @@ namespace stbup {
 struct SchemaStep {
   int version;
   std::string_view sql;  // statements separated by ";"
+  // Statements for the local file only (its outbox), after sql.
+  std::string_view local_sql = {};
+  // Statements for the line's server only, after sql.
+  std::string_view server_sql = {};
 };
 
 // The steps this build knows, oldest first.
 const std::vector<SchemaStep>& RecordSchemaSteps();
+// The columns of box_records in the order both stores read and write them.
+std::string_view RecordColumnList();
+inline constexpr int kRecordColumnCount = 28;
 
 // The records file through SQLite: WAL journal, a busy timeout so that other
 // writers (stations, windows) are waited for, the schema brought up to date
@@ -52,6 +61,20 @@ class RecordDatabase {
              const std::function<void(int pass, const BoxRecord&)>& each);
   // The highest step applied; 0 for a file without the schema.
   int SchemaVersion();
+
+  // The file as the line's server's outbox. What the uploader last saw.
+  struct UploadState {
+    std::optional<std::string> server;  // as messages show it, no password
+    std::optional<std::string> last_batch_at;
+    std::optional<std::string> last_error;
+    std::optional<std::string> last_error_at;
+  };
+  // The server has committed these records: they are sent no more.
+  void MarkUploaded(const std::vector<std::string>& record_ids, const std::string& at);
+  // Records the server has not confirmed yet.
+  std::int64_t PendingCount();
+  UploadState ReadUploadState();
+  void WriteUploadState(const UploadState& state);
 
  private:
   void Open(Mode mode, const std::vector<SchemaStep>& steps);

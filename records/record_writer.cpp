@@ -1,15 +1,24 @@
 #include "records/record_writer.h"
 
+#include <algorithm>
 #include <chrono>
 
 #include "records/pending_records.h"
 #include "records/record_database.h"
+#include "records/record_uploader.h"
 #include "records/sha256.h"
 #include "records/signal_free_thread.h"
 
 namespace stbup {
 
 RecordWriter::RecordWriter(std::string path) : path_(std::move(path)) {
+  thread_ = StartSignalFreeThread([this] { Loop(); });
+}
+
+RecordWriter::RecordWriter(std::string path, std::string server)
+    : path_(std::move(path)),
+      uploader_(server.empty() ? nullptr
+                               : std::make_unique<RecordUploader>(path_, std::move(server))) {
   thread_ = StartSignalFreeThread([this] { Loop(); });
 }
 
@@ -33,10 +42,14 @@ void RecordWriter::Append(BoxRecord record) {
 }
 
 std::optional<std::string> RecordWriter::TakeProblem() {
-  std::lock_guard lock(mutex_);
-  if (!problem_ || problem_taken_) return std::nullopt;
-  problem_taken_ = true;
-  return problem_;
+  {
+    std::lock_guard lock(mutex_);
+    if (problem_ && !problem_taken_) {
+      problem_taken_ = true;
+      return problem_;
+    }
+  }
+  return uploader_ ? uploader_->TakeProblem() : std::nullopt;
 }
 
 bool RecordWriter::Settled() {
@@ -55,19 +68,30 @@ void RecordWriter::Flush() {
   std::unique_lock lock(mutex_);
   const std::uint64_t target = appended_;
   const auto written = [&] { return done_ >= target; };
-  if (written_.wait_for(lock, kExitWait, written)) return;
-  // The file is held past the bound: what is left is kept aside, which
-  // takes a local append, not another wait on the file.
-  const std::uint64_t kept_before = kept_;
-  abandon_ = true;
-  written_.wait(lock, written);
-  abandon_ = false;
-  if (kept_ > kept_before) {
-    notes_.push_back(
-        std::to_string(kept_ - kept_before) + (kept_ - kept_before == 1 ? " record" : " records") +
-        " could not be written to " + path_ + " within " + std::to_string(kExitWait.count()) +
-        " s: kept in " + PendingRecords(path_).Path() + " for the next run");
+  if (!written_.wait_for(lock, kExitWait, written)) {
+    // The file is held past the bound: what is left is kept aside, which
+    // takes a local append, not another wait on the file.
+    const std::uint64_t kept_before = kept_;
+    abandon_ = true;
+    written_.wait(lock, written);
+    abandon_ = false;
+    if (kept_ > kept_before) {
+      notes_.push_back(std::to_string(kept_ - kept_before) +
+                       (kept_ - kept_before == 1 ? " record" : " records") +
+                       " could not be written to " + path_ + " within " +
+                       std::to_string(kExitWait.count()) + " s: kept in " +
+                       PendingRecords(path_).Path() + " for the next run");
+    }
   }
+  // Once a last round has had what is written, a second flush (the
+  // destructor's after the front end's) does not wait on the server again.
+  if (!uploader_ || uploaded_since_written_) return;
+  // One bounded round for what is written, as an ending front end's last.
+  const std::uint64_t round = upload_rounds_ + 1;
+  upload_asked_ = true;
+  upload_asked_at_ = std::chrono::steady_clock::now();
+  wake_.notify_one();
+  written_.wait(lock, [&] { return upload_rounds_ >= round; });
 }
 
 void RecordWriter::Tell(const std::string& note) {
@@ -125,16 +149,46 @@ void RecordWriter::Loop() {
   // first exchange starts.
   std::unique_lock lock(mutex_);
   for (;;) {
-    wake_.wait(lock, [this] { return stopping_ || !queue_.empty(); });
-    if (queue_.empty()) break;  // stopping, and nothing left to write
-    std::deque<BoxRecord> batch;
-    batch.swap(queue_);
-    lock.unlock();
-    const std::size_t count = batch.size();
-    Write(batch);
-    lock.lock();
-    done_ += count;
-    written_.notify_all();
+    const auto ready = [this] { return stopping_ || !queue_.empty() || upload_asked_; };
+    if (uploader_ && uploader_->Due() != RecordUploader::Clock::time_point::max()) {
+      wake_.wait_until(lock, std::max(uploader_->Due(), RecordUploader::Clock::now()), ready);
+    } else {
+      wake_.wait(lock, ready);
+    }
+    if (!queue_.empty()) {
+      std::deque<BoxRecord> batch;
+      batch.swap(queue_);
+      lock.unlock();
+      const std::size_t count = batch.size();
+      Write(batch);
+      if (uploader_) uploader_->Written();
+      lock.lock();
+      done_ += count;
+      uploaded_since_written_ = false;
+      written_.notify_all();
+      continue;  // what came meanwhile is written before the server is tried
+    }
+    // Ending after a last round: the rest stays pending for the next run.
+    if (uploader_ && !(stopping_ && uploaded_since_written_ && !upload_asked_)) {
+      // An ending front end's round is tried whatever the back-off says, once.
+      const bool last = (stopping_ && !uploaded_since_written_) || upload_asked_;
+      // The bound counts from when the front end asked: a round already
+      // under way when it did takes from it.
+      const auto now = RecordUploader::Clock::now();
+      const auto deadline =
+          last ? (upload_asked_ ? upload_asked_at_ : now) + RecordUploader::kExitBound
+               : now + RecordUploader::kRoundBound;
+      lock.unlock();
+      if (deadline > now) uploader_->Run(deadline, last);
+      lock.lock();
+      if (last) uploaded_since_written_ = true;
+      if (upload_asked_) {
+        upload_asked_ = false;
+        ++upload_rounds_;
+        written_.notify_all();
+      }
+    }
+    if (stopping_ && queue_.empty()) break;
   }
 }
 

@@ -19,6 +19,7 @@
 namespace stbup {
 
 class RecordDatabase;
+class RecordUploader;
 
 // The sink of the records file: Append only queues, a thread of its own opens
 // the database (with the first record), digests the image and writes, so a
@@ -30,6 +31,12 @@ class RecordDatabase;
 class RecordWriter : public RecordSink {
  public:
   explicit RecordWriter(std::string path);
+  // With an uploader to the line's server (a libpq URL or key words) on the
+  // writer's thread: the file is the server's outbox. Flush and the
+  // destructor give it up to RecordUploader::kExitBound; what is left stays
+  // pending. Its problems come from TakeProblem after the file's, once per
+  // cause.
+  RecordWriter(std::string path, std::string server);
   // Writes what is queued, then ends the thread.
   ~RecordWriter() override;
   RecordWriter(const RecordWriter&) = delete;
@@ -79,6 +86,13 @@ class RecordWriter : public RecordSink {
   // The writer thread's own.
   std::unique_ptr<RecordDatabase> database_;
   std::map<std::string, Digest> digests_;
+  std::unique_ptr<RecordUploader> uploader_;
+
+  // An ending front end's last round of uploads: asked, and rounds done.
+  bool upload_asked_ = false;
+  std::chrono::steady_clock::time_point upload_asked_at_;
+  std::uint64_t upload_rounds_ = 0;
+  bool uploaded_since_written_ = false;
 
   std::thread thread_;
 };

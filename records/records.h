@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -34,6 +35,10 @@ std::string DefaultRecordsPath();
 // A sink writing to the file from a thread of its own; nothing when this
 // build keeps no records. Its destructor waits for queued records.
 std::unique_ptr<RecordSink> OpenRecordSink(const std::string& path);
+// The same, and an uploader on the writer's thread sending what the file holds
+// and the line's server has not confirmed (server: a libpq URL or key words;
+// empty: none).
+std::unique_ptr<RecordSink> OpenRecordSink(const std::string& path, const std::string& server);
 
 // Which records to read. Times are records' UTC texts; `since` is inclusive,
 // `before` exclusive.
@@ -43,6 +48,13 @@ struct RecordFilter {
   std::optional<std::string> port;
   std::optional<std::string> model;  // the box's model or the image's
   std::optional<Verdict> verdict;
+  std::optional<std::string> station;
+  std::optional<std::string> operator_name;
+  std::optional<std::string> work_order;
+  // Only records the line's server has not confirmed yet (the local file).
+  bool pending = false;
+  // At most this many, the oldest.
+  std::optional<int> limit;
 };
 
 // The records that match, oldest first, handed over one at a time. Throws
@@ -57,5 +69,31 @@ void ReadRecords(const std::string& path, const RecordFilter& filter,
 void ReadRecords(const std::string& path, const RecordFilter& filter, int passes,
                  const std::function<void(int pass, const BoxRecord&)>& each);
 std::vector<BoxRecord> ReadRecords(const std::string& path, const RecordFilter& filter);
+
+// The same from the line's server (a libpq URL or key words). Throws
+// RecordsError when it cannot be read; the text never holds a password.
+void ReadServerRecords(const std::string& server, const RecordFilter& filter,
+                       const std::function<void(const BoxRecord&)>& each);
+
+// The local file as the line's server's outbox.
+struct UploadStatus {
+  std::int64_t pending = 0;                  // records the server has not confirmed
+  std::optional<std::string> server;         // as last tried, no password
+  std::optional<std::string> last_batch_at;  // when a batch last went
+  std::optional<std::string> last_error;
+  std::optional<std::string> last_error_at;
+};
+UploadStatus ReadUploadStatus(const std::string& path);
+
+// What `stbup records push` did: records sent, records still pending, and
+// the problems met (once each).
+struct PushResult {
+  std::int64_t sent = 0;
+  std::int64_t pending = 0;
+  std::vector<std::string> problems;
+};
+// Sends every pending record of the file until none is left or the server
+// fails; each wait is bounded as the uploader's are.
+PushResult PushRecords(const std::string& path, const std::string& server);
 
 }  // namespace stbup

@@ -20,6 +20,10 @@ void ReadRecords(const std::string& path, const RecordFilter& filter, int passes
   database.Query(filter, passes, each);
 }
 
+std::unique_ptr<RecordSink> OpenRecordSink(const std::string& path, const std::string& server) {
+  return std::make_unique<RecordWriter>(path, server);
+}
+
 void ReadRecords(const std::string& path, const RecordFilter& filter,
                  const std::function<void(const BoxRecord&)>& each) {
   ReadRecords(path, filter, 1, [&each](int, const BoxRecord& record) { each(record); });

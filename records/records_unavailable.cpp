@@ -7,6 +7,9 @@ namespace stbup {
 std::string DefaultRecordsPath() { return {}; }
 
 std::unique_ptr<RecordSink> OpenRecordSink(const std::string&) { return nullptr; }
+std::unique_ptr<RecordSink> OpenRecordSink(const std::string&, const std::string&) {
+  return nullptr;
+}
 
 void ReadRecords(const std::string&, const RecordFilter&,
                  const std::function<void(const BoxRecord&)>&) {
@@ -19,6 +22,19 @@ void ReadRecords(const std::string&, const RecordFilter&, int,
 }
 
 std::vector<BoxRecord> ReadRecords(const std::string&, const RecordFilter&) {
+  throw RecordsError("this build keeps no records");
+}
+
+void ReadServerRecords(const std::string&, const RecordFilter&,
+                       const std::function<void(const BoxRecord&)>&) {
+  throw RecordsError("this build keeps no records");
+}
+
+UploadStatus ReadUploadStatus(const std::string&) {
+  throw RecordsError("this build keeps no records");
+}
+
+PushResult PushRecords(const std::string&, const std::string&) {
   throw RecordsError("this build keeps no records");
 }
 

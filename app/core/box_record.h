@@ -73,7 +73,7 @@ struct BoxRecord {
   std::string record_id;  // a random UUID: unique across stations and files
   std::string started_at;
   std::string ended_at;
-  std::string station;    // the host name
+  std::string station;    // the station's name: as the operator gave it, else the host name
   std::string front_end;  // "upgrade", "station" or "window"
   std::string port;       // the name as given: "COM1" or a device path
 
@@ -103,6 +103,9 @@ struct BoxRecord {
   // The last log lines before the verdict, one per line; empty for a box
   // that was upgraded or accepted.
   std::string log_tail;
+  // Who ran the box and for which work order, when the operator said.
+  std::optional<std::string> operator_name;
+  std::optional<std::string> work_order;
 
   bool operator==(const BoxRecord&) const = default;
 };

@@ -135,6 +135,8 @@ void BoxRecorder::Finish(const MainWindow& window, Verdict verdict, int exit_sta
                        .count();
   record.station = where_.station;
   record.front_end = where_.front_end;
+  record.operator_name = where_.operator_name;
+  record.work_order = where_.work_order;
   record.port = where_.port.empty() ? window.PortText() : where_.port;
 
   // What the exchange state holds is this box's only once the box has told

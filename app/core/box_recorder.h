@@ -28,9 +28,11 @@ class BoxRecorder {
   static constexpr std::size_t kTailLines = 16;
 
   struct Where {
-    std::string station;    // the host name
+    std::string station;    // the station's name (the host name unless given)
     std::string front_end;  // "upgrade", "station" or "window"
     std::string port;       // as the operator named it; empty: the window's COMn
+    std::optional<std::string> operator_name;
+    std::optional<std::string> work_order;
   };
 
   BoxRecorder(RecordSink& sink, Where where);

@@ -17,7 +17,7 @@ GuiSession::GuiSession(Settings& settings, Dialogs& dialogs, const std::string& 
   BoxSession::Options box;
   box.records = records_;
   // The port as the window's device names it at each box's end.
-  box.where = {QSysInfo::machineHostName().toStdString(), "window", {}};
+  box.where = {QSysInfo::machineHostName().toStdString(), "window", {}, {}, {}};
   box_session_ = std::make_unique<BoxSession>(std::move(box));
   records_tried_.setInterval(100);
   QObject::connect(&records_tried_, &QTimer::timeout, [this] { SayRecordsOnceTried(); });

@@ -24,7 +24,10 @@ int main(int argc, char** argv) {
   // Every box seen through to a verdict is recorded, as by the command line.
   const std::string records_path = stbup::DefaultRecordsPath();
   std::unique_ptr<stbup::RecordSink> records;
-  if (!records_path.empty()) records = stbup::OpenRecordSink(records_path);
+  // The line's server, as the command line takes it from the environment.
+  if (!records_path.empty()) {
+    records = stbup::OpenRecordSink(records_path, qgetenv("STBUP_RECORDS_SERVER").toStdString());
+  }
   stbup::GuiSession session(settings, dialogs, trace.toStdString(), records.get());
   // Unattended runs (benchmarks, scripts): with STBUP_QUIT_AFTER_RUN set the
   // window quits once the box's run has ended, 0 after "UPGRADE_SUCCESS".

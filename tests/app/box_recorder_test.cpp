@@ -65,7 +65,7 @@ class BoxRecorderTest : public ::testing::Test {
   fs::path dir;
   std::string image;
   MemorySink sink;
-  BoxRecorder recorder{sink, {"bench-3", "window", ""}};
+  BoxRecorder recorder{sink, {"bench-3", "window", "", {}, {}}};
   TappedView view{recorder.Tap()};
   FakePort port;
   FakeTimer timer;

@@ -188,7 +188,8 @@ TEST_F(HistoryCommandTest, JsonLinesWhenNotATerminalATableOnOne) {
             R"("image_path":"/srv/images/mx1.bin","image_size":786533,"image_sha256":null,)"
             R"("image_model":"MX1","image_hw":"01.02.03","image_sw":"04.05.06",)"
             R"("image_type":"CODE","blocks_sent":768,"blocks_retried":1,"seconds":13.5,)"
-            R"("verdict":"refused","exit_status":5,"log_tail":""})"
+            R"("verdict":"refused","exit_status":5,"log_tail":"",)"
+            R"("operator_name":null,"work_order":null})"
             "\n");
 
   HistoryOptions options;
@@ -197,18 +198,19 @@ TEST_F(HistoryCommandTest, JsonLinesWhenNotATerminalATableOnOne) {
   std::ostringstream out, err;
   CommandIo io{out, err};
   EXPECT_EQ(RunHistory(options, io), 0);
-  EXPECT_EQ(out.str(),
-            "STARTED (UTC)        PORT          BOX            H/W       S/W       "
-            "IMAGE         TYPE  BLOCKS  RETRIES  SECONDS  VERDICT\n"
-            "2026-12-05 08:15:00  /dev/ttyUSB0  MX1            01.02.03  01.00.00  "
-            "MX1 04.05.06  CODE  768     0        12.5     upgraded\n"
-            "2026-12-06 08:15:00  /dev/ttyUSB0  ZZ-9           01.02.03  01.00.00  "
-            "MX1 04.05.06  CODE  768     1        13.5     refused\n"
-            "2026-12-07 08:15:00  /dev/ttyUSB0  MX1            01.02.03  01.00.00  "
-            "MX1 04.05.06  CODE  768     2        14.5     upgraded\n"
-            "2026-12-08 08:15:00  COM2          A,\"B\"\\x1B[2J\xC3\xA9  01.02.03  01.00.00  "
-            "MX1 04.05.06  CODE  768     0        15.5     port_gone\n"
-            "4 boxes\n");
+  EXPECT_EQ(
+      out.str(),
+      "STARTED (UTC)        STATION  PORT          BOX            H/W       S/W       "
+      "IMAGE         TYPE  BLOCKS  RETRIES  SECONDS  VERDICT\n"
+      "2026-12-05 08:15:00  bench-3  /dev/ttyUSB0  MX1            01.02.03  01.00.00  "
+      "MX1 04.05.06  CODE  768     0        12.5     upgraded\n"
+      "2026-12-06 08:15:00  bench-3  /dev/ttyUSB0  ZZ-9           01.02.03  01.00.00  "
+      "MX1 04.05.06  CODE  768     1        13.5     refused\n"
+      "2026-12-07 08:15:00  bench-3  /dev/ttyUSB0  MX1            01.02.03  01.00.00  "
+      "MX1 04.05.06  CODE  768     2        14.5     upgraded\n"
+      "2026-12-08 08:15:00  bench-3  COM2          A,\"B\"\\x1B[2J\xC3\xA9  01.02.03  01.00.00  "
+      "MX1 04.05.06  CODE  768     0        15.5     port_gone\n"
+      "4 boxes\n");
 }
 
 TEST_F(HistoryCommandTest, CsvQuotesWhatNeedsIt) {
@@ -220,13 +222,13 @@ TEST_F(HistoryCommandTest, CsvQuotesWhatNeedsIt) {
             "record_id,started_at,ended_at,station,front_end,port,loader_kind,loader_version,"
             "flash_size,flash_chip,box_model,box_hw,box_sw,image_path,image_size,image_sha256,"
             "image_model,image_hw,image_sw,image_type,blocks_sent,blocks_retried,seconds,"
-            "verdict,exit_status,log_tail");
+            "verdict,exit_status,log_tail,operator_name,work_order");
   EXPECT_EQ(lines[1],
             "00000000-0000-4000-8000-000000000003,2026-12-08T08:15:00.000Z,"
             "2026-12-08T12:01:00.500Z,bench-3,upgrade,COM2,5518,0217,1,2782,"
             "\"A,\"\"B\"\"\\x1B[2J\xC3\xA9\",01.02.03,01.00.00,/srv/images/mx1.bin,786533,,MX1,"
             "01.02.03,04.05.06,CODE,768,0,15.500,port_gone,7,"
-            "\"0005 Block Retry\\x0ACOM2 has gone away, \"\"really\"\"\"");
+            "\"0005 Block Retry\\x0ACOM2 has gone away, \"\"really\"\"\",,");
 }
 
 // What a box calls itself must never become a spreadsheet formula, nor
@@ -264,10 +266,10 @@ TEST_F(HistoryCommandTest, CsvDefendsCellsAgainstFormulasAndControlCharacters) {
   ASSERT_EQ(lines.size(), std::size(cases) + 1);
   for (std::size_t k = 0; k < std::size(cases); ++k) {
     SCOPED_TRACE(cases[k].model);
-    // box_model is the 11th field, log_tail the last.
+    // box_model is the 11th field, log_tail the last but the operator and order.
     EXPECT_NE(lines[k + 1].find(std::string(",") + cases[k].cell + ",01.02.03,"), std::string::npos)
         << lines[k + 1];
-    EXPECT_TRUE(lines[k + 1].ends_with(std::string(",") + cases[k].cell)) << lines[k + 1];
+    EXPECT_TRUE(lines[k + 1].ends_with(std::string(",") + cases[k].cell + ",,")) << lines[k + 1];
   }
 }
 
