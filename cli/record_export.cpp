@@ -166,7 +166,7 @@ namespace {
 const std::vector<std::string>& TableHeader() {
   // The last two only where some record says who ran the box and for which order.
   static const std::vector<std::string> header{
-      "STARTED (UTC)", "STATION", "PORT",    "BOX",     "H/W",      "S/W",  "IMAGE",
+      "STARTED (UTC)", "STATION", "PORT",    "BOX",     "H/W",     "S/W",      "IMAGE",
       "TYPE",          "BLOCKS",  "RETRIES", "SECONDS", "VERDICT", "OPERATOR", "ORDER"};
   return header;
 }

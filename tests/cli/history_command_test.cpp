@@ -248,7 +248,9 @@ TEST_F(HistoryCommandTest, CsvDefendsCellsAgainstFormulasAndControlCharacters) {
       {"a=b", "a=b"},    // only the first character counts
       {"MX-1", "MX-1"},  // an ordinary name stays as it is
       {"\x1b]0;owned\x07", "\\x1B]0;owned\\x07"},
-      {"\xC2\x9B" "2J", "\\x9B2J"},  // C1, as a record holds it
+      {"\xC2\x9B"
+       "2J",
+       "\\x9B2J"},  // C1, as a record holds it
       {"\n", "\\x0A"},
   };
   std::vector<BoxRecord> hostile;
