@@ -23,7 +23,7 @@ GuiSession::GuiSession(Settings& settings, Dialogs& dialogs, const std::string& 
   BoxSession::Options box;
   box.records = records;
   // The port as the window's device names it at each box's end.
-  box.where = {ComputerName(), "window", {}};
+  box.where = {ComputerName(), "window", {}, {}, {}};
   box_session_ = std::make_unique<BoxSession>(std::move(box));
   controller_ = std::make_unique<MainFrmController>(port_, settings, dialogs, trace_path,
                                                     box_session_->RecordTap());
