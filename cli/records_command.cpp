@@ -5,7 +5,6 @@
 
 #include "cli/records_options.h"
 #include "records/records.h"
-#include "records/server_store.h"
 
 namespace stbup {
 
@@ -39,7 +38,7 @@ int RunRecordsPush(const RecordsCommandOptions& options, CommandIo& io) {
     return kExitInternalError;
   }
   for (const std::string& problem : result.problems) PrintError(io.err, "records: " + problem);
-  io.out << Count(result.sent) << " sent to " << ServerStore::Describe(options.server) << ", "
+  io.out << Count(result.sent) << " sent to " << DescribeRecordsServer(options.server) << ", "
          << result.pending << " pending\n";
   return result.pending == 0 ? kExitOk : kExitInternalError;
 }
@@ -58,7 +57,7 @@ int RunRecordsStatus(const RecordsCommandOptions& options, CommandIo& io) {
     return kExitInternalError;
   }
   const std::string server =
-      !options.server.empty() ? ServerStore::Describe(options.server) : status.server.value_or("");
+      !options.server.empty() ? DescribeRecordsServer(options.server) : status.server.value_or("");
   io.out << "records file: " << path << '\n'
          << "server:       " << (server.empty() ? "none" : server) << '\n'
          << "pending:      " << status.pending << '\n'

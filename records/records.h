@@ -85,6 +85,10 @@ struct UploadStatus {
 };
 UploadStatus ReadUploadStatus(const std::string& path);
 
+// The line's server as messages show it: host, port, database and user,
+// never the password.
+std::string DescribeRecordsServer(const std::string& server);
+
 // What `stbup records push` did: records sent, records still pending, and
 // the problems met (once each).
 struct PushResult {

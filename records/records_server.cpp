@@ -38,4 +38,8 @@ PushResult PushRecords(const std::string& path, const std::string& server) {
   return result;
 }
 
+std::string DescribeRecordsServer(const std::string& server) {
+  return ServerStore::Describe(server);
+}
+
 }  // namespace stbup
