@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <type_traits>
 
 #include "app/core/box_recorder.h"
 #include "records/socket_wait.h"
@@ -421,6 +422,13 @@ void ServerStore::Query(const RecordFilter& filter,
     if (PQgetisnull(rows.get(), row, column) == 1) return std::nullopt;
     return text(row, column);
   };
+  // A number the record may lack: left unset where the column is NULL.
+  const auto optional_number = [&rows](int row, int column, auto& value) {
+    if (PQgetisnull(rows.get(), row, column) == 1) return;
+    typename std::remove_reference_t<decltype(value)>::value_type number{};
+    ReadNumber(PQgetvalue(rows.get(), row, column), number);
+    value = number;
+  };
   const int count = PQntuples(rows.get());
   for (int row = 0; row < count; ++row) {
     BoxRecord r;
@@ -433,23 +441,13 @@ void ServerStore::Query(const RecordFilter& filter,
     r.port = text(row, i++);
     r.loader_kind = optional_text(row, i++);
     r.loader_version = optional_text(row, i++);
-    if (PQgetisnull(rows.get(), row, i) == 0) {
-      std::int32_t size = 0;
-      ReadNumber(PQgetvalue(rows.get(), row, i), size);
-      r.flash_size = size;
-    }
-    ++i;
+    optional_number(row, i++, r.flash_size);
     r.flash_chip = optional_text(row, i++);
     r.box_model = optional_text(row, i++);
     r.box_hw = optional_text(row, i++);
     r.box_sw = optional_text(row, i++);
     r.image_path = text(row, i++);
-    if (PQgetisnull(rows.get(), row, i) == 0) {
-      std::int64_t size = 0;
-      ReadNumber(PQgetvalue(rows.get(), row, i), size);
-      r.image_size = size;
-    }
-    ++i;
+    optional_number(row, i++, r.image_size);
     r.image_sha256 = optional_text(row, i++);
     r.image_model = text(row, i++);
     r.image_hw = text(row, i++);
