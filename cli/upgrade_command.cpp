@@ -18,9 +18,9 @@
 #include "cli/records_options.h"
 #include "cli/signal_watch.h"
 #include "cli/time_limit.h"
+#include "loop/event_loop.h"
 #include "records/records.h"
 #include "seams/errors.h"
-#include "serial/event_loop.h"
 
 namespace stbup {
 namespace {

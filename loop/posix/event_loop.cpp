@@ -1,4 +1,4 @@
-#include "serial/event_loop.h"
+#include "loop/event_loop.h"
 
 #include <poll.h>
 #include <sys/eventfd.h>

@@ -1,8 +1,8 @@
 // The parts of the main loop that are the same on every platform: the queue
 // of calls from other threads, the sources' bookkeeping and the ways of
 // running passes. How a pass waits, the wake-up and the timers are the
-// platform's (serial/posix/event_loop.cpp, serial/win32/event_loop.cpp).
-#include "serial/event_loop.h"
+// platform's (loop/posix/event_loop.cpp, loop/win32/event_loop.cpp).
+#include "loop/event_loop.h"
 
 #include <algorithm>
 #include <stdexcept>

@@ -10,15 +10,15 @@
 #include <mutex>
 #include <thread>
 
-#include "serial/main_thread_queue.h"
+#include "seams/main_thread_queue.h"
 
 namespace stbup {
 
 // A small main loop: calls queued by other threads, repeating timers and
 // waitable objects watched for input. On Linux poll(2) over an eventfd, one
-// timerfd per timer and descriptors (serial/posix/); on Windows
+// timerfd per timer and descriptors (loop/posix/); on Windows
 // WaitForMultipleObjects over an event, timers kept as due times, and
-// handles (serial/win32/).
+// handles (loop/win32/).
 // Every wait, nested ones included, runs the queued calls, so a caller
 // waiting for a condition, or a modal message on the command line, keeps
 // serving the serial threads. The thread that creates the loop is its main
@@ -87,7 +87,7 @@ class EventLoop : public MainThreadQueue {
   void RemoveSource(int id);
   void Fire(int id);
 
-  // The platform's side (serial/posix/, serial/win32/): the wake-up the
+  // The platform's side (loop/posix/, loop/win32/): the wake-up the
   // queue signals, timers' ticks, and what the loop closes at its end.
   static std::intptr_t CreateWake();
   void SignalWake();

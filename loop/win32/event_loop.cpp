@@ -6,7 +6,7 @@
 #include <system_error>
 #include <vector>
 
-#include "serial/event_loop.h"
+#include "loop/event_loop.h"
 
 #include <windows.h>
 
