@@ -1,33 +1,18 @@
+// The command line's main loop on Linux: one poll(2) over an eventfd that
+// wakes it for queued calls and the watched descriptors.
 #include "loop/event_loop.h"
 
 #include <poll.h>
 #include <sys/eventfd.h>
-#include <sys/timerfd.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <cstdint>
-#include <stdexcept>
 #include <system_error>
 #include <vector>
 
 namespace stbup {
-
-namespace {
-
-void Arm(std::intptr_t fd, int interval_ms) {
-  itimerspec timer{};
-  if (interval_ms > 0) {
-    timer.it_interval.tv_sec = interval_ms / 1000;
-    timer.it_interval.tv_nsec = static_cast<long>(interval_ms % 1000) * 1'000'000;
-    timer.it_value = timer.it_interval;
-  }
-  ::timerfd_settime(static_cast<int>(fd), 0, &timer, nullptr);
-}
-
-}  // namespace
 
 std::intptr_t EventLoop::CreateWake() {
   const int fd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
@@ -47,42 +32,15 @@ void EventLoop::TakeWake() {
   }
 }
 
-void EventLoop::ReleaseWaitables() {
-  for (const auto& [id, source] : sources_) {
-    if (source.timer) ::close(static_cast<int>(source.fd));
-  }
-  ::close(static_cast<int>(wake_fd_));
-}
+void EventLoop::ReleaseWake() { ::close(static_cast<int>(wake_fd_)); }
 
-bool EventLoop::TakeTimerTick(Source& timer) {
-  std::uint64_t expirations = 0;
-  return ::read(static_cast<int>(timer.fd), &expirations, sizeof expirations) > 0;
-}
-
-void EventLoop::RemoveSource(int id) {
-  const auto it = sources_.find(id);
-  if (it == sources_.end()) return;
-  if (it->second.timer) ::close(static_cast<int>(it->second.fd));
-  sources_.erase(it);
-}
-
-int EventLoop::AddTimer(int interval_ms, std::function<void()> callback) {
-  const int fd = ::timerfd_create(CLOCK_MONOTONIC, TFD_CLOEXEC | TFD_NONBLOCK);
-  if (fd < 0) throw std::system_error(errno, std::generic_category(), "timerfd_create");
-  Arm(fd, interval_ms);
-  return AddSource({fd, true, std::move(callback), interval_ms, {}});
-}
-
-void EventLoop::SetTimerInterval(int id, int interval_ms) {
-  const auto it = sources_.find(id);
-  if (it != sources_.end() && it->second.timer) Arm(it->second.fd, interval_ms);
-}
-
-void EventLoop::RunOnce(int timeout_ms) {
+void EventLoop::Wait(int wait_ms) {
   // Every pass (nested ones too) has its own list, on the stack while the
-  // sources are few: a pass runs twice a block, and needs no allocation.
+  // watched descriptors are few: a pass runs twice a block, and needs no
+  // allocation.
   constexpr std::size_t kOnStack = 8;
-  const std::size_t count = sources_.size() + 1;
+  std::size_t count = 1;
+  for (const auto& [id, source] : sources_) count += source.timer ? 0 : 1;
   std::array<pollfd, kOnStack> stack_entries;
   std::array<int, kOnStack> stack_ids;
   std::vector<pollfd> heap_entries;
@@ -98,21 +56,21 @@ void EventLoop::RunOnce(int timeout_ms) {
   entries[0] = {static_cast<int>(wake_fd_), POLLIN, 0};
   std::size_t n = 1;
   for (const auto& [id, source] : sources_) {
+    if (source.timer) continue;
     entries[n] = {static_cast<int>(source.fd), POLLIN, 0};
     ids[n] = id;
     ++n;
   }
-  const int ready = ::poll(entries, n, timeout_ms);
+  const int ready = ::poll(entries, n, wait_ms);
   if (ready <= 0) return;
   if (entries[0].revents & POLLIN) RunQueuedCalls();
   for (std::size_t i = 1; i < n; ++i) {
     const short revents = entries[i].revents;
-    if (revents & (POLLIN | POLLHUP | POLLERR)) Fire(ids[i]);
-    // A watched descriptor that has failed would wake every pass from now
-    // on: its callback has seen it once, and it is watched no more.
-    if (revents & (POLLHUP | POLLERR | POLLNVAL)) {
-      const auto it = sources_.find(ids[i]);
-      if (it != sources_.end() && !it->second.timer) sources_.erase(it);
+    const bool failed = (revents & (POLLHUP | POLLERR | POLLNVAL)) != 0;
+    if (revents & (POLLIN | POLLHUP | POLLERR)) {
+      FireWatched(ids[i], failed);
+    } else if (failed) {
+      RemoveSource(ids[i]);  // not a descriptor at all: nothing to hand on
     }
   }
 }

@@ -1,10 +1,7 @@
 // The command line's main loop on Win32: one wait (WaitForMultipleObjects)
-// over a wake-up event and the watched handles, with the nearest timer's due
-// time as its time-out.
-#include <algorithm>
-#include <stdexcept>
+// over a wake-up event and the watched handles.
+#include <array>
 #include <system_error>
-#include <vector>
 
 #include "loop/event_loop.h"
 
@@ -14,7 +11,11 @@ namespace stbup {
 
 namespace {
 
-std::intptr_t CreateWakeEvent() {
+HANDLE AsHandle(std::intptr_t handle) { return reinterpret_cast<HANDLE>(handle); }
+
+}  // namespace
+
+std::intptr_t EventLoop::CreateWake() {
   // Auto-reset: a pass that wakes on it has taken the wake-up.
   HANDLE event = ::CreateEventA(nullptr, FALSE, FALSE, nullptr);
   if (event == nullptr) {
@@ -24,83 +25,38 @@ std::intptr_t CreateWakeEvent() {
   return reinterpret_cast<std::intptr_t>(event);
 }
 
-HANDLE AsHandle(std::intptr_t handle) { return reinterpret_cast<HANDLE>(handle); }
-
-}  // namespace
-
-std::intptr_t EventLoop::CreateWake() { return CreateWakeEvent(); }
-
 void EventLoop::SignalWake() { ::SetEvent(AsHandle(wake_fd_)); }
 
 // The event resets itself when a pass wakes on it.
 void EventLoop::TakeWake() {}
 
-void EventLoop::ReleaseWaitables() { ::CloseHandle(AsHandle(wake_fd_)); }
+void EventLoop::ReleaseWake() { ::CloseHandle(AsHandle(wake_fd_)); }
 
-bool EventLoop::TakeTimerTick(Source& timer) {
-  // Ticks missed while busy are not made up, as with a timerfd read once.
-  const auto interval = std::chrono::milliseconds(timer.interval_ms);
-  const auto now = Clock::now();
-  timer.due += interval;
-  if (timer.due <= now) timer.due = now + interval;
-  return true;
-}
-
-void EventLoop::RemoveSource(int id) { sources_.erase(id); }
-
-int EventLoop::AddTimer(int interval_ms, std::function<void()> callback) {
-  const int id = AddSource({-1, true, std::move(callback), 0, {}});
-  SetTimerInterval(id, interval_ms);
-  return id;
-}
-
-void EventLoop::SetTimerInterval(int id, int interval_ms) {
-  const auto it = sources_.find(id);
-  if (it == sources_.end() || !it->second.timer) return;
-  it->second.interval_ms = interval_ms > 0 ? interval_ms : 0;
-  it->second.due = Clock::now() + std::chrono::milliseconds(it->second.interval_ms);
-}
-
-void EventLoop::RunOnce(int timeout_ms) {
-  std::vector<HANDLE> handles{AsHandle(wake_fd_)};
-  std::vector<int> ids{0};
-  auto now = Clock::now();
-  long long wait_ms = timeout_ms < 0 ? -1 : timeout_ms;
+void EventLoop::Wait(int wait_ms) {
+  std::array<HANDLE, MAXIMUM_WAIT_OBJECTS> handles;
+  std::array<int, MAXIMUM_WAIT_OBJECTS> ids;
+  handles[0] = AsHandle(wake_fd_);
+  std::size_t n = 1;
   for (const auto& [id, source] : sources_) {
-    if (source.timer) {
-      if (source.interval_ms <= 0) continue;
-      const long long left = std::max<long long>(
-          0, std::chrono::ceil<std::chrono::milliseconds>(source.due - now).count());
-      if (wait_ms < 0 || left < wait_ms) wait_ms = left;
-    } else if (handles.size() < MAXIMUM_WAIT_OBJECTS) {
-      handles.push_back(AsHandle(source.fd));
-      ids.push_back(id);
-    }
+    if (source.timer || n == handles.size()) continue;
+    handles[n] = AsHandle(source.fd);
+    ids[n] = id;
+    ++n;
   }
   const DWORD result =
-      ::WaitForMultipleObjects(static_cast<DWORD>(handles.size()), handles.data(), FALSE,
+      ::WaitForMultipleObjects(static_cast<DWORD>(n), handles.data(), FALSE,
                                wait_ms < 0 ? INFINITE : static_cast<DWORD>(wait_ms));
   if (result == WAIT_OBJECT_0) {
     RunQueuedCalls();
-  } else if (result > WAIT_OBJECT_0 && result < WAIT_OBJECT_0 + handles.size()) {
-    Fire(ids[result - WAIT_OBJECT_0]);
+  } else if (result > WAIT_OBJECT_0 && result < WAIT_OBJECT_0 + n) {
+    FireWatched(ids[result - WAIT_OBJECT_0], false);
   } else if (result == WAIT_FAILED) {
     // A handle that is no longer valid would fail every pass: the watched
     // ones are handed to their callbacks once and watched no more.
-    for (std::size_t i = 1; i < handles.size(); ++i) {
-      if (::WaitForSingleObject(handles[i], 0) == WAIT_FAILED) {
-        Fire(ids[i]);
-        sources_.erase(ids[i]);
-      }
+    for (std::size_t i = 1; i < n; ++i) {
+      if (::WaitForSingleObject(handles[i], 0) == WAIT_FAILED) FireWatched(ids[i], true);
     }
   }
-  // Timers that are due, in the order of their ids.
-  now = Clock::now();
-  std::vector<int> due;
-  for (const auto& [id, source] : sources_) {
-    if (source.timer && source.interval_ms > 0 && source.due <= now) due.push_back(id);
-  }
-  for (const int id : due) Fire(id);
 }
 
 }  // namespace stbup
