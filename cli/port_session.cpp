@@ -6,7 +6,6 @@
 #include <system_error>
 
 #include "app/core/box_ending.h"
-#include "app/core/exit_status.h"
 #include "app/core/memory_port.h"
 #include "app/core/memory_settings.h"
 #include "app/core/va_comm_port.h"
@@ -14,6 +13,7 @@
 #include "cli/ini_ports.h"
 #include "cli/platform.h"
 #include "loop/loop_timer.h"
+#include "seams/exit_status.h"
 #include "seams/null_view.h"
 #include "serial/port_diagnosis.h"
 #include "serial/va_comm.h"

@@ -5,7 +5,7 @@
 #include <chrono>
 #include <functional>
 
-#include "app/core/box_recorder.h"
+#include "seams/utc_timestamp.h"
 
 namespace stbup {
 

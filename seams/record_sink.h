@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "app/core/box_record.h"
+#include "seams/box_record.h"
 
 namespace stbup {
 
