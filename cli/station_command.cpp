@@ -312,8 +312,7 @@ void Station::Note(std::string_view text) {
 
 void Station::SayRecordsProblem() {
   if (!records_) return;
-  if (const auto problem = records_->TakeProblem()) Note("records: " + *problem);
-  for (const std::string& note : records_->TakeNotes()) Note("records: " + note);
+  for (const std::string& notice : TakeRecordsNotices(*records_)) Note(notice);
 }
 
 std::size_t Station::TerminalWidth() const {

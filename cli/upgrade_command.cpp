@@ -228,8 +228,7 @@ std::string UpgradeSession::IncompleteRecord() const {
 
 void UpgradeSession::SayRecordsProblem() {
   if (!records_) return;
-  if (const auto problem = records_->TakeProblem()) console_->Note("records: " + *problem);
-  for (const std::string& note : records_->TakeNotes()) console_->Note("records: " + note);
+  for (const std::string& notice : TakeRecordsNotices(*records_)) console_->Note(notice);
 }
 
 void UpgradeSession::EndSession(int status) {

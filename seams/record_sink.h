@@ -33,4 +33,9 @@ class RecordSink {
   virtual void Flush() = 0;
 };
 
+// What the store has to tell the operator now, as "records: ..." texts: every
+// problem not yet said (the file's, then the line's server's, once per
+// cause), then the notes. Empty when there is nothing new.
+std::vector<std::string> TakeRecordsNotices(RecordSink& sink);
+
 }  // namespace stbup
