@@ -1,4 +1,4 @@
-#include "app/core/record_sink.h"
+#include "seams/record_sink.h"
 
 #include <gtest/gtest.h>
 
