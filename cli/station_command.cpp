@@ -142,7 +142,7 @@ Station::Slot& Station::AddSlot(const std::string& name) {
     if (slot.port->Port() == name) return slot;
   }
   StationPort::Files files;
-  std::string file = StationFileName(name);
+  std::string file = StationPortFileName(name);
   if (!options_.log_dir.empty()) files.log = options_.log_dir + "/" + file + ".log";
   if (!options_.trace_dir.empty()) files.trace = options_.trace_dir + "/" + file + ".jsonl";
   StationPort::Listener listener;

@@ -3,6 +3,7 @@
 #include <map>
 #include <set>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace stbup {
@@ -30,6 +31,12 @@ class PortLook {
 // The watch pattern as the station keeps it: on Linux a relative glob is
 // taken from the folder the station was started in.
 std::string AnchorWatchPattern(const std::string& pattern);
+
+// The name a port's log and trace files take (DIR/<name>.log, .jsonl):
+// StationFileName, and on Windows a name the system keeps for a device
+// (COM1-COM9, LPT1-LPT9, CON, PRN, AUX, NUL, whatever follows a dot) has its
+// last letter written %XX, since opening "COM3.log" would open the port.
+std::string StationPortFileName(std::string_view port);
 
 // What --watch takes, for the command's help.
 std::string WatchPatternHelp();

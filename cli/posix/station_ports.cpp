@@ -6,6 +6,7 @@
 #include <filesystem>
 
 #include "cli/ini_ports.h"
+#include "cli/station_port.h"
 #include "cli/station_ports.h"
 
 namespace stbup {
@@ -32,6 +33,8 @@ std::string AnchorWatchPattern(const std::string& pattern) {
   if (pattern.empty() || pattern.starts_with("/")) return pattern;
   return (std::filesystem::current_path() / pattern).string();
 }
+
+std::string StationPortFileName(std::string_view port) { return StationFileName(port); }
 
 std::string WatchPatternHelp() {
   return "Serve every device matching this glob (e.g. '/dev/serial/by-id/usb-*') as it "

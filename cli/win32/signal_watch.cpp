@@ -1,6 +1,7 @@
 #include <atomic>
 
 #include "cli/signal_watch.h"
+#include "cli/win32/console_control.h"
 
 #include <windows.h>
 
@@ -24,6 +25,8 @@ HANDLE FinishedEvent() {
   return finished;
 }
 
+}  // namespace
+
 BOOL WINAPI OnConsoleControl(DWORD kind) {
   const bool closing =
       kind == CTRL_CLOSE_EVENT || kind == CTRL_LOGOFF_EVENT || kind == CTRL_SHUTDOWN_EVENT;
@@ -44,8 +47,6 @@ BOOL WINAPI OnConsoleControl(DWORD kind) {
   }
   return TRUE;
 }
-
-}  // namespace
 
 struct SignalWatch::Saved {};
 

@@ -1,8 +1,11 @@
 // Windows: ports are the COM names Windows knows, listed by their drivers.
+#include <array>
 #include <cctype>
+#include <cstdio>
 #include <string_view>
 
 #include "cli/port_pattern.h"
+#include "cli/station_port.h"
 #include "cli/station_ports.h"
 #include "serial/serial_ports.h"
 
@@ -23,7 +26,30 @@ std::string_view WithoutDevicePrefix(std::string_view name) {
   return name.starts_with(kDevicePrefix) ? name.substr(kDevicePrefix.size()) : name;
 }
 
+// A name Windows opens as a device wherever it stands, whatever extension
+// follows: "COM1.log" is the port.
+bool IsDeviceName(std::string_view stem) {
+  static constexpr std::array<std::string_view, 4> kPlain = {"CON", "PRN", "AUX", "NUL"};
+  const std::string upper = UpperCase(stem);
+  for (std::string_view name : kPlain) {
+    if (upper == name) return true;
+  }
+  return upper.size() == 4 && (upper.starts_with("COM") || upper.starts_with("LPT")) &&
+         upper[3] >= '1' && upper[3] <= '9';
+}
+
 }  // namespace
+
+std::string StationPortFileName(std::string_view port) {
+  std::string name = StationFileName(port);
+  const std::size_t stem = name.find('.');
+  const std::size_t end = stem == std::string::npos ? name.size() : stem;
+  if (end == 0 || !IsDeviceName(std::string_view(name).substr(0, end))) return name;
+  // A letter or digit is never escaped otherwise: the name stays one of its own.
+  char escaped[4];
+  std::snprintf(escaped, sizeof escaped, "%%%02X", static_cast<unsigned char>(name[end - 1]));
+  return name.replace(end - 1, 1, escaped);
+}
 
 PortLook::PortLook() {
   for (const SerialPortInfo& port : FindSerialPorts()) listed_.insert(port.name);
