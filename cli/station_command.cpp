@@ -309,15 +309,8 @@ void Station::Redraw(bool final) {
   lines.push_back("");
   lines.push_back(status.substr(0, width));
   for (const auto& event : recent_) lines.push_back(event.substr(0, width));
-  // Back to the table's first line, and everything below it cleared, in the
-  // same write as the new table: the terminal never shows half of one.
-  std::string frame;
-  if (drawn_lines_ > 0) frame += "\033[" + std::to_string(drawn_lines_) + "F";
-  frame += "\033[J";
-  for (const auto& line : lines) frame += line + "\n";
   errno = 0;
-  out_ << frame;
-  out_.flush();
+  DrawLiveFrame(out_, drawn_lines_, lines);
   closed_.Check(out_, "standard output");
   drawn_lines_ = lines.size();
 }

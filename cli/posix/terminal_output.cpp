@@ -15,6 +15,18 @@ std::size_t OutputColumns() {
   return 160;
 }
 
+void DrawLiveFrame(std::ostream& out, std::size_t previous_lines,
+                   const std::vector<std::string>& lines) {
+  // Back to the table's first line, and everything below it cleared, in the
+  // same write as the new table.
+  std::string frame;
+  if (previous_lines > 0) frame += "\033[" + std::to_string(previous_lines) + "F";
+  frame += "\033[J";
+  for (const auto& line : lines) frame += line + "\n";
+  out << frame;
+  out.flush();
+}
+
 std::string LocalClockTime() {
   std::time_t now = std::time(nullptr);
   std::tm local{};

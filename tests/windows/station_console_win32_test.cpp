@@ -6,6 +6,7 @@
 #include <memory>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "cli/signal_watch.h"
 #include "cli/win32/console_control.h"
@@ -70,6 +71,46 @@ TEST_F(ConsoleTest, AConsoleIsAskedToObeyTerminalSequencesAndGivesItsWidth) {
   ASSERT_TRUE(::GetConsoleMode(output_, &mode));
   EXPECT_NE(mode & ENABLE_VIRTUAL_TERMINAL_PROCESSING, 0u);
   EXPECT_GT(ConsoleColumns(output_), 0);
+}
+
+// The row of the console's buffer, its trailing blanks dropped.
+std::string ConsoleRow(HANDLE output, SHORT row) {
+  CONSOLE_SCREEN_BUFFER_INFO info{};
+  if (!::GetConsoleScreenBufferInfo(output, &info)) return "?";
+  std::string text(static_cast<std::size_t>(info.dwSize.X), ' ');
+  DWORD read = 0;
+  ::ReadConsoleOutputCharacterA(output, text.data(), info.dwSize.X, COORD{0, row}, &read);
+  text.resize(read);
+  while (!text.empty() && text.back() == ' ') text.pop_back();
+  return text;
+}
+
+TEST_F(ConsoleTest, AFrameIsDrawnOverThePreviousOneAndWhatItLeavesIsCleared) {
+  const std::string before = "kept above\nframe 1 with a long line\nframe 2\nframe 3\n";
+  DWORD written = 0;
+  ASSERT_TRUE(
+      ::WriteFile(output_, before.data(), static_cast<DWORD>(before.size()), &written, nullptr));
+  CONSOLE_SCREEN_BUFFER_INFO info{};
+  ASSERT_TRUE(::GetConsoleScreenBufferInfo(output_, &info));
+  const SHORT end = info.dwCursorPosition.Y;
+  ASSERT_GE(end, 4);
+  ASSERT_EQ(ConsoleRow(output_, static_cast<SHORT>(end - 3)), "frame 1 with a long line");
+
+  // A shorter frame: its lines cover the old ones whole, the old third is gone.
+  ASSERT_TRUE(DrawConsoleFrame(output_, 3, {"new 1", "new 2"}));
+  EXPECT_EQ(ConsoleRow(output_, static_cast<SHORT>(end - 4)), "kept above");
+  EXPECT_EQ(ConsoleRow(output_, static_cast<SHORT>(end - 3)), "new 1");
+  EXPECT_EQ(ConsoleRow(output_, static_cast<SHORT>(end - 2)), "new 2");
+  EXPECT_EQ(ConsoleRow(output_, static_cast<SHORT>(end - 1)), "");
+  ASSERT_TRUE(::GetConsoleScreenBufferInfo(output_, &info));
+  EXPECT_EQ(info.dwCursorPosition.Y, end - 1);
+  EXPECT_EQ(info.dwCursorPosition.X, 0);
+
+  // A line wider than the window is cut short of its last column: one row each.
+  const std::string wide(1000, 'x');
+  ASSERT_TRUE(DrawConsoleFrame(output_, 2, {wide, "after"}));
+  EXPECT_EQ(ConsoleRow(output_, static_cast<SHORT>(end - 2)), "after");
+  EXPECT_FALSE(DrawConsoleFrame(INVALID_HANDLE_VALUE, 1, {"x"}));
 }
 
 // Takes what the handler set within ms, as the loop would.
