@@ -8,10 +8,10 @@ namespace stbup {
 
 // What differs between the platforms' stbup (cli/posix/, cli/win32/).
 
-// The sub-commands that exist on one platform only: on Linux `station`, which
-// watches device paths, `simulate`, which runs the box simulator on a
-// pseudo-terminal, and `doctor`, which reads the system's device, process and
-// udev folders.
+// The sub-commands each platform offers beyond the common ones: `station`
+// (on each its own way of finding ports), and on Linux `simulate`, which runs
+// the box simulator on a pseudo-terminal, and `doctor`, which reads the
+// system's device, process and udev folders.
 void AddPlatformCommands(CommandRegistry& registry);
 
 // Standard output and error carry bytes unchanged, as on Linux: on Windows the

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <string_view>
 
 namespace stbup {
 
@@ -40,5 +41,9 @@ class SignalWatch {
 // process at once. On Windows the console's handler runs on a thread of its
 // own: nothing to do.
 void KeepInterruptionsFromThisThread();
+
+// What ends a command at once, as the operator's help names it: "SIGTERM and
+// SIGHUP" on Linux, Ctrl-Break and the console closing on Windows.
+std::string_view EndAtOnceWords();
 
 }  // namespace stbup

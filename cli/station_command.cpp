@@ -1,10 +1,5 @@
 #include "cli/station_command.h"
 
-#include <glob.h>
-#include <sys/ioctl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
@@ -21,7 +16,9 @@
 #include "cli/records_options.h"
 #include "cli/signal_watch.h"
 #include "cli/station_port.h"
+#include "cli/station_ports.h"
 #include "cli/station_table.h"
+#include "cli/terminal_output.h"
 #include "cli/time_limit.h"
 #include "cli/upgrade_command.h"
 #include "image/check_code.h"
@@ -46,31 +43,6 @@ class LoadReport : public NullView {
   std::vector<std::string> lines;
 };
 
-// The paths a glob matches now; none when it matches nothing.
-std::set<std::string> Matches(const std::string& pattern) {
-  std::set<std::string> paths;
-  glob_t found{};
-  if (::glob(pattern.c_str(), 0, nullptr, &found) == 0) {
-    for (std::size_t i = 0; i < found.gl_pathc; ++i) paths.insert(found.gl_pathv[i]);
-  }
-  ::globfree(&found);
-  return paths;
-}
-
-bool Exists(const std::string& path) {
-  struct stat st {};
-  return ::stat(path.c_str(), &st) == 0;
-}
-
-std::string ClockTime() {
-  std::time_t now = std::time(nullptr);
-  std::tm local{};
-  ::localtime_r(&now, &local);
-  char text[16];
-  std::strftime(text, sizeof text, "%H:%M:%S", &local);
-  return text;
-}
-
 class Station {
  public:
   Station(const StationOptions& options, std::ostream& out, std::ostream& err)
@@ -82,8 +54,8 @@ class Station {
   // A port of the station, given or found by the glob.
   struct Slot {
     std::unique_ptr<StationPort> port;
-    std::string device;    // the path looked for; empty for a COMn name without one
-    bool present = false;  // the device path existed at the last look
+    std::string device;    // what is looked for to know the port is there
+    bool present = false;  // the device was there at the last look
   };
 
   bool LoadImageOnce();
@@ -103,7 +75,6 @@ class Station {
   // A records file that cannot be written is said once; the station goes on.
   void SayRecordsProblem();
   void Redraw(bool final);
-  std::size_t TerminalWidth() const;
   int BoxesTaken() const;
   // What a box that succeeded did.
   std::string SuccessWord() const { return options_.check_only ? "accepted" : "upgraded"; }
@@ -115,7 +86,7 @@ class Station {
   ClosedOutput closed_;
 
   std::string image_;
-  std::string watch_;  // the glob, from the root: a device path names a port
+  std::string watch_;  // the pattern, anchored: on Linux a glob from the root
   PortSession::Options session_;
   std::map<std::string, std::string, std::less<>> port_map_;
   std::unique_ptr<RecordSink> records_;
@@ -171,7 +142,7 @@ Station::Slot& Station::AddSlot(const std::string& name) {
     if (slot.port->Port() == name) return slot;
   }
   StationPort::Files files;
-  std::string file = StationFileName(name);
+  std::string file = StationPortFileName(name);
   if (!options_.log_dir.empty()) files.log = options_.log_dir + "/" + file + ".log";
   if (!options_.trace_dir.empty()) files.trace = options_.trace_dir + "/" + file + ".jsonl";
   StationPort::Listener listener;
@@ -184,9 +155,7 @@ Station::Slot& Station::AddSlot(const std::string& name) {
   listener.ended = [this](StationPort& port, int status) { OnEnded(port, status); };
   Slot slot;
   slot.port = std::make_unique<StationPort>(name, files, listener);
-  // Any other name (a relative path) is opened as it is, from the folder the
-  // station was started in: looked for there too, or it would never be served.
-  slot.device = ResolvePortName(name, port_map_).value_or(name);
+  slot.device = StationPortDevice(name, port_map_);
   slots_.push_back(std::move(slot));
   return slots_.back();
 }
@@ -199,8 +168,9 @@ void Station::Serve(Slot& slot) {
 // Ports that appeared since the last look are served, watched ones that
 // vanished are released; a given port that comes back is served again.
 void Station::Look() {
+  const PortLook ports;
   if (!watch_.empty()) {
-    for (const auto& path : Matches(watch_)) {
+    for (const auto& path : ports.Matching(watch_)) {
       bool known = std::any_of(slots_.begin(), slots_.end(),
                                [&](const Slot& slot) { return slot.port->Port() == path; });
       if (known || !taking_boxes_ || refused_.contains(path)) continue;
@@ -215,7 +185,7 @@ void Station::Look() {
     }
   }
   for (auto& slot : slots_) {
-    bool present = !slot.device.empty() && Exists(slot.device);
+    bool present = ports.Present(slot.device);
     if (present && !slot.present && !slot.port->Serving() && taking_boxes_) Serve(slot);
     if (!present && slot.present && slot.port->Serving()) {
       OnEvent(*slot.port, "gone");
@@ -235,7 +205,7 @@ void Station::OnEvent(StationPort& port, std::string_view text) {
   }
   // One whole line at a time; nothing else writes to this stream meanwhile.
   errno = 0;
-  out_ << ClockTime() << ' ' << line << '\n';
+  out_ << LocalClockTime() << ' ' << line << '\n';
   out_.flush();
   closed_.Check(out_, "standard output");
 }
@@ -298,7 +268,7 @@ void Station::CheckDrained() {
 
 void Station::Recent(std::string_view line) {
   constexpr std::size_t kRecent = 6;
-  recent_.push_back(ClockTime() + " " + ConsoleView::EscapeForTerminal(line));
+  recent_.push_back(LocalClockTime() + " " + ConsoleView::EscapeForTerminal(line));
   if (recent_.size() > kRecent) recent_.erase(recent_.begin());
 }
 
@@ -315,18 +285,12 @@ void Station::SayRecordsProblem() {
   for (const std::string& notice : TakeRecordsNotices(*records_)) Note(notice);
 }
 
-std::size_t Station::TerminalWidth() const {
-  winsize size{};
-  if (::ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0) return size.ws_col;
-  return 160;
-}
-
 void Station::Redraw(bool final) {
   if (!terminal_) return;
   auto now = Clock::now();
   std::vector<StationRow> rows;
   for (const auto& slot : slots_) rows.push_back(slot.port->Row(now));
-  std::size_t width = TerminalWidth();
+  std::size_t width = OutputColumns();
   std::vector<std::string> lines = StationTable(rows, width);
   int upgraded = 0;
   int failed = 0;
@@ -344,15 +308,8 @@ void Station::Redraw(bool final) {
   lines.push_back("");
   lines.push_back(status.substr(0, width));
   for (const auto& event : recent_) lines.push_back(event.substr(0, width));
-  // Back to the table's first line, and everything below it cleared, in the
-  // same write as the new table: the terminal never shows half of one.
-  std::string frame;
-  if (drawn_lines_ > 0) frame += "\033[" + std::to_string(drawn_lines_) + "F";
-  frame += "\033[J";
-  for (const auto& line : lines) frame += line + "\n";
   errno = 0;
-  out_ << frame;
-  out_.flush();
+  DrawLiveFrame(out_, drawn_lines_, lines);
   closed_.Check(out_, "standard output");
   drawn_lines_ = lines.size();
 }
@@ -366,11 +323,10 @@ int Station::Run() {
   if (!PrepareDirectory(options_.log_dir) || !PrepareDirectory(options_.trace_dir)) {
     return kExitInternalError;
   }
-  terminal_ = options_.out_is_terminal.value_or(::isatty(STDOUT_FILENO) == 1);
+  terminal_ = options_.out_is_terminal ? *options_.out_is_terminal : PrepareLiveTableOutput();
   // Only a COMn name needs the settings file's map, as for upgrade: a
   // station of device paths never reads it, damaged or not.
-  if (std::any_of(options_.ports.begin(), options_.ports.end(),
-                  [](const std::string& port) { return PortNameNeedsMap(port); })) {
+  if (StationNeedsPortMap(options_.ports)) {
     try {
       port_map_ =
           ReadPortMap(options_.settings_file.empty() ? SettingsFilePath() : options_.settings_file);
@@ -380,11 +336,7 @@ int Station::Run() {
       return kExitPortNotOpened;
     }
   }
-  if (!options_.watch.empty()) {
-    watch_ = options_.watch.starts_with("/")
-                 ? options_.watch
-                 : (std::filesystem::current_path() / options_.watch).string();
-  }
+  watch_ = AnchorWatchPattern(options_.watch);
   session_.image = image_;
   session_.repeat = true;
   session_.check_only = options_.check_only;
@@ -526,9 +478,7 @@ void AddStationCommand(CommandRegistry& registry) {
   sub->add_option("IMAGE", options->image, "Firmware image file (*.bin)")->required();
   sub->add_option("--port", options->ports,
                   "Serial device to serve: a path or COMn; repeat for each port");
-  sub->add_option("--watch", options->watch,
-                  "Serve every device matching this glob (e.g. '/dev/serial/by-id/usb-*') as it "
-                  "appears; release it when it vanishes");
+  sub->add_option("--watch", options->watch, WatchPatternHelp());
   sub->add_option("--boxes", options->boxes,
                   "End after N boxes in all (boxes being upgraded when the count is reached "
                   "finish)")
@@ -548,8 +498,9 @@ void AddStationCommand(CommandRegistry& registry) {
   AddRecordsTargetOptions(*sub, options->records_target);
   sub->footer(
       "On a terminal a live table, one row per port; otherwise one line per event. Ctrl-C "
-      "once: no new boxes, boxes being upgraded finish; twice: abort and close every port. "
-      "SIGTERM and SIGHUP abort at once, as a second Ctrl-C (boxes cut short are recorded as "
+      "once: no new boxes, boxes being upgraded finish; twice: abort and close every port. " +
+      std::string(EndAtOnceWords()) +
+      " abort at once, as a second Ctrl-C (boxes cut short are recorded as "
       "interrupted; 130). A closed standard output or error (a pipe into head) never ends "
       "the station: it is said once on stderr where that is still open, and the boxes go "
       "on.\n"

@@ -45,4 +45,6 @@ void KeepInterruptionsFromThisThread() {
   pthread_sigmask(SIG_BLOCK, &set, nullptr);
 }
 
+std::string_view EndAtOnceWords() { return "SIGTERM and SIGHUP"; }
+
 }  // namespace stbup

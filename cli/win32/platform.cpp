@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "cli/platform.h"
+#include "cli/station_command.h"
 
 #include <windows.h>
 
@@ -11,7 +12,7 @@ namespace stbup {
 
 // Windows has no pseudo-terminal for the simulator to speak on, so
 // `simulate` is not offered here (`demo` plays its box on an in-memory line).
-void AddPlatformCommands(CommandRegistry&) {}
+void AddPlatformCommands(CommandRegistry& registry) { AddStationCommand(registry); }
 
 void PrepareStandardStreams() {
   ::_setmode(::_fileno(stdout), _O_BINARY);
