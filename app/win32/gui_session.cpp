@@ -18,10 +18,10 @@ std::string ComputerName() {
 
 GuiSession::GuiSession(Settings& settings, Dialogs& dialogs, const std::string& trace_path,
                        RecordSink* records)
-    : comm_(queue_), port_(comm_) {
+    : comm_(queue_), port_(comm_), records_(records) {
   ConfigureVaComm1(comm_);
   BoxSession::Options box;
-  box.records = records;
+  box.records = records_;
   // The port as the window's device names it at each box's end.
   box.where = {ComputerName(), "window", {}, {}, {}};
   box_session_ = std::make_unique<BoxSession>(std::move(box));
@@ -36,11 +36,29 @@ GuiSession::GuiSession(Settings& settings, Dialogs& dialogs, const std::string& 
     if (lost) lost(comm);
     box_session_->PortLost();
   };
+  if (records_ != nullptr) {
+    records_tried_ =
+        std::make_unique<Win32PollTimer>(controller_->Frame().Handle(), TMainFrm::kRecordsTimerId);
+    controller_->Frame().OnRecordsTimer = [this] { SayRecordsOnceTried(); };
+    box_session_->Subscribe([this](const BoxEvent& event) {
+      if (!std::holds_alternative<BoxEnded>(event)) return;
+      // The writer has not tried yet: asking now would always hear nothing.
+      records_tried_->Start(100);
+    });
+  }
 }
 
 void GuiSession::Start(std::string_view first_argument) {
   controller_->Start(first_argument);
   box_session_->Started();
+}
+
+void GuiSession::SayRecordsOnceTried() {
+  if (!records_->Settled()) return;
+  records_tried_->Stop();
+  View& memo = controller_->ShownView();
+  if (const auto problem = records_->TakeProblem()) memo.AddMemoLine(">> records: " + *problem);
+  for (const std::string& note : records_->TakeNotes()) memo.AddMemoLine(">> records: " + note);
 }
 
 GuiSession::~GuiSession() {

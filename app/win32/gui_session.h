@@ -8,6 +8,7 @@
 #include "app/core/box_session.h"
 #include "app/core/va_comm_port.h"
 #include "app/win32/main_frm_controller.h"
+#include "app/win32/win32_poll_timer.h"
 #include "app/win32/window_main_thread_queue.h"
 #include "serial/va_comm.h"
 
@@ -43,11 +44,17 @@ class GuiSession {
   TVaComm& VaComm1() { return comm_; }
 
  private:
+  // Once the records' writer has tried the boxes' records: a record that
+  // could not be written is said in the memo (">> records: FILE: why").
+  void SayRecordsOnceTried();
+
   WindowMainThreadQueue queue_;
   TVaComm comm_;
   VaCommPort port_;
+  RecordSink* records_;
   std::unique_ptr<BoxSession> box_session_;
   std::unique_ptr<MainFrmController> controller_;
+  std::unique_ptr<Win32PollTimer> records_tried_;
 };
 
 }  // namespace stbup

@@ -1,12 +1,15 @@
 // stbup-gui.exe: the operator's window on Windows. Optional first argument:
 // an image file.
 #include <cstdlib>
+#include <iostream>
+#include <memory>
 #include <string>
 
 #include "app/win32/dialogs.h"
 #include "app/win32/gui_session.h"
 #include "app/win32/settings/registry_settings.h"
 #include "app/win32/windows_api.h"
+#include "records/records.h"
 
 namespace {
 
@@ -32,7 +35,14 @@ int RunMessageLoop(stbup::TMainFrm& frame) {
 int main(int argc, char** argv) {
   stbup::RegistrySettings settings;
   stbup::ModalDialogs dialogs;
-  stbup::GuiSession session(settings, dialogs, Environment("STBUP_TRACE"));
+  // Every box seen through to a verdict is recorded, as by the command line,
+  // and sent on to the line's server named as the command line takes it.
+  const std::string records_path = stbup::DefaultRecordsPath();
+  std::unique_ptr<stbup::RecordSink> records;
+  if (!records_path.empty()) {
+    records = stbup::OpenRecordSink(records_path, Environment("STBUP_RECORDS_SERVER"));
+  }
+  stbup::GuiSession session(settings, dialogs, Environment("STBUP_TRACE"), records.get());
   // Closing the window ends the tool.
   session.Frame().OnDestroy = [] { ::PostQuitMessage(0); };
   // Unattended runs (benchmarks, scripts): with STBUP_QUIT_AFTER_RUN set the
@@ -44,5 +54,18 @@ int main(int argc, char** argv) {
     }));
   }
   session.Start(argc > 1 ? argv[1] : "");
-  return RunMessageLoop(session.Frame());
+  const int status = RunMessageLoop(session.Frame());
+  // A record still pending at close: waited for (10 s at most, then kept
+  // beside the file), and what became of it said on the standard error the
+  // window was started with, if any.
+  if (records) {
+    records->Flush();
+    if (const auto problem = records->TakeProblem()) {
+      std::cerr << "stbup-gui: records: " << *problem << std::endl;
+    }
+    for (const std::string& note : records->TakeNotes()) {
+      std::cerr << "stbup-gui: records: " << note << std::endl;
+    }
+  }
+  return status;
 }
