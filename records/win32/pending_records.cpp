@@ -22,70 +22,78 @@ class FileHandle {
   FileHandle(const FileHandle&) = delete;
   FileHandle& operator=(const FileHandle&) = delete;
   HANDLE get() const { return handle_; }
+  void Close() {
+    if (handle_ != INVALID_HANDLE_VALUE) ::CloseHandle(handle_);
+    handle_ = INVALID_HANDLE_VALUE;
+  }
   explicit operator bool() const { return handle_ != INVALID_HANDLE_VALUE; }
 
  private:
   HANDLE handle_;
 };
 
-bool DeletePending(HANDLE file) {
-  FILE_STANDARD_INFO info{};
-  return ::GetFileInformationByHandleEx(file, FileStandardInfo, &info, sizeof info) != 0 &&
-         info.DeletePending != 0;
+// Waits for a file another run holds alone for a moment (to delete it once
+// empty); anything else is said at once. Sets the thread's last error.
+HANDLE OpenShared(const std::string& path, DWORD disposition) {
+  for (int attempt = 0;; ++attempt) {
+    // No FILE_SHARE_DELETE: nobody deletes the file while a run has it open
+    // and may still append to it.
+    const HANDLE file = ::CreateFileA(
+        path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+        disposition, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (file != INVALID_HANDLE_VALUE) return file;
+    const DWORD error = ::GetLastError();
+    // A file being deleted refuses to open until its last handle closes.
+    const DWORD attributes = ::GetFileAttributesA(path.c_str());
+    const bool folder =
+        attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    const bool held = error == ERROR_SHARING_VIOLATION || (error == ERROR_ACCESS_DENIED && !folder);
+    if (!held || attempt >= 500) {
+      ::SetLastError(error);
+      return INVALID_HANDLE_VALUE;
+    }
+    ::Sleep(2);
+  }
 }
 
-// The file open and locked, and still one the path names: another run may
-// have taken it in (and deleted it) while this one waited for the lock. A
-// deleted file's name stays taken until its last handle closes, so opening
-// it can be denied for a moment: tried again, as for a file deleted after
-// the lock was had. Sets the thread's last error when there is no file.
+// The file open and locked against every other run. A folder, a device or
+// a link at the path is refused. Sets the thread's last error.
 HANDLE OpenLocked(const std::string& path, bool create) {
-  DWORD error = ERROR_BUSY;
-  for (int attempt = 0; attempt < 200; ++attempt) {
-    // Share everything: the lock below is what keeps runs apart, and the
-    // name must be deletable by the run that takes the records in.
-    const HANDLE file =
-        ::CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE,
-                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                      create ? OPEN_ALWAYS : OPEN_EXISTING,
-                      FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
-      error = ::GetLastError();
-      const DWORD attributes = ::GetFileAttributesA(path.c_str());
-      const bool folder =
-          attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-      if (error == ERROR_ACCESS_DENIED && !folder && attempt < 199) {
-        ::Sleep(10);
-        continue;
-      }
-      ::SetLastError(error);
-      return INVALID_HANDLE_VALUE;
-    }
-    FILE_ATTRIBUTE_TAG_INFO tag{};
-    if (::GetFileType(file) != FILE_TYPE_DISK ||
-        (::GetFileInformationByHandleEx(file, FileAttributeTagInfo, &tag, sizeof tag) != 0 &&
-         (tag.FileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) != 0)) {
-      ::CloseHandle(file);
-      ::SetLastError(ERROR_INVALID_PARAMETER);
-      return INVALID_HANDLE_VALUE;
-    }
-    OVERLAPPED whole{};
-    if (::LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK, 0, MAXDWORD, MAXDWORD, &whole) == 0) {
-      error = ::GetLastError();
-      ::CloseHandle(file);
-      ::SetLastError(error);
-      return INVALID_HANDLE_VALUE;
-    }
-    if (!DeletePending(file)) return file;
+  const HANDLE file = OpenShared(path, create ? OPEN_ALWAYS : OPEN_EXISTING);
+  if (file == INVALID_HANDLE_VALUE) return file;
+  FILE_ATTRIBUTE_TAG_INFO tag{};
+  if (::GetFileType(file) != FILE_TYPE_DISK ||
+      ::GetFileInformationByHandleEx(file, FileAttributeTagInfo, &tag, sizeof tag) == 0 ||
+      (tag.FileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) != 0) {
     ::CloseHandle(file);
-    if (!create) {
-      ::SetLastError(ERROR_FILE_NOT_FOUND);
-      return INVALID_HANDLE_VALUE;
-    }
-    ::Sleep(1);
+    ::SetLastError(ERROR_INVALID_PARAMETER);
+    return INVALID_HANDLE_VALUE;
   }
-  ::SetLastError(error);
-  return INVALID_HANDLE_VALUE;
+  OVERLAPPED whole{};
+  if (::LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK, 0, MAXDWORD, MAXDWORD, &whole) == 0) {
+    const DWORD error = ::GetLastError();
+    ::CloseHandle(file);
+    ::SetLastError(error);
+    return INVALID_HANDLE_VALUE;
+  }
+  return file;
+}
+
+// The emptied file deleted, but only while no other run has it open: one
+// that has may be about to append, and its records would go with the file.
+// Left in place otherwise (an empty file holds no records).
+void DeleteIfEmptyAndUnused(const std::string& path) {
+  const HANDLE alone = ::CreateFileA(path.c_str(), GENERIC_READ | DELETE, 0, nullptr, OPEN_EXISTING,
+                                     FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  if (alone == INVALID_HANDLE_VALUE) return;
+  LARGE_INTEGER size{};
+  if (::GetFileSizeEx(alone, &size) != 0 && size.QuadPart == 0) {
+    FILE_DISPOSITION_INFO at_close{};
+    at_close.DeleteFile = TRUE;
+    ::SetFileInformationByHandle(alone, FileDispositionInfo, &at_close, sizeof at_close);
+  }
+  // The only handle: the name goes as it closes.
+  ::CloseHandle(alone);
 }
 
 bool WriteAll(HANDLE file, const std::string& text) {
@@ -99,27 +107,6 @@ bool WriteAll(HANDLE file, const std::string& text) {
     done += wrote;
   }
   return true;
-}
-
-// Windows 10's delete that frees the name at once, as on Linux; declared
-// here, as the build asks for Windows 7's headers, where it is missing.
-constexpr auto kFileDispositionInfoEx = static_cast<FILE_INFO_BY_HANDLE_CLASS>(21);
-constexpr DWORD kDispositionDelete = 0x1;
-constexpr DWORD kDispositionPosixSemantics = 0x2;
-struct DispositionInfoEx {
-  DWORD flags;
-};
-
-// The name gone at once where the system can; else when the last handle to
-// the file closes, which the lock's waiters notice.
-void DeleteOpenFile(HANDLE file) {
-  DispositionInfoEx at_once{kDispositionDelete | kDispositionPosixSemantics};
-  if (::SetFileInformationByHandle(file, kFileDispositionInfoEx, &at_once, sizeof at_once) != 0) {
-    return;
-  }
-  FILE_DISPOSITION_INFO at_close{};
-  at_close.DeleteFile = TRUE;
-  ::SetFileInformationByHandle(file, FileDispositionInfo, &at_close, sizeof at_close);
 }
 
 }  // namespace
@@ -151,7 +138,7 @@ void PendingRecords::Append(const std::vector<BoxRecord>& records) const {
 
 std::vector<BoxRecord> PendingRecords::TakeAll() const {
   std::vector<BoxRecord> records;
-  const FileHandle file(OpenLocked(path_, false));
+  FileHandle file(OpenLocked(path_, false));
   if (!file) {
     const DWORD error = ::GetLastError();
     if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return records;
@@ -169,9 +156,16 @@ std::vector<BoxRecord> PendingRecords::TakeAll() const {
     if (got == 0) break;
     text.append(buffer, got);
   }
-  // Deleted under the lock: a run appending meanwhile waits, then finds the
-  // file deleted and starts a new one.
-  DeleteOpenFile(file.get());
+  // Emptied under the lock, so no record is taken twice; a run appending
+  // meanwhile waits for the lock and appends to the empty file.
+  const LARGE_INTEGER start_of_file{};
+  if (::SetFilePointerEx(file.get(), start_of_file, nullptr, FILE_BEGIN) == 0 ||
+      ::SetEndOfFile(file.get()) == 0) {
+    throw RecordsError(
+        path_ + ": cannot take in the records kept there: " + SystemErrorText(::GetLastError()));
+  }
+  file.Close();
+  DeleteIfEmptyAndUnused(path_);
   std::size_t start = 0;
   while (start < text.size()) {
     std::size_t end = text.find('\n', start);
