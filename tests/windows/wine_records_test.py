@@ -117,9 +117,9 @@ def case_record_read_alike(env):
     status, _, err = env.upgrade(image, "--records", windows_path(records), "--operator", "ana",
                                  "--order", "WO-7")
     check(status == 0, "upgrade: exit %d: %r" % (status, err[-300:]))
-    refused = env.image("refused", "--model", "ZZ9")
-    status, _, err = env.upgrade(refused, "--records", windows_path(records),
-                                 box_options=("--ack-timeout", "300"))
+    # A box of another model refuses the image.
+    status, _, err = env.upgrade(image, "--records", windows_path(records),
+                                 box_options=("--model", "ZZ9", "--ack-timeout", "300"))
     check(status == 5, "refused box: exit %d, not 5: %r" % (status, err[-300:]))
     status, out, err = env.exe_run("history", "--json", "--records", windows_path(records))
     check(status == 0, "stbup.exe history: exit %d: %r" % (status, err))
@@ -133,19 +133,19 @@ def case_record_read_alike(env):
     first, second = windows
     check(set(first) == set(linux[0]), "fields differ")
     check(first["verdict"] == "upgraded" and first["port"] == "COM1" and
-          first["front_end"] == "upgrade" and first["operator"] == "ana" and
+          first["front_end"] == "upgrade" and first["operator_name"] == "ana" and
           first["work_order"] == "WO-7", "first record: %s" % first)
     check(first["image_path"] == windows_path(image), "image path %r" % first["image_path"])
     check(second["verdict"] == "refused" and second["exit_status"] == 5,
           "second record: %s" % second)
-    # The same file as a table and as CSV, as on Linux.
+    # The same file as JSON Lines (the output is not a terminal) and as CSV.
     for form in ([], ["--csv"]):
         status, out, _ = env.exe_run("history", *form, "--records", windows_path(records))
         linux_out = subprocess.run([env.stbup, "history", *form, "--records", records],
                                    capture_output=True).stdout
         check(status == 0 and out == linux_out,
               "history %s differs:\n%r\n%r" % (" ".join(form), out, linux_out))
-    return "2 records (upgraded, refused), %d fields alike; table and CSV byte for byte" % len(
+    return "2 records (upgraded, refused), %d fields alike; JSON Lines and CSV byte for byte" % len(
         first)
 
 
