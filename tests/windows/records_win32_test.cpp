@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <optional>
@@ -14,6 +15,7 @@
 #include <vector>
 
 #include "records/pending_records.h"
+#include "records/record_database.h"
 #include "records/records.h"
 #include "records/records_file.h"
 #include "tests/records/sample_records.h"
@@ -129,9 +131,9 @@ TEST(RecordsWin32Test, AppendersAndTakersShareThePendingFileRecordByRecord) {
   std::vector<std::vector<BoxRecord>> taken(2);
   std::vector<std::thread> threads;
   for (int a = 0; a < kAppenders; ++a) {
-    threads.emplace_back([&pending, a] {
+    threads.emplace_back([&dir, a] {
       // Each its own PendingRecords, as each run has.
-      const PendingRecords mine(pending.Path().substr(0, pending.Path().size() - 14));
+      const PendingRecords mine(dir.PathOf("records.sqlite3"));
       for (int i = 0; i < kEach; ++i) {
         mine.Append({SampleRecord(a * 1000 + i, Verdict::kUpgraded)});
       }
@@ -173,6 +175,24 @@ TEST(RecordsWin32Test, APendingPathThatIsAFolderIsRefusedAndSaid) {
         << error.what();
   }
   EXPECT_TRUE(std::filesystem::is_directory(pending.Path()));
+}
+
+// Paths come in the system's ANSI code page (the command line, the
+// environment), SQLite takes UTF-8: a user folder named with an accent opens.
+TEST(RecordsWin32Test, ARecordsFileInAFolderNamedWithAnAccentOpens) {
+  TempDir dir;
+  const std::filesystem::path folder = std::filesystem::path(dir.path()) / L"Jos\u00e9";
+  ASSERT_NE(::CreateDirectoryW(folder.c_str(), nullptr), 0);
+  const std::wstring wide = folder.wstring() + L"\\records.sqlite3";
+  const int size = ::WideCharToMultiByte(CP_ACP, 0, wide.c_str(), -1, nullptr, 0, nullptr, nullptr);
+  std::string path(static_cast<std::size_t>(size), '\0');
+  ::WideCharToMultiByte(CP_ACP, 0, wide.c_str(), -1, path.data(), size, nullptr, nullptr);
+  path.resize(std::strlen(path.c_str()));
+  RecordDatabase(path, RecordDatabase::Mode::kWrite).Insert({SampleRecord(7, Verdict::kUpgraded)});
+  EXPECT_NE(::GetFileAttributesW(wide.c_str()), INVALID_FILE_ATTRIBUTES);
+  const auto read = RecordDatabase(path, RecordDatabase::Mode::kRead).Query({});
+  ASSERT_EQ(read.size(), 1u);
+  EXPECT_EQ(read[0], SampleRecord(7, Verdict::kUpgraded));
 }
 
 }  // namespace
