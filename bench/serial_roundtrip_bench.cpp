@@ -12,7 +12,7 @@
 #include <string>
 #include <thread>
 
-#include "serial/event_loop.h"
+#include "loop/event_loop.h"
 #include "serial/va_comm.h"
 
 namespace {

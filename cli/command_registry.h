@@ -8,7 +8,7 @@
 
 #include <CLI/CLI.hpp>
 
-#include "app/core/exit_status.h"
+#include "seams/exit_status.h"
 
 namespace stbup {
 

@@ -1,7 +1,6 @@
 #include "cli/ini_ports.h"
 
 #include <cerrno>
-#include <charconv>
 #include <cstdlib>
 #include <cstring>
 #include <sstream>
@@ -85,8 +84,6 @@ std::string ReadSettingsText(const std::string& path) {
 
 }  // namespace
 
-bool PortNameNeedsMap(std::string_view name) { return !name.empty() && name.front() != '/'; }
-
 std::string AnchorPortName(std::string_view name, std::string_view directory) {
   if (name.empty() || name.front() == '/' || ResolvePortName(name, {})) return std::string(name);
   std::string anchored(directory);
@@ -94,8 +91,8 @@ std::string AnchorPortName(std::string_view name, std::string_view directory) {
   return anchored.append(name);
 }
 
-std::map<std::string, std::string, std::less<>> ReadPortMap(const std::string& ini_path) {
-  std::map<std::string, std::string, std::less<>> ports;
+PortMap ReadPortMap(const std::string& ini_path) {
+  PortMap ports;
   const std::string contents = ReadSettingsText(ini_path);
   if (contents.find('\0') != std::string::npos) Fail(ini_path, "not an INI file (binary data)");
   std::istringstream in(contents);
@@ -119,21 +116,6 @@ std::map<std::string, std::string, std::less<>> ReadPortMap(const std::string& i
     if (!key.empty() && !value.empty()) ports[key] = value;
   }
   return ports;
-}
-
-std::optional<std::string> ResolvePortName(
-    std::string_view name, const std::map<std::string, std::string, std::less<>>& map) {
-  if (!name.empty() && name.front() == '/') return std::string(name);
-  if (auto found = map.find(name); found != map.end()) return found->second;
-  if (name.size() > 3 && name.substr(0, 3) == "COM") {
-    int number = 0;
-    auto digits = name.substr(3);
-    auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), number);
-    if (error == std::errc() && end == digits.data() + digits.size() && number >= 1) {
-      return "/dev/ttyS" + std::to_string(number - 1);
-    }
-  }
-  return std::nullopt;
 }
 
 }  // namespace stbup

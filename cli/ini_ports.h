@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "app/core/settings.h"
+#include "serial/port_names.h"
 
 namespace stbup {
 
@@ -25,20 +26,11 @@ class SettingsFileError : public std::runtime_error {
 // The "Ports" group of that INI file (COM3=/dev/ttyUSB0), read without the
 // window's toolkit. A missing file gives an empty map (nothing configured
 // yet); any other failure throws SettingsFileError. Never waits on a FIFO.
-std::map<std::string, std::string, std::less<>> ReadPortMap(const std::string& ini_path);
-
-// Whether a --port name is looked up in the map: COMn names only; a path
-// is used as it is and never makes the settings file read.
-bool PortNameNeedsMap(std::string_view name);
+PortMap ReadPortMap(const std::string& ini_path);
 
 // A relative device path (neither "/..." nor COMn) made absolute against the
 // directory it was given in, so a later change of the current directory (to
 // the image's folder) cannot make it name another file or none.
 std::string AnchorPortName(std::string_view name, std::string_view directory);
-
-// The device path for a port name: a path ("/...") as it is; COMn through
-// the map, else /dev/ttyS<n-1>; nothing for any other name.
-std::optional<std::string> ResolvePortName(
-    std::string_view name, const std::map<std::string, std::string, std::less<>>& map);
 
 }  // namespace stbup

@@ -6,14 +6,14 @@
 #include <system_error>
 
 #include "app/core/box_ending.h"
-#include "app/core/exit_status.h"
 #include "app/core/memory_port.h"
 #include "app/core/memory_settings.h"
 #include "app/core/va_comm_port.h"
 #include "app/trace/trace_writer.h"
 #include "cli/ini_ports.h"
-#include "cli/loop_timer.h"
 #include "cli/platform.h"
+#include "loop/loop_timer.h"
+#include "seams/exit_status.h"
 #include "seams/null_view.h"
 #include "serial/port_diagnosis.h"
 #include "serial/va_comm.h"

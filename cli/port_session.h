@@ -9,8 +9,8 @@
 
 #include "app/core/box_session.h"
 #include "app/core/main_window.h"
+#include "loop/event_loop.h"
 #include "seams/view.h"
-#include "serial/event_loop.h"
 
 namespace stbup {
 

@@ -3,7 +3,7 @@
 #include <memory>
 #include <nlohmann/json.hpp>
 
-#include "app/core/exit_status.h"
+#include "seams/exit_status.h"
 #include "serial/serial_ports.h"
 
 namespace stbup {

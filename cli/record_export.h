@@ -3,7 +3,7 @@
 #include <ostream>
 #include <vector>
 
-#include "app/core/box_record.h"
+#include "seams/box_record.h"
 
 namespace stbup {
 

@@ -18,7 +18,6 @@
 #include "cli/closed_output.h"
 #include "cli/console_view.h"
 #include "cli/ini_ports.h"
-#include "cli/loop_timer.h"
 #include "cli/records_options.h"
 #include "cli/signal_watch.h"
 #include "cli/station_port.h"
@@ -27,9 +26,10 @@
 #include "cli/upgrade_command.h"
 #include "image/check_code.h"
 #include "image/image_loader.h"
+#include "loop/event_loop.h"
+#include "loop/loop_timer.h"
 #include "records/records.h"
 #include "seams/null_view.h"
-#include "serial/event_loop.h"
 
 namespace stbup {
 namespace {
@@ -312,8 +312,7 @@ void Station::Note(std::string_view text) {
 
 void Station::SayRecordsProblem() {
   if (!records_) return;
-  if (const auto problem = records_->TakeProblem()) Note("records: " + *problem);
-  for (const std::string& note : records_->TakeNotes()) Note("records: " + note);
+  for (const std::string& notice : TakeRecordsNotices(*records_)) Note(notice);
 }
 
 std::size_t Station::TerminalWidth() const {

@@ -5,9 +5,9 @@
 #include <string>
 #include <vector>
 
-#include "app/core/exit_status.h"
 #include "cli/command_registry.h"
 #include "cli/records_options.h"
+#include "seams/exit_status.h"
 
 namespace stbup {
 

@@ -5,9 +5,9 @@
 #include <cstring>
 #include <variant>
 
-#include "app/core/exit_status.h"
 #include "cli/console_view.h"
 #include "seams/errors.h"
+#include "seams/exit_status.h"
 
 namespace stbup {
 namespace {

@@ -6,7 +6,7 @@
 
 #include <CLI/CLI.hpp>
 
-#include "serial/event_loop.h"
+#include "loop/event_loop.h"
 
 namespace stbup {
 

@@ -18,9 +18,9 @@
 #include "cli/records_options.h"
 #include "cli/signal_watch.h"
 #include "cli/time_limit.h"
+#include "loop/event_loop.h"
 #include "records/records.h"
 #include "seams/errors.h"
-#include "serial/event_loop.h"
 
 namespace stbup {
 namespace {
@@ -228,8 +228,7 @@ std::string UpgradeSession::IncompleteRecord() const {
 
 void UpgradeSession::SayRecordsProblem() {
   if (!records_) return;
-  if (const auto problem = records_->TakeProblem()) console_->Note("records: " + *problem);
-  for (const std::string& note : records_->TakeNotes()) console_->Note("records: " + note);
+  for (const std::string& notice : TakeRecordsNotices(*records_)) console_->Note(notice);
 }
 
 void UpgradeSession::EndSession(int status) {

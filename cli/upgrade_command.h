@@ -5,9 +5,9 @@
 #include <ostream>
 #include <string>
 
-#include "app/core/exit_status.h"
 #include "cli/command_registry.h"
 #include "cli/records_options.h"
+#include "seams/exit_status.h"
 
 namespace stbup {
 

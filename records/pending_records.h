@@ -5,7 +5,7 @@
 #include <string_view>
 #include <vector>
 
-#include "app/core/box_record.h"
+#include "seams/box_record.h"
 
 namespace stbup {
 

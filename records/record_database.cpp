@@ -5,8 +5,8 @@
 #include <chrono>
 #include <functional>
 
-#include "app/core/box_recorder.h"
 #include "records/sqlite_file_name.h"
+#include "seams/utc_timestamp.h"
 
 namespace stbup {
 

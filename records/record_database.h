@@ -7,8 +7,8 @@
 #include <string_view>
 #include <vector>
 
-#include "app/core/box_record.h"
 #include "records/records.h"
+#include "seams/box_record.h"
 
 struct sqlite3;
 

@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <filesystem>
 
-#include "app/core/box_recorder.h"
 #include "records/server_store.h"
+#include "seams/utc_timestamp.h"
 
 namespace stbup {
 

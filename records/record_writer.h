@@ -14,7 +14,7 @@
 #include <thread>
 #include <vector>
 
-#include "app/core/record_sink.h"
+#include "seams/record_sink.h"
 
 namespace stbup {
 

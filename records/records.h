@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "app/core/box_record.h"
-#include "app/core/record_sink.h"
+#include "seams/box_record.h"
+#include "seams/record_sink.h"
 
 namespace stbup {
 

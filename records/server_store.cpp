@@ -9,8 +9,8 @@
 #include <memory>
 #include <type_traits>
 
-#include "app/core/box_recorder.h"
 #include "records/socket_wait.h"
+#include "seams/utc_timestamp.h"
 
 namespace stbup {
 

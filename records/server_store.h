@@ -5,9 +5,9 @@
 #include <string>
 #include <vector>
 
-#include "app/core/box_record.h"
 #include "records/record_database.h"
 #include "records/records.h"
+#include "seams/box_record.h"
 
 struct pg_conn;
 

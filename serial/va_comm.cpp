@@ -4,6 +4,7 @@
 #include <mutex>
 #include <set>
 
+#include "serial/port_names.h"
 #include "serial/va_comm_event_thread.h"
 #include "serial/va_comm_write_thread.h"
 
@@ -15,18 +16,6 @@ constexpr std::string_view kPortOpen = "Can't perform this operation while port 
 // Close waits at most this long for a device that does not take what is
 // still queued (nobody reading the far end); a vanished one fails at once.
 constexpr int kCloseDrainMs = 200;
-
-// "COMn" with n from 1: the n, else 0.
-int ComPortNumber(std::string_view name) {
-  if (name.size() < 4 || name.substr(0, 3) != "COM") return 0;
-  long long number = 0;
-  for (const char c : name.substr(3)) {
-    if (c < '0' || c > '9') return 0;
-    number = number * 10 + (c - '0');
-    if (number > 1'000'000) return 0;
-  }
-  return static_cast<int>(number);
-}
 
 }  // namespace
 

@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "seams/link.h"
+#include "seams/main_thread_queue.h"
 #include "serial/adapter_latency.h"
-#include "serial/main_thread_queue.h"
 #include "serial/va_classes.h"
 #include "serial/va_comm_error.h"
 #include "serial/va_comm_types.h"

@@ -91,9 +91,14 @@ void TVaCommEventThread::Execute() {
   while (!Terminated()) {
     const bool tx_watch = (event_mask_ & EV_TXEMPTY) && session_->tx_pending;
     const bool recheck = last_unread > 0 || tx_watch;
-    const int timeout = more ? 0 : recheck ? kRecheckMs : sample_lines ? kModemSampleMs : -1;
+    const int timeout = recheck ? kRecheckMs : sample_lines ? kModemSampleMs : -1;
+    // Bytes that came while the last batch was handled are reported at once:
+    // asking the device first would only hear that they are there, one
+    // system call more on the way to every reply. A hang-up behind them is
+    // found by the wait that follows once they have been read.
     const TVaDeviceWait ready =
-        WaitDevice(fd, &WaitEvent, &KickEvent, last_unread > 0 ? 0 : kWaitReadable, timeout);
+        more ? TVaDeviceWait::Readable
+             : WaitDevice(fd, &WaitEvent, &KickEvent, last_unread > 0 ? 0 : kWaitReadable, timeout);
     if (Terminated() || ready == TVaDeviceWait::Stopped) break;
     if (ready == TVaDeviceWait::Kicked) KickEvent.ResetSignal();
 

@@ -7,7 +7,7 @@
 #include <memory>
 #include <mutex>
 
-#include "serial/main_thread_queue.h"
+#include "seams/main_thread_queue.h"
 #include "serial/va_comm_types.h"
 #include "serial/va_device.h"
 #include "serial/va_handle_object.h"

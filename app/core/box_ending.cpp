@@ -1,6 +1,6 @@
 #include "app/core/box_ending.h"
 
-#include "app/core/exit_status.h"
+#include "seams/exit_status.h"
 
 namespace stbup {
 

@@ -2,8 +2,8 @@
 
 #include <optional>
 
-#include "app/core/box_record.h"
 #include "protocol/engine.h"
+#include "seams/box_record.h"
 
 namespace stbup {
 

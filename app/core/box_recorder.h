@@ -6,18 +6,16 @@
 #include <string>
 #include <string_view>
 
-#include "app/core/box_record.h"
-#include "app/core/record_sink.h"
 #include "protocol/engine.h"
+#include "seams/box_record.h"
 #include "seams/null_view.h"
+#include "seams/record_sink.h"
 #include "seams/text_format.h"
+#include "seams/utc_timestamp.h"
 
 namespace stbup {
 
 class MainWindow;
-
-// "2026-12-08T12:34:56.789Z": the records' form of a UTC time.
-std::string FormatUtcTimestamp(std::chrono::system_clock::time_point time);
 
 // Builds one record per box of a window's runs and hands it to a sink. It
 // reads what the engine knows of the box and the loaded image; the front end

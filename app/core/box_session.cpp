@@ -2,9 +2,9 @@
 
 #include <exception>
 
-#include "app/core/exit_status.h"
 #include "app/core/main_window.h"
 #include "app/core/port.h"
+#include "seams/exit_status.h"
 #include "seams/text_format.h"
 
 namespace stbup {

@@ -9,8 +9,8 @@
 
 #include "app/core/box_ending.h"
 #include "app/core/box_recorder.h"
-#include "app/core/record_sink.h"
 #include "protocol/engine.h"
+#include "seams/record_sink.h"
 
 namespace stbup {
 

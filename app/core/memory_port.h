@@ -7,8 +7,8 @@
 #include <string_view>
 
 #include "app/core/port.h"
+#include "seams/main_thread_queue.h"
 #include "seams/memory_line.h"
-#include "serial/main_thread_queue.h"
 
 namespace stbup {
 

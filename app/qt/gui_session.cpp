@@ -9,7 +9,7 @@
 namespace stbup {
 
 GuiSession::GuiSession(Settings& settings, Dialogs& dialogs, const std::string& trace_path,
-                       RecordSink* records)
+                       RecordSink* records, const WindowRecords& whose)
     : comm_(queue_), port_(comm_), records_(records) {
   ConfigureVaComm1(comm_);
   // COMn names map through the store's Ports group, paths are used as they are.
@@ -17,10 +17,18 @@ GuiSession::GuiSession(Settings& settings, Dialogs& dialogs, const std::string& 
   BoxSession::Options box;
   box.records = records_;
   // The port as the window's device names it at each box's end.
-  box.where = {QSysInfo::machineHostName().toStdString(), "window", {}, {}, {}};
+  box.where = {
+      whose.station_name.empty() ? QSysInfo::machineHostName().toStdString() : whose.station_name,
+      "window",
+      {},
+      whose.operator_name,
+      whose.work_order};
   box_session_ = std::make_unique<BoxSession>(std::move(box));
-  records_tried_.setInterval(100);
-  QObject::connect(&records_tried_, &QTimer::timeout, [this] { SayRecordsOnceTried(); });
+  // The uploader meets the line's server between boxes too (records left
+  // from an earlier run, its retries): the memo hears of it then, not only
+  // when a box ends.
+  records_notices_.setInterval(250);
+  QObject::connect(&records_notices_, &QTimer::timeout, [this] { SayRecordsNotices(); });
   controller_ = std::make_unique<MainFrmController>(port_, settings, dialogs, trace_path,
                                                     box_session_->RecordTap());
   // The selector offers the serial devices found. STBUP_SYSFS_ROOT and
@@ -39,26 +47,19 @@ GuiSession::GuiSession(Settings& settings, Dialogs& dialogs, const std::string& 
     if (lost) lost(comm);
     box_session_->PortLost();
   };
-  if (records_ != nullptr) {
-    box_session_->Subscribe([this](const BoxEvent& event) {
-      if (!std::holds_alternative<BoxEnded>(event)) return;
-      // The writer has not tried yet: asking now would always hear nothing.
-      records_tried_.start();
-    });
-  }
 }
 
 void GuiSession::Start(std::string_view first_argument) {
+  // Before start-up, whose error boxes wait for the operator in a loop of their own.
+  if (records_ != nullptr) records_notices_.start();
   controller_->Start(first_argument);
   box_session_->Started();
 }
 
-void GuiSession::SayRecordsOnceTried() {
+void GuiSession::SayRecordsNotices() {
   if (!records_->Settled()) return;
-  records_tried_.stop();
   View& memo = controller_->ShownView();
-  if (const auto problem = records_->TakeProblem()) memo.AddMemoLine(">> records: " + *problem);
-  for (const std::string& note : records_->TakeNotes()) memo.AddMemoLine(">> records: " + note);
+  for (const std::string& notice : TakeRecordsNotices(*records_)) memo.AddMemoLine(">> " + notice);
 }
 
 GuiSession::~GuiSession() {

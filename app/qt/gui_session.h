@@ -8,6 +8,7 @@
 
 #include "app/core/box_session.h"
 #include "app/core/va_comm_port.h"
+#include "app/core/window_records.h"
 #include "app/qt/main_frm_controller.h"
 #include "app/qt/qt_main_thread_queue.h"
 #include "serial/va_comm.h"
@@ -22,9 +23,10 @@ class Settings;
 class GuiSession {
  public:
   // trace_path: the trace of everything shown ($STBUP_TRACE); empty for none.
-  // records: where each box's record goes; none for no records.
+  // records: where each box's record goes; none for no records. whose: the
+  // station, operator and work order the records name (no station: the host).
   GuiSession(Settings& settings, Dialogs& dialogs, const std::string& trace_path = {},
-             RecordSink* records = nullptr);
+             RecordSink* records = nullptr, const WindowRecords& whose = {});
   // Closes the port and stops the link's threads, releasing any of them still
   // waiting for the user-interface thread.
   ~GuiSession();
@@ -43,9 +45,10 @@ class GuiSession {
   TVaComm& VaComm1() { return comm_; }
 
  private:
-  // Once the records' writer has tried the boxes' records: a record that
-  // could not be written is said in the memo (">> records: FILE: why").
-  void SayRecordsOnceTried();
+  // What the records' store has to tell, said in the memo as it comes (">>
+  // records: FILE: why", the line's server's problems once per cause), once
+  // the writer has tried every record handed to it: never half a story.
+  void SayRecordsNotices();
 
   QtMainThreadQueue queue_;
   TVaComm comm_;
@@ -53,7 +56,7 @@ class GuiSession {
   RecordSink* records_;
   std::unique_ptr<BoxSession> box_session_;
   std::unique_ptr<MainFrmController> controller_;
-  QTimer records_tried_;
+  QTimer records_notices_;
 };
 
 }  // namespace stbup

@@ -1,11 +1,16 @@
-// stbup-gui: the operator's window. Optional first argument: an image file.
+// stbup-gui: the operator's window. Arguments: the record's place options and
+// an optional image file (see kWindowUsage).
 #include <QApplication>
 #include <QIcon>
+#include <QSysInfo>
 #include <QTimer>
+#include <cstdlib>
 #include <iostream>
 #include <memory>
 #include <string>
+#include <vector>
 
+#include "app/core/window_records.h"
 #include "app/qt/dialogs.h"
 #include "app/qt/fonts.h"
 #include "app/qt/gui_session.h"
@@ -18,17 +23,30 @@ int main(int argc, char** argv) {
   QApplication::setWindowIcon(QIcon::fromTheme("stbup-gui"));
   stbup::InstallFontSubstitutes();
 
+  // What Qt has left of the arguments, as bytes: an image's name need not be UTF-8.
+  stbup::WindowArguments arguments;
+  try {
+    arguments = stbup::ParseWindowArguments(std::vector<std::string>(argv + 1, argv + argc));
+  } catch (const stbup::WindowUsageError& error) {
+    std::cerr << "stbup-gui: " << error.what() << '\n' << stbup::kWindowUsage << std::endl;
+    return 2;
+  }
+
   stbup::IniSettings settings;
   stbup::ModalDialogs dialogs;
   const QByteArray trace = qgetenv("STBUP_TRACE");
   // Every box seen through to a verdict is recorded, as by the command line.
-  const std::string records_path = stbup::DefaultRecordsPath();
+  stbup::RecordsSurroundings surroundings;
+  surroundings.environment = [](const char* name) {
+    const char* value = std::getenv(name);
+    return value == nullptr ? std::string() : std::string(value);
+  };
+  surroundings.default_file = stbup::DefaultRecordsPath();
+  surroundings.host_name = QSysInfo::machineHostName().toStdString();
+  const stbup::WindowRecords chosen = stbup::ChooseWindowRecords(settings, arguments, surroundings);
   std::unique_ptr<stbup::RecordSink> records;
-  // The line's server, as the command line takes it from the environment.
-  if (!records_path.empty()) {
-    records = stbup::OpenRecordSink(records_path, qgetenv("STBUP_RECORDS_SERVER").toStdString());
-  }
-  stbup::GuiSession session(settings, dialogs, trace.toStdString(), records.get());
+  if (!chosen.file.empty()) records = stbup::OpenRecordSink(chosen.file, chosen.server);
+  stbup::GuiSession session(settings, dialogs, trace.toStdString(), records.get(), chosen);
   // Unattended runs (benchmarks, scripts): with STBUP_QUIT_AFTER_RUN set the
   // window quits once the box's run has ended, 0 after "UPGRADE_SUCCESS".
   if (!qgetenv("STBUP_QUIT_AFTER_RUN").isEmpty()) {
@@ -37,7 +55,10 @@ int main(int argc, char** argv) {
       QTimer::singleShot(0, [status] { QCoreApplication::exit(status); });
     }));
   }
-  session.Start(argc > 1 ? argv[1] : "");
+  session.Start(arguments.image);
+  for (const std::string& problem : chosen.problems) {
+    session.Controller().ShownView().AddMemoLine(">> records: " + problem);
+  }
   // Checks that the programs start where they are installed: with
   // STBUP_QUIT_AFTER_START set the window quits, 0, once it has started (the
   // settings read, the image loaded, the port opened) and shown itself.
@@ -49,11 +70,8 @@ int main(int argc, char** argv) {
   // beside the file), and what became of it said where the window was started.
   if (records) {
     records->Flush();
-    if (const auto problem = records->TakeProblem()) {
-      std::cerr << "stbup-gui: records: " << *problem << std::endl;
-    }
-    for (const std::string& note : records->TakeNotes()) {
-      std::cerr << "stbup-gui: records: " << note << std::endl;
+    for (const std::string& notice : stbup::TakeRecordsNotices(*records)) {
+      std::cerr << "stbup-gui: " << notice << std::endl;
     }
   }
   return status;

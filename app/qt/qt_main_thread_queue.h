@@ -6,7 +6,7 @@
 
 #include <QObject>
 
-#include "serial/main_thread_queue.h"
+#include "seams/main_thread_queue.h"
 
 namespace stbup {
 

@@ -5,7 +5,7 @@
 #include <mutex>
 
 #include "app/win32/windows_api.h"
-#include "serial/main_thread_queue.h"
+#include "seams/main_thread_queue.h"
 
 namespace stbup {
 

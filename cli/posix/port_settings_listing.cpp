@@ -1,8 +1,8 @@
 // Linux: a COMn name is mapped to a device by the settings file.
-#include "app/core/exit_status.h"
 #include "app/core/main_window.h"
 #include "cli/ini_ports.h"
 #include "cli/ports_command.h"
+#include "seams/exit_status.h"
 
 namespace stbup {
 

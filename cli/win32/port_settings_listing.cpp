@@ -1,7 +1,7 @@
 // Windows: COM names are the ports Windows knows; nothing maps them.
-#include "app/core/exit_status.h"
 #include "app/core/main_window.h"
 #include "cli/ports_command.h"
+#include "seams/exit_status.h"
 
 namespace stbup {
 

@@ -15,6 +15,7 @@
 #include <cstdlib>
 
 #include "seams/errors.h"
+#include "serial/port_names.h"
 #include "serial/va_handle_object.h"
 
 #include "serial/posix/va_termbits.h"
@@ -81,7 +82,7 @@ std::string PlatformDevicePath(std::string_view name, int number,
   if (!name.empty() && name.front() == '/') return std::string(name);
   if (number > 0) {
     if (resolved && !resolved->empty()) return *resolved;
-    return "/dev/ttyS" + std::to_string(number - 1);
+    return DefaultComDevice(number);
   }
   return std::string(name);
 }

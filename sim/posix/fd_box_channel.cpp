@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/eventfd.h>
+#include <sys/prctl.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -43,6 +44,11 @@ void FdBoxChannel::Stop() noexcept {
 void FdBoxChannel::HangUp() { ::close(fd_); }
 
 void FdBoxChannel::PauseUntil(SimClock::time_point until) {
+  // A paced line is the yardstick the tool is measured against: each pause
+  // the kernel stretches by its default timer slack (50 us) would be charged
+  // to the tool, several times a block. Set once per thread (each box has one).
+  thread_local const bool tight = ::prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL) == 0;
+  static_cast<void>(tight);
   for (;;) {
     const auto left = until - SimClock::now();
     if (left <= SimClock::duration::zero()) return;

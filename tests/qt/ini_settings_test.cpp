@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <stdexcept>
 
+#include "app/core/window_records.h"
 #include "tests/qt/support/qt_printers.h"
 #include "tests/support/temp_dir.h"
 
@@ -43,6 +44,43 @@ TEST(IniSettings, MissingKeyIsCreatedOnlyWhenAsked) {
   EXPECT_EQ(again.ReadString("ComPort"), "COM1");
   EXPECT_EQ(again.ReadString("FileName"), "");
   EXPECT_EQ(again.ReadString("NotThere"), "");
+}
+
+// The records section as an operator writes it by hand: key words with "="
+// and blanks in a value, a section of its own that the window's saving of
+// its three values leaves alone.
+TEST(IniSettings, TheRecordsSectionIsReadAndSurvivesTheWindowsSaving) {
+  TempDir dir;
+  dir.WriteFile("stbup.ini",
+                "[SOFTWARE]\n"
+                "TAVOLINKS\\SOFTWAREUPGRADE_TZIP\\ComPort=COM3\n"
+                "[SOFTWARE/TAVOLINKS/SOFTWAREUPGRADE_TZIP/Records]\n"
+                "Server=host=db.line dbname=records connect_timeout=5\n"
+                "Operator=Ana Lima\n"
+                "WorkOrder=WO-1207\n");
+  IniSettings settings(Path(dir));
+  RecordsSurroundings surroundings;
+  surroundings.host_name = "bench-pc";
+  WindowRecords chosen = ChooseWindowRecords(settings, {}, surroundings);
+  EXPECT_EQ(chosen.server, "host=db.line dbname=records connect_timeout=5");
+  EXPECT_EQ(chosen.operator_name, "Ana Lima");
+  EXPECT_EQ(chosen.work_order, "WO-1207");
+  EXPECT_EQ(chosen.station_name, "bench-pc");
+  EXPECT_EQ(chosen.file, "");
+
+  ASSERT_TRUE(settings.OpenKey(kKey, false));
+  EXPECT_EQ(settings.ReadString("ComPort"), "COM3");
+  settings.WriteString("ComPort", "COM4");
+  settings.WriteString("FileName", "/srv/img/box.bin");
+  settings.CloseKey();
+
+  IniSettings again(Path(dir));
+  chosen = ChooseWindowRecords(again, {}, surroundings);
+  EXPECT_EQ(chosen.server, "host=db.line dbname=records connect_timeout=5");
+  EXPECT_EQ(chosen.work_order, "WO-1207");
+  ASSERT_TRUE(again.OpenKey(kKey, false));
+  EXPECT_EQ(again.ReadString("ComPort"), "COM4");
+  EXPECT_EQ(again.ReadString("Server"), "");  // not among the window's values
 }
 
 TEST(IniSettings, TextsRoundTripAsUtf8) {

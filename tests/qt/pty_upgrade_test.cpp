@@ -108,9 +108,10 @@ class PtyUpgradeTest : public testing::Test {
     });
   }
 
-  void StartWindow() {
+  void StartWindow(const WindowRecords& whose = {}) {
     settings = std::make_unique<IniSettings>(QString::fromStdString(dir.PathOf("stbup.ini")));
-    session = std::make_unique<GuiSession>(*settings, dialogs, dir.PathOf("trace.jsonl"), &records);
+    session = std::make_unique<GuiSession>(*settings, dialogs, dir.PathOf("trace.jsonl"), &records,
+                                           whose);
     // What the setup controls show while the bars move, sampled as it runs.
     sampler_.callOnTimeout([this] {
       TMainFrm& frame = session->Frame();
@@ -264,6 +265,39 @@ TEST_F(PtyUpgradeTest, ARecordThatCouldNotBeWrittenIsSaidOnceInTheMemo) {
       << Memo().join('\n').toStdString();
   RunUntil([] { return false; }, 300ms);
   EXPECT_EQ(Memo().count(said), 1);
+}
+
+// The uploader meets the line's server between boxes as well: what it says
+// then reaches the memo without waiting for another box, once.
+TEST_F(PtyUpgradeTest, TheLineServersProblemsReachTheMemoBetweenBoxes) {
+  StartBox({});
+  StartWindow();
+  ASSERT_TRUE(RunUntil([&] { return box_done_ && records.records.size() == 1; }, 30s));
+  RunUntil([] { return false; }, 300ms);
+  const QString refused =
+      ">> records: the line's server (host=db.line dbname=records): connection refused";
+  EXPECT_FALSE(Memo().contains(refused));
+  records.problem = "the line's server (host=db.line dbname=records): connection refused";
+  EXPECT_TRUE(RunUntil([&] { return Memo().contains(refused); }, 5s))
+      << Memo().join('\n').toStdString();
+  RunUntil([] { return false; }, 600ms);
+  EXPECT_EQ(Memo().count(refused), 1);
+  EXPECT_EQ(Memo().last(), refused);
+}
+
+TEST_F(PtyUpgradeTest, TheRecordNamesTheStationOperatorAndWorkOrderGiven) {
+  WindowRecords whose;
+  whose.station_name = "line-2";
+  whose.operator_name = "Ana";
+  whose.work_order = "WO-1207";
+  StartBox({});
+  StartWindow(whose);
+  ASSERT_TRUE(RunUntil([&] { return box_done_ && !records.records.empty(); }, 30s));
+  ASSERT_EQ(records.records.size(), 1u);
+  EXPECT_EQ(records.records[0].station, "line-2");
+  EXPECT_EQ(records.records[0].operator_name, "Ana");
+  EXPECT_EQ(records.records[0].work_order, "WO-1207");
+  EXPECT_EQ(records.records[0].front_end, "window");
 }
 
 TEST_F(PtyUpgradeTest, ABoxWhosePortGoesAwayIsRecordedAsSuch) {

@@ -20,8 +20,8 @@
 #include <thread>
 #include <vector>
 
-#include "app/core/exit_status.h"
 #include "records/records.h"
+#include "seams/exit_status.h"
 #include "tests/reliability/child_process.h"
 #include "tests/reliability/upgrade_harness.h"
 

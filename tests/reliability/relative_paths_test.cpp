@@ -15,9 +15,9 @@
 #include <string>
 #include <vector>
 
-#include "app/core/exit_status.h"
 #include "image/image_reader.h"
 #include "records/records.h"
+#include "seams/exit_status.h"
 #include "sim/box_simulator.h"
 #include "sim/posix/pty_endpoint.h"
 #include "tests/reliability/child_process.h"

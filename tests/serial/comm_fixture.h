@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "serial/event_loop.h"
+#include "loop/event_loop.h"
 #include "serial/va_comm.h"
 #include "serial/va_comm_thread.h"
 #include "tests/support/pty_pair.h"

@@ -5,7 +5,7 @@
 #include <optional>
 #include <string>
 
-#include "serial/event_loop.h"
+#include "loop/event_loop.h"
 #include "serial/va_comm.h"
 #include "serial/va_prst.h"
 

@@ -2,7 +2,7 @@
 // port, the system's texts in the messages.
 #include <gtest/gtest.h>
 
-#include "serial/event_loop.h"
+#include "loop/event_loop.h"
 #include "serial/va_comm.h"
 #include "serial/va_device.h"
 

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "app/core/box_record.h"
+#include "seams/box_record.h"
 
 namespace stbup {
 
@@ -32,5 +32,10 @@ class RecordSink {
   // for the records file).
   virtual void Flush() = 0;
 };
+
+// What the store has to tell the operator now, as "records: ..." texts: every
+// problem not yet said (the file's, then the line's server's, once per
+// cause), then the notes. Empty when there is nothing new.
+std::vector<std::string> TakeRecordsNotices(RecordSink& sink);
 
 }  // namespace stbup

@@ -6,7 +6,7 @@
 #include <chrono>
 #include <thread>
 
-#include "serial/event_loop.h"
+#include "loop/event_loop.h"
 
 #include <windows.h>
 

@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-#include "app/core/exit_status.h"
+#include "seams/exit_status.h"
 
 namespace stbup {
 

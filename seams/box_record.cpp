@@ -1,4 +1,4 @@
-#include "app/core/box_record.h"
+#include "seams/box_record.h"
 
 namespace stbup {
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <thread>
 
-#include "serial/event_loop.h"
+#include "loop/event_loop.h"
 
 namespace stbup {
 namespace {

@@ -1,4 +1,4 @@
-#include "cli/loop_timer.h"
+#include "loop/loop_timer.h"
 
 #include <memory>
 

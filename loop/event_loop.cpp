@@ -1,8 +1,9 @@
 // The parts of the main loop that are the same on every platform: the queue
-// of calls from other threads, the sources' bookkeeping and the ways of
-// running passes. How a pass waits, the wake-up and the timers are the
-// platform's (serial/posix/event_loop.cpp, serial/win32/event_loop.cpp).
-#include "serial/event_loop.h"
+// of calls from other threads, the timers and the watched sources'
+// bookkeeping and the ways of running passes. How a pass waits and the
+// wake-up are the platform's (loop/posix/event_loop.cpp,
+// loop/win32/event_loop.cpp).
+#include "loop/event_loop.h"
 
 #include <algorithm>
 #include <stdexcept>
@@ -26,7 +27,7 @@ EventLoop::~EventLoop() {
     finished_.notify_all();
     finished_.wait(lock, [this] { return waiting_callers_ == 0; });
   }
-  ReleaseWaitables();
+  ReleaseWake();
 }
 
 void EventLoop::RunOnMainThread(const std::function<void()>& call) {
@@ -81,6 +82,21 @@ int EventLoop::AddSource(Source source) {
   return id;
 }
 
+void EventLoop::RemoveSource(int id) { sources_.erase(id); }
+
+int EventLoop::AddTimer(int interval_ms, std::function<void()> callback) {
+  const int id = AddSource({-1, true, std::move(callback), 0, {}});
+  SetTimerInterval(id, interval_ms);
+  return id;
+}
+
+void EventLoop::SetTimerInterval(int id, int interval_ms) {
+  const auto it = sources_.find(id);
+  if (it == sources_.end() || !it->second.timer) return;
+  it->second.interval_ms = interval_ms > 0 ? interval_ms : 0;
+  it->second.due = Clock::now() + std::chrono::milliseconds(it->second.interval_ms);
+}
+
 void EventLoop::CancelTimer(int id) { RemoveSource(id); }
 
 int EventLoop::WatchReadable(std::intptr_t fd, std::function<void()> callback) {
@@ -89,13 +105,51 @@ int EventLoop::WatchReadable(std::intptr_t fd, std::function<void()> callback) {
 
 void EventLoop::StopWatching(int id) { RemoveSource(id); }
 
-void EventLoop::Fire(int id) {
+int EventLoop::WaitLimit(int timeout_ms) const {
+  const auto now = Clock::now();
+  long long wait_ms = timeout_ms < 0 ? -1 : timeout_ms;
+  for (const auto& [id, source] : sources_) {
+    if (!source.timer || source.interval_ms <= 0) continue;
+    const long long left = std::max<long long>(
+        0, std::chrono::ceil<std::chrono::milliseconds>(source.due - now).count());
+    if (wait_ms < 0 || left < wait_ms) wait_ms = left;
+  }
+  return static_cast<int>(wait_ms);
+}
+
+void EventLoop::FireWatched(int id, bool failed) {
   const auto it = sources_.find(id);
-  if (it == sources_.end()) return;  // removed by an earlier callback of this pass
-  if (it->second.timer && !TakeTimerTick(it->second)) return;
+  if (it == sources_.end() || it->second.timer) return;  // removed by an earlier callback
   // A copy: the callback may remove its own source.
   const std::function<void()> callback = it->second.callback;
+  // A source that has failed would wake every pass from now on: its callback
+  // sees it once, and it is watched no more.
+  if (failed) sources_.erase(it);
   if (callback) callback();
+}
+
+void EventLoop::FireDueTimers() {
+  // In the order of their ids; a callback may add or remove sources, so the
+  // next one is looked up afresh after each.
+  const auto now = Clock::now();
+  for (auto it = sources_.begin(); it != sources_.end();) {
+    const int id = it->first;
+    Source& source = it->second;
+    if (source.timer && source.interval_ms > 0 && source.due <= now) {
+      // Ticks missed while busy are not made up, and the timer keeps its phase.
+      const auto interval = std::chrono::milliseconds(source.interval_ms);
+      source.due += interval;
+      if (source.due <= now) source.due += ((now - source.due) / interval + 1) * interval;
+      const std::function<void()> callback = source.callback;
+      if (callback) callback();
+    }
+    it = sources_.upper_bound(id);
+  }
+}
+
+void EventLoop::RunOnce(int timeout_ms) {
+  Wait(WaitLimit(timeout_ms));
+  FireDueTimers();
 }
 
 void EventLoop::Run() {

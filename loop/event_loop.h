@@ -10,15 +10,15 @@
 #include <mutex>
 #include <thread>
 
-#include "serial/main_thread_queue.h"
+#include "seams/main_thread_queue.h"
 
 namespace stbup {
 
 // A small main loop: calls queued by other threads, repeating timers and
-// waitable objects watched for input. On Linux poll(2) over an eventfd, one
-// timerfd per timer and descriptors (serial/posix/); on Windows
-// WaitForMultipleObjects over an event, timers kept as due times, and
-// handles (serial/win32/).
+// waitable objects watched for input. Timers are kept as due times, and a
+// pass waits no longer than the nearest one; the waiting is the platform's:
+// on Linux poll(2) over an eventfd and descriptors (loop/posix/), on Windows
+// WaitForMultipleObjects over an event and handles (loop/win32/).
 // Every wait, nested ones included, runs the queued calls, so a caller
 // waiting for a condition, or a modal message on the command line, keeps
 // serving the serial threads. The thread that creates the loop is its main
@@ -71,9 +71,8 @@ class EventLoop : public MainThreadQueue {
     bool abandoned = false;
     std::exception_ptr error;
   };
-  // What a pass waits on besides the wake-up: a timer (on Linux its timerfd
-  // is the loop's; on Windows it is its interval and due time) or a watched
-  // descriptor or handle (the caller's).
+  // What a pass waits on besides the wake-up: a timer (its interval and due
+  // time) or a watched descriptor or handle (the caller's).
   struct Source {
     std::intptr_t fd;
     bool timer;
@@ -85,16 +84,21 @@ class EventLoop : public MainThreadQueue {
   void RunQueuedCalls();
   int AddSource(Source source);
   void RemoveSource(int id);
-  void Fire(int id);
+  // How long a pass may wait: timeout_ms (-1: no limit) cut to the nearest
+  // running timer's due time.
+  int WaitLimit(int timeout_ms) const;
+  // A watched source found readable (or failed: then watched no more).
+  void FireWatched(int id, bool failed);
+  void FireDueTimers();
 
-  // The platform's side (serial/posix/, serial/win32/): the wake-up the
-  // queue signals, timers' ticks, and what the loop closes at its end.
+  // The platform's side (loop/posix/, loop/win32/): the wake-up the queue
+  // signals, and one wait over it and the watched sources, which runs the
+  // queued calls when woken and hands what it found to FireWatched.
   static std::intptr_t CreateWake();
   void SignalWake();
   void TakeWake();
-  void ReleaseWaitables();
-  // A timer's tick taken; false when there was none after all.
-  bool TakeTimerTick(Source& timer);
+  void ReleaseWake();
+  void Wait(int wait_ms);
 
   const std::thread::id main_thread_;
   const std::intptr_t wake_fd_;

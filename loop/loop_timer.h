@@ -2,8 +2,8 @@
 
 #include <functional>
 
+#include "loop/event_loop.h"
 #include "seams/poll_timer.h"
-#include "serial/event_loop.h"
 
 namespace stbup {
 
