@@ -173,8 +173,8 @@ void AddHistoryCommand(CommandRegistry& registry) {
   CLI::App* sub = registry.Add("history", "Show the records of boxes upgraded so far",
                                [options](CommandIo& io) { return RunHistory(*options, io); });
   sub->add_option("--records", options->records_file,
-                  "The records file (default: $STBUP_RECORDS, else "
-                  "stbup/records.sqlite3 under $XDG_DATA_HOME or ~/.local/share)");
+                  std::string("The records file (default: $STBUP_RECORDS, else ") +
+                      DefaultRecordsPlace() + ")");
   sub->add_option("--since", options->since,
                   "Boxes started at or after DATE (UTC: YYYY-MM-DD[THH:MM[:SS[.mmm]]])");
   sub->add_option("--until", options->until,

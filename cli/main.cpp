@@ -9,11 +9,15 @@
 #include "cli/ports_command.h"
 #include "cli/records_command.h"
 #include "cli/upgrade_command.h"
+#include "cli/version_text.h"
 
 int main(int argc, char** argv) {
   stbup::CommandRegistry registry(
       "stbup: firmware upgrades of set-top boxes over a serial line, and image tools");
   // One line per sub-command; each lives in its own cli/<name>_command.* file.
+  registry.app().set_version_flag(
+      "--version", stbup::VersionText,
+      "Show the versions of stbup and of the records' libraries inside it");
   stbup::AddInfoCommand(registry);
   stbup::AddMkimageCommand(registry);
   stbup::AddUpgradeCommand(registry);

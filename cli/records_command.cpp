@@ -85,8 +85,8 @@ void AddRecordsCommand(CommandRegistry& registry) {
       "status", "How many records are pending, the last error and when the last batch went");
   for (CLI::App* command : {push, status}) {
     command->add_option("--records", options->records_file,
-                        "The records file (default: $STBUP_RECORDS, else "
-                        "stbup/records.sqlite3 under $XDG_DATA_HOME or ~/.local/share)");
+                        std::string("The records file (default: $STBUP_RECORDS, else ") +
+                            DefaultRecordsPlace() + ")");
     AddRecordsServerOption(*command, options->server, "The line's PostgreSQL database");
   }
   push->footer("Exit status: 0 nothing left pending, 1 some left (why is said), 2 usage.");

@@ -299,9 +299,10 @@ void AddUpgradeCommand(CommandRegistry& registry) {
   sub->add_flag("--check-only", options->check_only,
                 "Identify the box and run every check, print the verdict, never answer "
                 "\"ack\" (0 accepted, 5 refused)");
-  auto* records = sub->add_option("--records", options->records_file,
-                                  "Append each box's record to FILE (default: $STBUP_RECORDS, else "
-                                  "stbup/records.sqlite3 under $XDG_DATA_HOME or ~/.local/share)");
+  auto* records = sub->add_option(
+      "--records", options->records_file,
+      std::string("Append each box's record to FILE (default: $STBUP_RECORDS, else ") +
+          DefaultRecordsPlace() + ")");
   sub->add_flag("--no-records", *no_records, "Keep no record of the boxes")->excludes(records);
   AddRecordsTargetOptions(*sub, options->records_target);
   sub->footer(

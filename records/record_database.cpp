@@ -5,6 +5,7 @@
 #include <chrono>
 #include <functional>
 
+#include "records/sqlite_file_name.h"
 #include "seams/utc_timestamp.h"
 
 namespace stbup {
@@ -173,7 +174,8 @@ RecordDatabase::RecordDatabase(const std::string& path, Mode mode,
 void RecordDatabase::Open(Mode mode, const std::vector<SchemaStep>& steps) {
   const int flags =
       mode == Mode::kWrite ? SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE : SQLITE_OPEN_READONLY;
-  if (sqlite3_open_v2(path_.c_str(), &db_, flags | SQLITE_OPEN_NOMUTEX, nullptr) != SQLITE_OK) {
+  const std::string file_name = SqliteFileName(path_);
+  if (sqlite3_open_v2(file_name.c_str(), &db_, flags | SQLITE_OPEN_NOMUTEX, nullptr) != SQLITE_OK) {
     Fail("cannot open");
   }
   sqlite3_extended_result_codes(db_, 1);

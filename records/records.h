@@ -29,8 +29,11 @@ class NoRecordsYet : public RecordsError {
 };
 
 // $STBUP_RECORDS, else stbup/records.sqlite3 under the user's data directory
-// ($XDG_DATA_HOME, else ~/.local/share); empty when there is no home.
+// (Linux: $XDG_DATA_HOME, else ~/.local/share; Windows: %LOCALAPPDATA%);
+// empty when there is no home.
 std::string DefaultRecordsPath();
+// Where that is, as help texts say it after "$STBUP_RECORDS, else ".
+std::string DefaultRecordsPlace();
 
 // A sink writing to the file from a thread of its own; nothing when this
 // build keeps no records. Its destructor waits for queued records.
@@ -99,5 +102,12 @@ struct PushResult {
 // Sends every pending record of the file until none is left or the server
 // fails; each wait is bounded as the uploader's are.
 PushResult PushRecords(const std::string& path, const std::string& server);
+
+// The store's libraries inside this program, as they say their versions
+// ("SQLite 3.40.1, libpq 15.18"); empty for a build that keeps no records.
+std::string RecordsLibraryVersions();
+// libpq's number for its version (PQlibVersion) as people write it: 150018
+// is "15.18", 90624 "9.6.24".
+std::string LibPqVersionText(int version);
 
 }  // namespace stbup

@@ -41,4 +41,10 @@ PushResult PushRecords(const std::string&, const std::string&) {
   throw RecordsError("this build keeps no records");
 }
 
+std::string RecordsLibraryVersions() { return {}; }
+
+std::string DefaultRecordsPlace() {
+  return "stbup/records.sqlite3 under $XDG_DATA_HOME or ~/.local/share";
+}
+
 }  // namespace stbup

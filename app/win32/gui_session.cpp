@@ -17,13 +17,17 @@ std::string ComputerName() {
 }  // namespace
 
 GuiSession::GuiSession(Settings& settings, Dialogs& dialogs, const std::string& trace_path,
-                       RecordSink* records)
-    : comm_(queue_), port_(comm_) {
+                       RecordSink* records, const WindowRecords& whose)
+    : comm_(queue_), port_(comm_), records_(records) {
   ConfigureVaComm1(comm_);
   BoxSession::Options box;
-  box.records = records;
+  box.records = records_;
   // The port as the window's device names it at each box's end.
-  box.where = {ComputerName(), "window", {}, {}, {}};
+  box.where = {whose.station_name.empty() ? ComputerName() : whose.station_name,
+               "window",
+               {},
+               whose.operator_name,
+               whose.work_order};
   box_session_ = std::make_unique<BoxSession>(std::move(box));
   controller_ = std::make_unique<MainFrmController>(port_, settings, dialogs, trace_path,
                                                     box_session_->RecordTap());
@@ -36,11 +40,27 @@ GuiSession::GuiSession(Settings& settings, Dialogs& dialogs, const std::string& 
     if (lost) lost(comm);
     box_session_->PortLost();
   };
+  if (records_ != nullptr) {
+    // The uploader meets the line's server between boxes too (records left
+    // from an earlier run, its retries): the memo hears of it then, not only
+    // when a box ends.
+    records_notices_ =
+        std::make_unique<Win32PollTimer>(controller_->Frame().Handle(), TMainFrm::kRecordsTimerId);
+    controller_->Frame().OnRecordsTimer = [this] { SayRecordsNotices(); };
+  }
 }
 
 void GuiSession::Start(std::string_view first_argument) {
+  // Before start-up, whose error boxes wait for the operator in a loop of their own.
+  if (records_notices_) records_notices_->Start(250);
   controller_->Start(first_argument);
   box_session_->Started();
+}
+
+void GuiSession::SayRecordsNotices() {
+  if (!records_->Settled()) return;
+  View& memo = controller_->ShownView();
+  for (const std::string& notice : TakeRecordsNotices(*records_)) memo.AddMemoLine(">> " + notice);
 }
 
 GuiSession::~GuiSession() {

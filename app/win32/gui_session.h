@@ -7,7 +7,9 @@
 
 #include "app/core/box_session.h"
 #include "app/core/va_comm_port.h"
+#include "app/core/window_records.h"
 #include "app/win32/main_frm_controller.h"
+#include "app/win32/win32_poll_timer.h"
 #include "app/win32/window_main_thread_queue.h"
 #include "serial/va_comm.h"
 
@@ -22,9 +24,10 @@ class Settings;
 class GuiSession {
  public:
   // trace_path: the trace of everything shown ($STBUP_TRACE); empty for none.
-  // records: where each box's record goes; none for no records.
+  // records: where each box's record goes; none for no records. whose: the
+  // station, operator and work order the records name.
   GuiSession(Settings& settings, Dialogs& dialogs, const std::string& trace_path = {},
-             RecordSink* records = nullptr);
+             RecordSink* records = nullptr, const WindowRecords& whose = {});
   // Closes the port and stops the link's threads, releasing any of them still
   // waiting for the user-interface thread.
   ~GuiSession();
@@ -43,11 +46,17 @@ class GuiSession {
   TVaComm& VaComm1() { return comm_; }
 
  private:
+  // What the records' file and the line's server have to say, in the memo
+  // as it comes (">> records: FILE: why"), each cause once.
+  void SayRecordsNotices();
+
   WindowMainThreadQueue queue_;
   TVaComm comm_;
   VaCommPort port_;
+  RecordSink* records_;
   std::unique_ptr<BoxSession> box_session_;
   std::unique_ptr<MainFrmController> controller_;
+  std::unique_ptr<Win32PollTimer> records_notices_;
 };
 
 }  // namespace stbup

@@ -1,18 +1,30 @@
-// stbup-gui.exe: the operator's window on Windows. Optional first argument:
-// an image file.
+// stbup-gui.exe: the operator's window on Windows. Arguments: the record's
+// place options and an optional image file (see kWindowUsage).
 #include <cstdlib>
+#include <iostream>
+#include <memory>
 #include <string>
+#include <vector>
 
+#include "app/core/window_records.h"
 #include "app/win32/dialogs.h"
 #include "app/win32/gui_session.h"
 #include "app/win32/settings/registry_settings.h"
 #include "app/win32/windows_api.h"
+#include "records/records.h"
 
 namespace {
 
 std::string Environment(const char* name) {
   const char* value = std::getenv(name);
   return value == nullptr ? std::string() : std::string(value);
+}
+
+std::string ComputerName() {
+  char name[256];
+  DWORD size = sizeof name;
+  if (::GetComputerNameA(name, &size) == 0) return {};
+  return std::string(name, size);
 }
 
 // The window's message loop: Enter and Tab are the window's before any
@@ -30,9 +42,24 @@ int RunMessageLoop(stbup::TMainFrm& frame) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  stbup::WindowArguments arguments;
+  try {
+    arguments = stbup::ParseWindowArguments(std::vector<std::string>(argv + 1, argv + argc));
+  } catch (const stbup::WindowUsageError& error) {
+    std::cerr << "stbup-gui: " << error.what() << '\n' << stbup::kWindowUsage << std::endl;
+    return 2;
+  }
   stbup::RegistrySettings settings;
   stbup::ModalDialogs dialogs;
-  stbup::GuiSession session(settings, dialogs, Environment("STBUP_TRACE"));
+  // Every box seen through to a verdict is recorded, as by the command line.
+  stbup::RecordsSurroundings surroundings;
+  surroundings.environment = Environment;
+  surroundings.default_file = stbup::DefaultRecordsPath();
+  surroundings.host_name = ComputerName();
+  const stbup::WindowRecords chosen = stbup::ChooseWindowRecords(settings, arguments, surroundings);
+  std::unique_ptr<stbup::RecordSink> records;
+  if (!chosen.file.empty()) records = stbup::OpenRecordSink(chosen.file, chosen.server);
+  stbup::GuiSession session(settings, dialogs, Environment("STBUP_TRACE"), records.get(), chosen);
   // Closing the window ends the tool.
   session.Frame().OnDestroy = [] { ::PostQuitMessage(0); };
   // Unattended runs (benchmarks, scripts): with STBUP_QUIT_AFTER_RUN set the
@@ -43,6 +70,19 @@ int main(int argc, char** argv) {
       ::PostQuitMessage(status);
     }));
   }
-  session.Start(argc > 1 ? argv[1] : "");
-  return RunMessageLoop(session.Frame());
+  session.Start(arguments.image);
+  for (const std::string& problem : chosen.problems) {
+    session.Controller().ShownView().AddMemoLine(">> records: " + problem);
+  }
+  const int status = RunMessageLoop(session.Frame());
+  // A record still pending at close: waited for (10 s at most, then kept
+  // beside the file), and what became of it said on the standard error the
+  // window was started with, if any.
+  if (records) {
+    records->Flush();
+    for (const std::string& notice : stbup::TakeRecordsNotices(*records)) {
+      std::cerr << "stbup-gui: " << notice << std::endl;
+    }
+  }
+  return status;
 }

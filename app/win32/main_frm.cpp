@@ -464,6 +464,7 @@ LRESULT TMainFrm::Handle(UINT message, WPARAM wparam, LPARAM lparam) {
     case WM_TIMER:
       if (wparam == kTimer1Id && OnTimer1) OnTimer1();
       if (wparam == kMemoTimerId && OnMemoTimer) OnMemoTimer();
+      if (wparam == kRecordsTimerId && OnRecordsTimer) OnRecordsTimer();
       return 0;
     case WM_CHAR:
       // Enter is taken before dispatch; other keys of the window itself.
@@ -481,6 +482,7 @@ LRESULT TMainFrm::Handle(UINT message, WPARAM wparam, LPARAM lparam) {
     case WM_DESTROY:
       ::KillTimer(window_, kTimer1Id);
       ::KillTimer(window_, kMemoTimerId);
+      ::KillTimer(window_, kRecordsTimerId);
       if (OnDestroy) OnDestroy();
       return 0;
     default:

@@ -24,6 +24,7 @@ class TMainFrm {
   static constexpr int kFirstControlId = 100;
   static constexpr UINT_PTR kTimer1Id = 1;
   static constexpr UINT_PTR kMemoTimerId = 2;
+  static constexpr UINT_PTR kRecordsTimerId = 3;
 
   // Creates the window (hidden) and all its controls.
   TMainFrm();
@@ -57,6 +58,8 @@ class TMainFrm {
   std::function<void()> OnMemoTimer;
   // Timer1's tick (SetTimer on this window).
   std::function<void()> OnTimer1;
+  // The session's look at whether the records' writer has tried a box's record.
+  std::function<void()> OnRecordsTimer;
 
   // To be called by the message loop for every message before it is
   // dispatched; true when the message has been handled here (Enter, and

@@ -371,11 +371,73 @@ def case_quit_after_run(env):
         end(box)
 
 
+def case_record(env):
+    """A box through the window is recorded as by the command line, in the
+    file STBUP_RECORDS names; the Linux stbup reads it."""
+    image = env.image("record", kib=32)
+    records = os.path.join(env.work, "window.sqlite3")
+    env.settings()
+    box = env.box(image)
+    window = Window(env, "record", windows_path(image),
+                    extra_environment={"STBUP_QUIT_AFTER_RUN": "1",
+                                       "STBUP_RECORDS": windows_path(records)})
+    try:
+        wait_for(lambda: not prefix_processes("stbup-gui.exe"), 120,
+                 "the window did not quit by itself")
+        verdicts = [s["verdict"] for s in summaries(box, 60)]
+        check(verdicts == ["verified"], "boxes: %s" % verdicts)
+        run = subprocess.run([env.stbup, "history", "--json", "--records", records],
+                             capture_output=True, text=True)
+        check(run.returncode == 0, "stbup history: %s" % run.stderr.strip())
+        kept = [json.loads(line) for line in run.stdout.splitlines()]
+        check(len(kept) == 1, "%d records" % len(kept))
+        check(kept[0]["front_end"] == "window" and kept[0]["verdict"] == "upgraded" and
+              kept[0]["port"] == "COM1", "the record: %s" % kept[0])
+        return "1 record, %s on %s, read by the Linux stbup" % (kept[0]["verdict"],
+                                                                 kept[0]["port"])
+    finally:
+        window.close()
+        end(box)
+
+
+def case_record_failure(env):
+    """A records file that is not one: once the writer has tried, the memo
+    says so once, as the Qt window does; the box's run is not held up."""
+    image = env.image("recfail", kib=32)
+    records = os.path.join(env.work, "not-records.sqlite3")
+    with open(records, "w") as f:
+        f.write("boxes of Monday, by hand\n")
+    env.settings()
+    box = env.box(image)
+    window = Window(env, "recfail", windows_path(image),
+                    extra_environment={"STBUP_RECORDS": windows_path(records)})
+    start = ">> records: %s: " % windows_path(records)
+
+    def said_line():
+        return next((line for line in window.memo() if line.startswith(start)), None)
+
+    try:
+        said = wait_for(said_line, 120, "the memo never said the record failed")
+        memo = window.memo()
+        check("Upgrade End" in memo[:memo.index(said)], "said before the run ended: %s" % memo[-6:])
+        verdicts = [s["verdict"] for s in summaries(box, 60)]
+        check(verdicts == ["verified"], "boxes: %s" % verdicts)
+        time.sleep(0.5)
+        check(window.memo().count(said) == 1, "said more than once")
+        window.screenshot("windows-record-failure")
+        return "%r once in the memo, after \"Upgrade End\"" % said
+    finally:
+        window.close()
+        end(box)
+
+
 CASES = {
     "port-gone": case_port_gone,
     "enter-after-success": case_enter_after_success,
     "open-failure": case_open_failure,
     "quit-after-run": case_quit_after_run,
+    "record": case_record,
+    "record-failure": case_record_failure,
 }
 
 

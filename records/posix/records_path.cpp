@@ -21,4 +21,8 @@ std::string DefaultRecordsPath() {
   return data + "/stbup/records.sqlite3";
 }
 
+std::string DefaultRecordsPlace() {
+  return "stbup/records.sqlite3 under $XDG_DATA_HOME or ~/.local/share";
+}
+
 }  // namespace stbup
