@@ -182,7 +182,11 @@ void RecordWriter::Loop() {
       if (deadline > now) uploader_->Run(deadline, last);
       lock.lock();
       if (last) uploaded_since_written_ = true;
-      if (upload_asked_) {
+      // A front end that asked while an ordinary round was under way still
+      // gets its last round, bounded from when it asked; taking the
+      // ordinary round as its answer would leave the destructor's flush a
+      // whole bound of its own.
+      if (last && upload_asked_) {
         upload_asked_ = false;
         ++upload_rounds_;
         written_.notify_all();

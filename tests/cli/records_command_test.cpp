@@ -20,6 +20,7 @@
 #include "image/image_writer.h"
 #include "records/record_database.h"
 #include "records/record_uploader.h"
+#include "records/record_writer.h"
 #include "seams/memory_line.h"
 #include "sim/box_simulator.h"
 #include "sim/memory_box_channel.h"
@@ -146,6 +147,25 @@ TEST(RecordsCommandTest, StatusAndPushSayWhatIsPendingAndWhy) {
 // A server that takes the connection and never answers holds neither the box
 // nor the exit: the upgrade ends with its own status, says the server's
 // problem once, and keeps the record pending.
+TEST(RecordsCommandTest, AnExitAskedWhileARoundIsUnderWayWaitsOneBoundInAll) {
+  TempDir dir;
+  const Listener silent(true);
+  const auto asked = [&] {
+    RecordWriter writer(dir.PathOf("records.sqlite3"), silent.Server());
+    writer.Append(SampleRecord(1, Verdict::kUpgraded));
+    // The record is written and an ordinary round toward the silent server
+    // is under way before the front end ends.
+    std::this_thread::sleep_for(1500ms);
+    const auto start = std::chrono::steady_clock::now();
+    writer.Flush();
+    return start;
+  }();
+  const auto took = std::chrono::steady_clock::now() - asked;
+  EXPECT_LT(took, RecordUploader::kExitBound + 1s);
+  EXPECT_EQ(
+      RecordDatabase(dir.PathOf("records.sqlite3"), RecordDatabase::Mode::kRead).PendingCount(), 1);
+}
+
 TEST(RecordsCommandTest, AnUpgradeEndsWithinTheBoundWhenTheServerNeverAnswers) {
   TempDir dir;
   ImageSpec recipe;
