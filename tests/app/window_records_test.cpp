@@ -63,6 +63,11 @@ TEST(WindowArgumentsTest, UnknownOptionsAndMissingValuesAreRefused) {
   }
 }
 
+// An absolute name on every platform: under a drive's root on Windows.
+std::string Rooted(const std::string& rest) {
+  return std::filesystem::absolute(std::filesystem::current_path().root_path() / rest).string();
+}
+
 class WindowRecordsTest : public testing::Test {
  protected:
   WindowRecords Choose(const WindowArguments& arguments = {}) {
@@ -71,7 +76,7 @@ class WindowRecordsTest : public testing::Test {
       const auto found = environment.find(name);
       return found == environment.end() ? std::string() : found->second;
     };
-    surroundings.default_file = "/home/op/.local/share/stbup/records.sqlite3";
+    surroundings.default_file = Rooted("home/op/.local/share/stbup/records.sqlite3");
     surroundings.host_name = "bench-pc";
     return ChooseWindowRecords(settings, arguments, surroundings);
   }
@@ -80,7 +85,7 @@ class WindowRecordsTest : public testing::Test {
     settings.keys[std::string(kRecordsKeyPath)][name] = value;
   }
   void SaveAll() {
-    Save("File", "/srv/line/records.sqlite3");
+    Save("File", Rooted("srv/line/records.sqlite3"));
     Save("Server", "host=db.line dbname=records");
     Save("StationName", "line-2");
     Save("Operator", "Bo");
@@ -93,7 +98,7 @@ class WindowRecordsTest : public testing::Test {
 
 TEST_F(WindowRecordsTest, NothingSetGivesTheDefaults) {
   const WindowRecords chosen = Choose();
-  EXPECT_EQ(chosen.file, "/home/op/.local/share/stbup/records.sqlite3");
+  EXPECT_EQ(chosen.file, Rooted("home/op/.local/share/stbup/records.sqlite3"));
   EXPECT_EQ(chosen.server, "");
   EXPECT_EQ(chosen.station_name, "bench-pc");
   EXPECT_EQ(chosen.operator_name, std::nullopt);
@@ -104,7 +109,7 @@ TEST_F(WindowRecordsTest, NothingSetGivesTheDefaults) {
 TEST_F(WindowRecordsTest, TheStoreSectionIsUsedWhereNothingElseSays) {
   SaveAll();
   const WindowRecords chosen = Choose();
-  EXPECT_EQ(chosen.file, "/srv/line/records.sqlite3");
+  EXPECT_EQ(chosen.file, Rooted("srv/line/records.sqlite3"));
   EXPECT_EQ(chosen.server, "host=db.line dbname=records");
   EXPECT_EQ(chosen.station_name, "line-2");
   EXPECT_EQ(chosen.operator_name, "Bo");
@@ -116,11 +121,11 @@ TEST_F(WindowRecordsTest, TheStoreSectionIsUsedWhereNothingElseSays) {
 
 TEST_F(WindowRecordsTest, TheEnvironmentWinsOverTheStoreAndTheCommandLineOverBoth) {
   SaveAll();
-  environment = {{"STBUP_RECORDS", "/tmp/test.sqlite3"},
+  environment = {{"STBUP_RECORDS", Rooted("tmp/test.sqlite3")},
                  {"STBUP_RECORDS_SERVER", "host=127.0.0.1"},
                  {"STBUP_OPERATOR", "Cy"}};
   WindowRecords chosen = Choose();
-  EXPECT_EQ(chosen.file, "/tmp/test.sqlite3");
+  EXPECT_EQ(chosen.file, Rooted("tmp/test.sqlite3"));
   EXPECT_EQ(chosen.server, "host=127.0.0.1");
   EXPECT_EQ(chosen.operator_name, "Cy");
 
@@ -149,7 +154,7 @@ TEST_F(WindowRecordsTest, TheEnvironmentWinsOverTheStoreAndTheCommandLineOverBot
 // the file later, so a relative name must not follow it there.
 TEST_F(WindowRecordsTest, ARelativeFileIsTakenFromWhereTheWindowStarted) {
   environment["STBUP_RECORDS"] = "run/records.sqlite3";
-  EXPECT_EQ(Choose().file, (std::filesystem::current_path() / "run/records.sqlite3").string());
+  EXPECT_EQ(Choose().file, (std::filesystem::current_path() / "run" / "records.sqlite3").string());
   environment.clear();
   Save("File", "mine.sqlite3");
   EXPECT_EQ(Choose().file, (std::filesystem::current_path() / "mine.sqlite3").string());
