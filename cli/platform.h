@@ -22,4 +22,8 @@ void PrepareStandardStreams();
 // This station's name for its records; "localhost" when it has none.
 std::string HostName();
 
+// Why there is no default records place and what to set, for the message
+// that says the boxes go unrecorded.
+std::string NoRecordsPlaceReason();
+
 }  // namespace stbup

@@ -491,9 +491,10 @@ void AddStationCommand(CommandRegistry& registry) {
                 "Identify each box and run every check, never answer \"ack\"");
   AddTimeoutOption(sub, options->timeout_seconds,
                    "End after SECONDS; boxes still being upgraded count as not upgraded");
-  auto* records = sub->add_option("--records", options->records_file,
-                                  "Append each box's record to FILE (default: $STBUP_RECORDS, else "
-                                  "stbup/records.sqlite3 under $XDG_DATA_HOME or ~/.local/share)");
+  auto* records = sub->add_option(
+      "--records", options->records_file,
+      std::string("Append each box's record to FILE (default: $STBUP_RECORDS, else ") +
+          DefaultRecordsPlace() + ")");
   sub->add_flag("--no-records", *no_records, "Keep no record of the boxes")->excludes(records);
   AddRecordsTargetOptions(*sub, options->records_target);
   sub->footer(

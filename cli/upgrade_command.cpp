@@ -14,6 +14,7 @@
 #include "app/trace/trace_writer.h"
 #include "cli/console_view.h"
 #include "cli/ini_ports.h"
+#include "cli/platform.h"
 #include "cli/port_session.h"
 #include "cli/records_options.h"
 #include "cli/signal_watch.h"
@@ -250,10 +251,7 @@ int UpgradeSession::FinalStatus() const {
 }  // namespace
 
 void SayNoRecordsLocation(std::ostream& err) {
-  PrintError(err,
-             "records: no place for the records of boxes (HOME, XDG_DATA_HOME and "
-             "STBUP_RECORDS are unset): the boxes are not recorded; give --records FILE, or set "
-             "STBUP_RECORDS or HOME");
+  PrintError(err, "records: no place for the records of boxes " + NoRecordsPlaceReason());
 }
 
 int RunUpgrade(const UpgradeOptions& options, std::ostream& out, std::ostream& err) {

@@ -26,4 +26,9 @@ std::string HostName() {
   return host;
 }
 
+std::string NoRecordsPlaceReason() {
+  return "(HOME, XDG_DATA_HOME and STBUP_RECORDS are unset): the boxes are not recorded; give "
+         "--records FILE, or set STBUP_RECORDS or HOME";
+}
+
 }  // namespace stbup

@@ -34,4 +34,9 @@ std::string HostName() {
   return std::string(host, size);
 }
 
+std::string NoRecordsPlaceReason() {
+  return "(STBUP_RECORDS and LOCALAPPDATA are unset and Windows names no local application data "
+         "folder): the boxes are not recorded; give --records FILE, or set STBUP_RECORDS";
+}
+
 }  // namespace stbup
