@@ -2,9 +2,9 @@
 
 #include <memory>
 
-#include "cli/doctor_report.h"
 #include "cli/ini_ports.h"
 #include "cli/posix/doctor_checks.h"
+#include "cli/posix/doctor_report.h"
 #include "records/records.h"
 
 namespace stbup {

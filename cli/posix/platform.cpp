@@ -4,7 +4,7 @@
 #include <unistd.h>
 
 #include "cli/doctor_command.h"
-#include "cli/simulate_command.h"
+#include "cli/posix/simulate_command.h"
 #include "cli/station_command.h"
 
 namespace stbup {

@@ -9,8 +9,8 @@
 #include <nlohmann/json.hpp>
 #include <sstream>
 
-#include "cli/doctor_report.h"
 #include "cli/posix/doctor_checks.h"
+#include "cli/posix/doctor_report.h"
 #include "tests/support/temp_dir.h"
 
 namespace stbup {

@@ -1,4 +1,4 @@
-#include "cli/simulate_command.h"
+#include "cli/posix/simulate_command.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>

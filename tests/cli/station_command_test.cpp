@@ -15,7 +15,7 @@
 #include <thread>
 #include <vector>
 
-#include "cli/simulate_command.h"
+#include "cli/posix/simulate_command.h"
 #include "cli/station_port.h"
 #include "cli/station_table.h"
 #include "image/image_reader.h"

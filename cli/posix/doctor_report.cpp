@@ -1,4 +1,4 @@
-#include "cli/doctor_report.h"
+#include "cli/posix/doctor_report.h"
 
 #include <exception>
 #include <nlohmann/json.hpp>
