@@ -34,5 +34,8 @@ class PendingRecords {
 // and back; nothing for a line that is not a whole record.
 std::string RecordToJsonLine(const BoxRecord& record);
 std::optional<BoxRecord> RecordFromJsonLine(std::string_view line);
+// Every whole record of a pending file's text, appended to records; a line
+// cut short by a crash is passed over.
+void AppendRecordsFromJsonLines(std::string_view text, std::vector<BoxRecord>& records);
 
 }  // namespace stbup

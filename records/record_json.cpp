@@ -278,4 +278,16 @@ std::optional<BoxRecord> RecordFromJsonLine(std::string_view line) {
   return r;
 }
 
+void AppendRecordsFromJsonLines(std::string_view text, std::vector<BoxRecord>& records) {
+  std::size_t start = 0;
+  while (start < text.size()) {
+    std::size_t end = text.find('\n', start);
+    if (end == std::string_view::npos) end = text.size();
+    if (auto record = RecordFromJsonLine(text.substr(start, end - start))) {
+      records.push_back(std::move(*record));
+    }
+    start = end + 1;
+  }
+}
+
 }  // namespace stbup

@@ -3,6 +3,7 @@
 #include <array>
 #include <filesystem>
 #include <map>
+#include <ostream>
 
 namespace stbup {
 namespace {
@@ -104,6 +105,15 @@ WindowRecords ChooseWindowRecords(Settings& settings, const WindowArguments& arg
   chosen.work_order = given(arguments.work_order, saved["WorkOrder"]);
   if (chosen.work_order && chosen.work_order->empty()) chosen.work_order.reset();
   return chosen;
+}
+
+std::optional<WindowArguments> WindowArgumentsOrUsage(int argc, char** argv, std::ostream& err) {
+  try {
+    return ParseWindowArguments(std::vector<std::string>(argv + 1, argv + argc));
+  } catch (const WindowUsageError& error) {
+    err << "stbup-gui: " << error.what() << '\n' << kWindowUsage << std::endl;
+    return std::nullopt;
+  }
 }
 
 }  // namespace stbup

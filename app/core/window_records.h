@@ -2,6 +2,7 @@
 
 #include <functional>
 #include <optional>
+#include <ostream>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -33,6 +34,9 @@ class WindowUsageError : public std::runtime_error {
 // both; "--" ends the options, so an image may be named "--order". Throws
 // WindowUsageError for an unknown option or one without its value.
 WindowArguments ParseWindowArguments(const std::vector<std::string>& arguments);
+// The same for a window's main: arguments it cannot take are said on err
+// with the usage line, and give nothing (the window exits 2).
+std::optional<WindowArguments> WindowArgumentsOrUsage(int argc, char** argv, std::ostream& err);
 
 // The records section of the settings store: a key of its own beside the
 // window's three values, never among them.

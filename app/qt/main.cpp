@@ -24,13 +24,9 @@ int main(int argc, char** argv) {
   stbup::InstallFontSubstitutes();
 
   // What Qt has left of the arguments, as bytes: an image's name need not be UTF-8.
-  stbup::WindowArguments arguments;
-  try {
-    arguments = stbup::ParseWindowArguments(std::vector<std::string>(argv + 1, argv + argc));
-  } catch (const stbup::WindowUsageError& error) {
-    std::cerr << "stbup-gui: " << error.what() << '\n' << stbup::kWindowUsage << std::endl;
-    return 2;
-  }
+  const std::optional<stbup::WindowArguments> arguments =
+      stbup::WindowArgumentsOrUsage(argc, argv, std::cerr);
+  if (!arguments) return 2;
 
   stbup::IniSettings settings;
   stbup::ModalDialogs dialogs;
@@ -43,7 +39,8 @@ int main(int argc, char** argv) {
   };
   surroundings.default_file = stbup::DefaultRecordsPath();
   surroundings.host_name = QSysInfo::machineHostName().toStdString();
-  const stbup::WindowRecords chosen = stbup::ChooseWindowRecords(settings, arguments, surroundings);
+  const stbup::WindowRecords chosen =
+      stbup::ChooseWindowRecords(settings, *arguments, surroundings);
   std::unique_ptr<stbup::RecordSink> records;
   if (!chosen.file.empty()) records = stbup::OpenRecordSink(chosen.file, chosen.server);
   stbup::GuiSession session(settings, dialogs, trace.toStdString(), records.get(), chosen);
@@ -55,7 +52,7 @@ int main(int argc, char** argv) {
       QTimer::singleShot(0, [status] { QCoreApplication::exit(status); });
     }));
   }
-  session.Start(arguments.image);
+  session.Start(arguments->image);
   for (const std::string& problem : chosen.problems) {
     session.Controller().ShownView().AddMemoLine(">> records: " + problem);
   }

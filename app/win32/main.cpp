@@ -42,13 +42,9 @@ int RunMessageLoop(stbup::TMainFrm& frame) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  stbup::WindowArguments arguments;
-  try {
-    arguments = stbup::ParseWindowArguments(std::vector<std::string>(argv + 1, argv + argc));
-  } catch (const stbup::WindowUsageError& error) {
-    std::cerr << "stbup-gui: " << error.what() << '\n' << stbup::kWindowUsage << std::endl;
-    return 2;
-  }
+  const std::optional<stbup::WindowArguments> arguments =
+      stbup::WindowArgumentsOrUsage(argc, argv, std::cerr);
+  if (!arguments) return 2;
   stbup::RegistrySettings settings;
   stbup::ModalDialogs dialogs;
   // Every box seen through to a verdict is recorded, as by the command line.
@@ -56,7 +52,8 @@ int main(int argc, char** argv) {
   surroundings.environment = Environment;
   surroundings.default_file = stbup::DefaultRecordsPath();
   surroundings.host_name = ComputerName();
-  const stbup::WindowRecords chosen = stbup::ChooseWindowRecords(settings, arguments, surroundings);
+  const stbup::WindowRecords chosen =
+      stbup::ChooseWindowRecords(settings, *arguments, surroundings);
   std::unique_ptr<stbup::RecordSink> records;
   if (!chosen.file.empty()) records = stbup::OpenRecordSink(chosen.file, chosen.server);
   stbup::GuiSession session(settings, dialogs, Environment("STBUP_TRACE"), records.get(), chosen);
@@ -70,7 +67,7 @@ int main(int argc, char** argv) {
       ::PostQuitMessage(status);
     }));
   }
-  session.Start(arguments.image);
+  session.Start(arguments->image);
   for (const std::string& problem : chosen.problems) {
     session.Controller().ShownView().AddMemoLine(">> records: " + problem);
   }

@@ -110,15 +110,7 @@ std::vector<BoxRecord> PendingRecords::TakeAll() const {
   // path gone and starts a new file.
   ::unlink(path_.c_str());
   ::close(fd);
-  std::size_t start = 0;
-  while (start < text.size()) {
-    std::size_t end = text.find('\n', start);
-    if (end == std::string::npos) end = text.size();
-    if (auto record = RecordFromJsonLine(std::string_view(text).substr(start, end - start))) {
-      records.push_back(std::move(*record));
-    }
-    start = end + 1;
-  }
+  AppendRecordsFromJsonLines(text, records);
   return records;
 }
 

@@ -166,15 +166,7 @@ std::vector<BoxRecord> PendingRecords::TakeAll() const {
   }
   file.Close();
   DeleteIfEmptyAndUnused(path_);
-  std::size_t start = 0;
-  while (start < text.size()) {
-    std::size_t end = text.find('\n', start);
-    if (end == std::string::npos) end = text.size();
-    if (auto record = RecordFromJsonLine(std::string_view(text).substr(start, end - start))) {
-      records.push_back(std::move(*record));
-    }
-    start = end + 1;
-  }
+  AppendRecordsFromJsonLines(text, records);
   return records;
 }
 
