@@ -12,6 +12,7 @@
 
 #include "records/record_database.h"
 #include "records/records.h"
+#include "tests/records/sample_records.h"
 
 int main(int argc, char** argv) {
   if (argc < 2 || argc > 3) {
@@ -27,34 +28,17 @@ int main(int argc, char** argv) {
     stbup::RecordDatabase database(path, stbup::RecordDatabase::Mode::kWrite);
     std::vector<stbup::BoxRecord> chunk;
     for (int k = 0; k < count; ++k) {
-      stbup::BoxRecord r;
+      stbup::BoxRecord r = stbup::testing::SampleRecord(k, stbup::Verdict::kUpgraded);
+      // A fresh id each run, so a second run against the same server is not
+      // taken as records it already has.
       char id[40];
       std::snprintf(id, sizeof id, "%08x-0000-4000-8000-%012d", static_cast<unsigned>(std::rand()),
                     k);
       r.record_id = id;
-      r.started_at = "2026-12-09T01:00:00.000Z";
-      r.ended_at = "2026-12-09T01:01:10.000Z";
       r.station = "bench";
       r.front_end = "station";
       r.port = "/dev/ttyUSB" + std::to_string(k % 16);
-      r.loader_kind = "5518";
-      r.loader_version = "0217";
-      r.flash_size = 1;
-      r.flash_chip = "2782";
-      r.box_model = "MX1";
-      r.box_hw = "01.02.03";
-      r.box_sw = "01.00.00";
-      r.image_path = "/srv/images/mx1.bin";
-      r.image_size = 786533;
       r.image_sha256 = std::string(64, 'a');
-      r.image_model = "MX1";
-      r.image_hw = "01.02.03";
-      r.image_sw = "04.05.06";
-      r.image_type = "CODE";
-      r.blocks_sent = 768;
-      r.seconds = 70.0 + k % 7;
-      r.verdict = stbup::Verdict::kUpgraded;
-      r.exit_status = 0;
       r.operator_name = "Ana";
       r.work_order = "WO-117";
       chunk.push_back(r);

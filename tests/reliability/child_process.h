@@ -30,6 +30,30 @@ inline std::string StbupBinary() {
 }
 
 // A child process whose stderr the test reads line by line.
+// The next line read from fd, with what came after it kept in pending; nothing
+// when none came within the time or the stream ended (or fd is closed, -1).
+inline std::optional<std::string> ReadLine(int fd, std::string& pending,
+                                           std::chrono::milliseconds timeout) {
+  const auto deadline = std::chrono::steady_clock::now() + timeout;
+  for (;;) {
+    const std::size_t end = pending.find('\n');
+    if (end != std::string::npos) {
+      std::string line = pending.substr(0, end);
+      pending.erase(0, end + 1);
+      return line;
+    }
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        deadline - std::chrono::steady_clock::now());
+    if (left.count() <= 0 || fd < 0) return std::nullopt;
+    pollfd entry{fd, POLLIN, 0};
+    if (::poll(&entry, 1, static_cast<int>(left.count())) <= 0) continue;
+    char buffer[4096];
+    const ssize_t got = ::read(fd, buffer, sizeof buffer);
+    if (got <= 0) return std::nullopt;
+    pending.append(buffer, static_cast<std::size_t>(got));
+  }
+}
+
 class Child {
  public:
   explicit Child(const std::vector<std::string>& args) {
@@ -76,24 +100,7 @@ class Child {
 
   // The next line on stderr, or nothing when none came within the time.
   std::optional<std::string> Line(std::chrono::milliseconds timeout) {
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    for (;;) {
-      const std::size_t end = pending_.find('\n');
-      if (end != std::string::npos) {
-        std::string line = pending_.substr(0, end);
-        pending_.erase(0, end + 1);
-        return line;
-      }
-      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-          deadline - std::chrono::steady_clock::now());
-      if (left.count() <= 0) return std::nullopt;
-      pollfd entry{err_, POLLIN, 0};
-      if (::poll(&entry, 1, static_cast<int>(left.count())) <= 0) continue;
-      char buffer[4096];
-      const ssize_t got = ::read(err_, buffer, sizeof buffer);
-      if (got <= 0) return std::nullopt;
-      pending_.append(buffer, static_cast<std::size_t>(got));
-    }
+    return ReadLine(err_, pending_, timeout);
   }
 
   // The exit status; -1 when it has not ended within the time.

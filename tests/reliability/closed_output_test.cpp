@@ -61,24 +61,7 @@ class Piped {
   pid_t pid() const { return pid_; }
 
   std::optional<std::string> Line(std::chrono::milliseconds timeout) {
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    for (;;) {
-      const std::size_t end = pending_.find('\n');
-      if (end != std::string::npos) {
-        std::string line = pending_.substr(0, end);
-        pending_.erase(0, end + 1);
-        return line;
-      }
-      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-          deadline - std::chrono::steady_clock::now());
-      if (left.count() <= 0 || out_ < 0) return std::nullopt;
-      pollfd entry{out_, POLLIN, 0};
-      if (::poll(&entry, 1, static_cast<int>(left.count())) <= 0) continue;
-      char buffer[4096];
-      const ssize_t got = ::read(out_, buffer, sizeof buffer);
-      if (got <= 0) return std::nullopt;
-      pending_.append(buffer, static_cast<std::size_t>(got));
-    }
+    return testing::ReadLine(out_, pending_, timeout);
   }
   // As head does after its lines: the reader goes away.
   void CloseOutput() {
