@@ -27,12 +27,18 @@ SimClock::duration BoxLine::ByteTime(std::size_t count) const {
       std::chrono::nanoseconds(static_cast<long long>(count) * 10'000'000'000LL / pacing_.baud));
 }
 
+SimClock::time_point BoxLine::LineNow() const { return SimClock::now() - lag_; }
+
 void BoxLine::PauseUntil(SimClock::time_point until) {
   if (!held_.empty() && held_until_ < until) {
     channel_.PauseUntil(held_until_);
     ReleaseDue();
   }
-  channel_.PauseUntil(until);
+  if (until <= LineNow()) return;
+  if (SimClock::now() < until) channel_.PauseUntil(until);
+  // The system wakes the box late: the line's own time goes on from the
+  // moment asked for, or each late wake-up would lengthen the line.
+  lag_ = std::max(SimClock::now() - until, SimClock::duration::zero());
 }
 
 bool BoxLine::ReleaseDue() {
@@ -50,7 +56,7 @@ void BoxLine::FlushHeld() {
 
 void BoxLine::Hold(std::span<const std::uint8_t> bytes) {
   if (held_.empty()) {
-    held_until_ = SimClock::now() + std::chrono::milliseconds(pacing_.adapter_latency_ms);
+    held_until_ = LineNow() + std::chrono::milliseconds(pacing_.adapter_latency_ms);
   }
   held_.insert(held_.end(), bytes.begin(), bytes.end());
   while (held_.size() >= kAdapterPacket) {
@@ -88,7 +94,7 @@ bool BoxLine::Fill(SimClock::time_point deadline) {
   received_ += n;
   if (pacing_.baud > 0) {
     // The bytes are only there once the line has had time to carry them.
-    rx_clock_ = std::max(rx_clock_, SimClock::now()) + ByteTime(n);
+    rx_clock_ = std::max(rx_clock_, LineNow()) + ByteTime(n);
     PauseUntil(rx_clock_);
   }
   return true;
@@ -151,8 +157,13 @@ void BoxLine::Write(std::span<const std::uint8_t> bytes) {
       piece =
           std::min<std::size_t>(piece, std::uniform_int_distribution<std::size_t>(1, 7)(random_));
     }
-    if (pacing_.baud > 0) piece = std::min(piece, kPacedPiece);
-    if (pacing_.baud > 0) PauseUntil(tx_clock_);
+    if (pacing_.baud > 0) {
+      // A piece reaches the far end when its last byte has crossed the line,
+      // so that the tool's answer starts from there.
+      piece = std::min(piece, kPacedPiece);
+      tx_clock_ = std::max(tx_clock_, LineNow()) + ByteTime(piece);
+      PauseUntil(tx_clock_);
+    }
     // Through an adapter, each piece reaches it as it leaves the box's UART.
     if (pacing_.adapter_latency_ms > 0) {
       Hold(bytes.subspan(pos, piece));
@@ -160,10 +171,8 @@ void BoxLine::Write(std::span<const std::uint8_t> bytes) {
       WritePiece(bytes.data() + pos, piece);
     }
     pos += piece;
-    if (pacing_.baud > 0) tx_clock_ = std::max(tx_clock_, SimClock::now()) + ByteTime(piece);
     if (pacing_.chunked && pos < bytes.size()) PauseUntil(SimClock::now() + kChunkGap);
   }
-  if (pacing_.baud > 0) PauseUntil(tx_clock_);
 }
 
 }  // namespace stbup

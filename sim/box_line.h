@@ -42,7 +42,8 @@ class BoxLine {
   // Drops whatever arrives until the deadline.
   void DiscardUntil(SimClock::time_point deadline);
 
-  // One message of the box; returns once the paced line would have sent it.
+  // One message of the box; on a paced line each piece leaves once the line
+  // would have carried it.
   void Write(std::string_view bytes);
   void Write(std::span<const std::uint8_t> bytes);
 
@@ -51,6 +52,9 @@ class BoxLine {
   void PauseUntil(SimClock::time_point until);
   // What an adapter still holds leaves now (the box's last words).
   void FlushHeld();
+
+  // How long count bytes take on the paced line; zero on an unpaced one.
+  SimClock::duration ByteTime(std::size_t count) const;
 
   std::uint64_t received_bytes() const { return received_; }
   // Every byte the box has put on the line.
@@ -63,7 +67,6 @@ class BoxLine {
   void Hold(std::span<const std::uint8_t> bytes);
   // Sends what is held once its time has come; true when it did.
   bool ReleaseDue();
-  SimClock::duration ByteTime(std::size_t count) const;
 
   BoxChannel& channel_;
   LinePacing pacing_;
@@ -72,6 +75,11 @@ class BoxLine {
   std::size_t read_pos_ = 0;
   std::uint64_t received_ = 0;
   std::uint64_t sent_ = 0;
+  // The line's own time: the clock less how late the system woke the box
+  // from its last pause. The line's pacing counts in it, so that late
+  // wake-ups do not add up.
+  SimClock::time_point LineNow() const;
+  SimClock::duration lag_{};
   SimClock::time_point rx_clock_{};
   SimClock::time_point tx_clock_{};
   std::vector<std::uint8_t> held_;     // in the adapter, not yet sent on

@@ -31,8 +31,11 @@ constexpr std::string_view kLoaderSentence = "5518 DVB-T STB Boot-Loader SW\t Ve
 constexpr std::string_view kNormalStart = "NO_ACKNOWLEDGE with PC.";
 // The largest flash of any box holds 8192 blocks.
 constexpr std::int32_t kMaxBlocks = 8192;
-// After the fourth digit of a number, how long a fifth may take to follow.
-constexpr auto kDigitGrace = std::chrono::milliseconds(20);
+// After the fourth digit of a number, how long a fifth may take to follow
+// beyond its own time on the line. A tool writes its answer whole, so a fifth
+// digit comes with the fourth; every moment waited here is charged to the
+// tool's time on the line, twice an upgrade.
+constexpr auto kDigitGrace = std::chrono::milliseconds(1);
 constexpr auto kReconnectPause = std::chrono::milliseconds(50);
 constexpr auto kHangUpGrace = std::chrono::milliseconds(100);
 
@@ -274,8 +277,8 @@ class BoxSimulator::Session {
         stray += static_cast<char>(b);
       }
     }
-    while (line_.PeekByte(SimClock::now() + kDigitGrace, b) && b >= '0' && b <= '9' &&
-           digits.size() < 10) {
+    while (line_.PeekByte(SimClock::now() + kDigitGrace + line_.ByteTime(1), b) && b >= '0' &&
+           b <= '9' && digits.size() < 10) {
       line_.ReadByte(deadline, b);
       digits += static_cast<char>(b);
     }

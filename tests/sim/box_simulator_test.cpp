@@ -304,6 +304,11 @@ INSTANTIATE_TEST_SUITE_P(
                    {"REQUEST_START_BLOCK", "NO_ACKNOWLEDGE with PC."},
                    "bad_geometry",
                    "no four-digit answer to REQUEST_START_BLOCK"},
+        EndingCase{"FiveDigitGeometryIsReadWhole",
+                   [](SimulatorOptions&, PcScript& s) { s.start_block = "00016"; },
+                   {"FLASHCRC_SUCCESS", "UPGRADE_SUCCESS"},
+                   "mismatch",
+                   "REQUEST_START_BLOCK answered \\\"00016\\\", not %4.4d"},
         EndingCase{"BlockCountUnlikeTheImage",
                    [](SimulatorOptions&, PcScript& s) {
                      s.block_count = "0007";
