@@ -17,7 +17,7 @@ constexpr auto kChunkGap = std::chrono::microseconds(100);
 }  // namespace
 
 BoxLine::BoxLine(BoxChannel& channel, LinePacing pacing)
-    : channel_(channel), pacing_(pacing), random_(pacing.seed) {
+    : channel_(channel), pacing_(pacing), random_(pacing.seed), line_now_(SimClock::now()) {
   buffer_.reserve(kReadChunk);
 }
 
@@ -27,18 +27,16 @@ SimClock::duration BoxLine::ByteTime(std::size_t count) const {
       std::chrono::nanoseconds(static_cast<long long>(count) * 10'000'000'000LL / pacing_.baud));
 }
 
-SimClock::time_point BoxLine::LineNow() const { return SimClock::now() - lag_; }
-
 void BoxLine::PauseUntil(SimClock::time_point until) {
   if (!held_.empty() && held_until_ < until) {
     channel_.PauseUntil(held_until_);
     ReleaseDue();
   }
-  if (until <= LineNow()) return;
+  if (until <= line_now_) return;
   if (SimClock::now() < until) channel_.PauseUntil(until);
-  // The system wakes the box late: the line's own time goes on from the
-  // moment asked for, or each late wake-up would lengthen the line.
-  lag_ = std::max(SimClock::now() - until, SimClock::duration::zero());
+  // The system wakes the box late: the line goes on from the moment asked
+  // for, or each late wake-up would lengthen it.
+  line_now_ = until;
 }
 
 bool BoxLine::ReleaseDue() {
@@ -56,7 +54,7 @@ void BoxLine::FlushHeld() {
 
 void BoxLine::Hold(std::span<const std::uint8_t> bytes) {
   if (held_.empty()) {
-    held_until_ = LineNow() + std::chrono::milliseconds(pacing_.adapter_latency_ms);
+    held_until_ = line_now_ + std::chrono::milliseconds(pacing_.adapter_latency_ms);
   }
   held_.insert(held_.end(), bytes.begin(), bytes.end());
   while (held_.size() >= kAdapterPacket) {
@@ -76,6 +74,7 @@ bool BoxLine::Fill(SimClock::time_point deadline) {
   const std::size_t old = buffer_.size();
   buffer_.resize(old + kReadChunk);
   std::size_t n = 0;
+  const auto waiting_since = SimClock::now();
   try {
     for (;;) {
       ReleaseDue();
@@ -90,11 +89,14 @@ bool BoxLine::Fill(SimClock::time_point deadline) {
     throw;
   }
   buffer_.resize(old + n);
+  // Waiting for the tool is the line's time; the box's own work is not (a
+  // loader answers at once, and the simulator's pace is not the tool's).
+  line_now_ += SimClock::now() - waiting_since;
   if (n == 0) return false;
   received_ += n;
   if (pacing_.baud > 0) {
     // The bytes are only there once the line has had time to carry them.
-    rx_clock_ = std::max(rx_clock_, LineNow()) + ByteTime(n);
+    rx_clock_ = std::max(rx_clock_, line_now_) + ByteTime(n);
     PauseUntil(rx_clock_);
   }
   return true;
@@ -161,7 +163,7 @@ void BoxLine::Write(std::span<const std::uint8_t> bytes) {
       // A piece reaches the far end when its last byte has crossed the line,
       // so that the tool's answer starts from there.
       piece = std::min(piece, kPacedPiece);
-      tx_clock_ = std::max(tx_clock_, LineNow()) + ByteTime(piece);
+      tx_clock_ = std::max(tx_clock_, line_now_) + ByteTime(piece);
       PauseUntil(tx_clock_);
     }
     // Through an adapter, each piece reaches it as it leaves the box's UART.

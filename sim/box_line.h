@@ -75,11 +75,10 @@ class BoxLine {
   std::size_t read_pos_ = 0;
   std::uint64_t received_ = 0;
   std::uint64_t sent_ = 0;
-  // The line's own time: the clock less how late the system woke the box
-  // from its last pause. The line's pacing counts in it, so that late
-  // wake-ups do not add up.
-  SimClock::time_point LineNow() const;
-  SimClock::duration lag_{};
+  // The line's own time: it moves on with the line's pacing, the box's
+  // pauses and the waits for the tool, never with late wake-ups or the
+  // simulator's own work, so that neither is charged to the tool.
+  SimClock::time_point line_now_;
   SimClock::time_point rx_clock_{};
   SimClock::time_point tx_clock_{};
   std::vector<std::uint8_t> held_;     // in the adapter, not yet sent on
