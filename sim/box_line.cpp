@@ -54,7 +54,7 @@ void BoxLine::FlushHeld() {
 
 void BoxLine::Hold(std::span<const std::uint8_t> bytes) {
   if (held_.empty()) {
-    held_until_ = line_now_ + std::chrono::milliseconds(pacing_.adapter_latency_ms);
+    held_until_ = SimClock::now() + std::chrono::milliseconds(pacing_.adapter_latency_ms);
   }
   held_.insert(held_.end(), bytes.begin(), bytes.end());
   while (held_.size() >= kAdapterPacket) {
