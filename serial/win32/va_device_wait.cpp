@@ -151,10 +151,37 @@ std::optional<TVaDeviceWait> AnswerFromReceived(Win32Port& port) {
   return std::nullopt;
 }
 
+// Where the far end has taken every byte sent to it, its answer may be a
+// moment away, and Wine tells a pending read's end a few hundred microseconds
+// after the byte came: the queue is looked at for that moment first. While
+// bytes are still going out (a block at the line's rate), no answer can come
+// before they have left, and the read is started at once.
+bool AnswerCameMeanwhile(Win32Port& port) {
+  COMSTAT status{};
+  if (!QueryComm(port, status) || status.cbOutQue > 0) return false;
+  LARGE_INTEGER now{}, frequency{};
+  ::QueryPerformanceFrequency(&frequency);
+  ::QueryPerformanceCounter(&now);
+  const LONGLONG until = now.QuadPart + frequency.QuadPart * kAnswerLookUs / 1'000'000;
+  while (status.cbInQue == 0 && now.QuadPart < until) {
+    ::SwitchToThread();
+    if (!QueryComm(port, status)) return false;
+    ::QueryPerformanceCounter(&now);
+  }
+  return status.cbInQue > 0;
+}
+
 // Starts the pending read unless one is pending. An answer when the wait
 // needs none (bytes are held, the read failed); with line_polled set when a
 // read ended at once with nothing, so that it is not started again at once.
 std::optional<TVaDeviceWait> StartPendingRead(Win32Port& port, bool& line_polled) {
+  {
+    std::lock_guard lock(port.receive_mutex);
+    if (const auto answer = AnswerFromReceived(port)) return answer;
+    if (port.read_pending) return std::nullopt;
+  }
+  // Looked at without the lock, so that reads are not held meanwhile.
+  if (AnswerCameMeanwhile(port)) return TVaDeviceWait::Readable;
   std::lock_guard lock(port.receive_mutex);
   if (const auto answer = AnswerFromReceived(port)) return answer;
   if (port.read_pending) return std::nullopt;

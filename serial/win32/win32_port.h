@@ -28,6 +28,9 @@ inline constexpr ULONGLONG kLostWaitMs = 100;
 // pending instead; it asks for this many, so that it ends with the first byte
 // (the rest are read from the queue at once).
 inline constexpr DWORD kPendingReadSize = 1;
+// How long the queue is looked at before the read is started, where an
+// answer may be a moment away (see va_device_wait.cpp).
+inline constexpr LONGLONG kAnswerLookUs = 500;
 inline constexpr DWORD kReadWaitMs = 200;
 inline constexpr DWORD kCancelWaitMs = 5;
 inline constexpr DWORD kCloseWaitMs = 500;
