@@ -142,6 +142,30 @@ TEST_F(PtyReceiveCheck, BytesAfterAStopArriveWithoutAWait) {
   EXPECT_EQ(BytesWaiting(device), 0);
 }
 
+// As the component has it: one thread waits (and so starts and ends the
+// reads), another reads. The far end sends 3000 bytes in pieces with short
+// gaps; the reader must get them whole and in order, bytes a pending read
+// took included.
+TEST_F(PtyReceiveCheck, AWaiterAndAReaderInTwoThreadsKeepTheOrder) {
+  ASSERT_NO_FATAL_FAILURE(StartFarEnd());
+  std::thread waiter([this] {
+    while (WaitDevice(device, &stop, nullptr, kWaitReadable, 50) != TVaDeviceWait::Stopped) {
+      ::Sleep(0);
+    }
+  });
+  std::vector<std::uint8_t> got;
+  const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+  while (got.size() < 3000 && std::chrono::steady_clock::now() < until) {
+    std::uint8_t part[64];
+    const long read = ReadDevice(device, part, sizeof part);
+    if (read < 0) break;
+    got.insert(got.end(), part, part + read);
+  }
+  stop.SetSignal();
+  waiter.join();
+  EXPECT_EQ(got, Expected(3000));
+}
+
 // Closed with its read pending, the port cancels it and waits for its end;
 // a port opened again receives from the start.
 TEST_F(PtyReceiveCheck, ClosingWithAPendingReadLeavesTheNextOpeningWhole) {

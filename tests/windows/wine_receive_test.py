@@ -80,6 +80,18 @@ def hang_up(end):
     return "hang up"
 
 
+def two_threads(end):
+    end.wait_for(b"R")
+    sent = 0
+    step = 0
+    while sent < 3000:
+        size = min(1 + (step * 13) % 37, 3000 - sent)
+        end.send(stream(size, sent))
+        sent += size
+        time.sleep(((step * 5) % 3) / 1000)
+        step += 1
+
+
 def stop(end):
     end.wait_for(b"R")
     end.wait_for(b"S")
@@ -97,6 +109,7 @@ CASES = {
     "PiecesWithGapsArriveInOrder": pieces,
     "AHangUpWhileTheReadIsPendingIsGone": hang_up,
     "BytesAfterAStopArriveWithoutAWait": stop,
+    "AWaiterAndAReaderInTwoThreadsKeepTheOrder": two_threads,
     "ClosingWithAPendingReadLeavesTheNextOpeningWhole": reopen,
 }
 
