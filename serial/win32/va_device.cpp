@@ -69,7 +69,8 @@ TVaDeviceHandle OpenDeviceExclusive(const std::string& path, int& error) {
     return kNoDevice;
   }
   port->line_wait = NewLineWait();
-  if (!port->line_wait) {
+  port->pending_read = NewPendingRead();
+  if (!port->line_wait || !port->pending_read) {
     error = Fail(::GetLastError());
     return kNoDevice;
   }
@@ -139,9 +140,13 @@ int ApplyQueueSizes(TVaDeviceHandle device, int read_size, int write_size) {
 }
 
 int ApplyNoWaitTimeouts(TVaDeviceHandle device) {
+  Win32Port& port = *PortOf(device);
   COMMTIMEOUTS timeouts{};
   timeouts.ReadIntervalTimeout = MAXDWORD;
-  if (!::SetCommTimeouts(PortOf(device)->handle, &timeouts)) return Fail(::GetLastError());
+  std::lock_guard lock(port.receive_mutex);
+  // A pending read, where the receive path keeps one, sets its own again.
+  port.reads_block = false;
+  if (!::SetCommTimeouts(port.handle, &timeouts)) return Fail(::GetLastError());
   return 0;
 }
 

@@ -1,6 +1,7 @@
 // The Win32 side of the port, reads and writes: overlapped ReadFile of what
 // is waiting, and WriteFile of bytes the port keeps until the write completes.
 #include <algorithm>
+#include <cstdint>
 
 #include "serial/win32/win32_port.h"
 
@@ -39,31 +40,9 @@ bool StartHeldWrite(Win32Port& port) {
   return true;
 }
 
-}  // namespace
-
-int BytesWaiting(TVaDeviceHandle device) {
-  COMSTAT status{};
-  if (!QueryComm(*PortOf(device), status)) return -1;
-  return static_cast<int>(status.cbInQue);
-}
-
-int BytesQueuedOut(TVaDeviceHandle device) {
-  Win32Port& port = *PortOf(device);
-  COMSTAT status{};
-  if (!QueryComm(port, status)) return -1;
-  std::lock_guard lock(port.write_mutex);
-  // A write still in flight has not left either, nor the part of a completed
-  // one that is still to go.
-  std::size_t in_flight = port.write_bytes.size();
-  if (port.write_pending && HasOverlappedIoCompleted(&port.write_io)) {
-    in_flight -= std::min<std::size_t>(port.write_io.InternalHigh, in_flight);
-  }
-  return static_cast<int>(status.cbOutQue + in_flight);
-}
-
-long ReadDevice(TVaDeviceHandle device, void* buffer, long count) {
-  Win32Port& port = *PortOf(device);
-  // Only what is waiting is asked for, so the read completes at once.
+// Reads up to count of the bytes the driver's queue holds. Only what is
+// waiting is asked for, so the read completes at once.
+long ReadQueued(Win32Port& port, std::uint8_t* buffer, long count) {
   COMSTAT status{};
   if (!QueryComm(port, status)) return IsDeviceGone(LastDeviceError()) ? kDeviceGone : -1;
   const DWORD wanted = std::min<DWORD>(status.cbInQue, static_cast<DWORD>(count));
@@ -89,6 +68,50 @@ long ReadDevice(TVaDeviceHandle device, void* buffer, long count) {
     return IsDeviceGone(static_cast<int>(error)) ? kDeviceGone : -1;
   }
   return static_cast<long>(got);
+}
+
+}  // namespace
+
+int BytesWaiting(TVaDeviceHandle device) {
+  Win32Port& port = *PortOf(device);
+  std::lock_guard lock(port.receive_mutex);
+  TakeEndedRead(port);
+  // Bytes a read took count with the queue; they stay readable after a
+  // hang-up, so a failing queue hides them not.
+  const int held = static_cast<int>(port.received.size());
+  COMSTAT status{};
+  if (!QueryComm(port, status)) return held > 0 ? held : -1;
+  return held + static_cast<int>(status.cbInQue);
+}
+
+int BytesQueuedOut(TVaDeviceHandle device) {
+  Win32Port& port = *PortOf(device);
+  COMSTAT status{};
+  if (!QueryComm(port, status)) return -1;
+  std::lock_guard lock(port.write_mutex);
+  // A write still in flight has not left either, nor the part of a completed
+  // one that is still to go.
+  std::size_t in_flight = port.write_bytes.size();
+  if (port.write_pending && HasOverlappedIoCompleted(&port.write_io)) {
+    in_flight -= std::min<std::size_t>(port.write_io.InternalHigh, in_flight);
+  }
+  return static_cast<int>(status.cbOutQue + in_flight);
+}
+
+long ReadDevice(TVaDeviceHandle device, void* buffer, long count) {
+  Win32Port& port = *PortOf(device);
+  auto* bytes = static_cast<std::uint8_t*>(buffer);
+  std::lock_guard lock(port.receive_mutex);
+  TakeEndedRead(port);
+  const long held = std::min<long>(count, static_cast<long>(port.received.size()));
+  std::copy_n(port.received.begin(), held, bytes);
+  port.received.erase(port.received.begin(), port.received.begin() + held);
+  // While a read is pending, the bytes in the queue may be bound for it:
+  // they come with its end, in their order.
+  if (held == count || port.read_pending) return held;
+  const long more = ReadQueued(port, bytes + held, count - held);
+  if (more < 0) return held > 0 ? held : more;
+  return held + more;
 }
 
 long WriteDevice(TVaDeviceHandle device, const void* data, long count) {

@@ -3,6 +3,8 @@
 // that make Wine's completions trustworthy.
 #pragma once
 
+#include <array>
+#include <deque>
 #include <memory>
 #include <mutex>
 #include <vector>
@@ -15,14 +17,20 @@
 
 namespace stbup {
 
-// How long a pending line-event wait goes before the queue is looked at
-// directly (a wait whose end was lost costs this much, never a hang), and
-// where the driver's wait only polls (Wine's on a pty gives up every
-// millisecond or two, and notices bytes only at that pace, often slower).
+// How long a pending line-event wait or read goes before the queue is looked
+// at directly (one whose end was lost costs this much, never a hang), and how
+// long a round waits when it could start neither.
 inline constexpr DWORD kLineWaitSliceMs = 20;
 inline constexpr DWORD kPolledWaitSliceMs = 1;
 // A wait still pending this long while bytes wait has lost its end.
 inline constexpr ULONGLONG kLostWaitMs = 100;
+// Where the driver's wait only polls, bytes are received through a read kept
+// pending instead; it asks for this many, so that it ends with the first byte
+// (the rest are read from the queue at once).
+inline constexpr DWORD kPendingReadSize = 1;
+// How long the queue is looked at before the read is started, where an
+// answer may be a moment away (see va_device_wait.cpp).
+inline constexpr LONGLONG kAnswerLookUs = 500;
 inline constexpr DWORD kReadWaitMs = 200;
 inline constexpr DWORD kCancelWaitMs = 5;
 inline constexpr DWORD kCloseWaitMs = 500;
@@ -42,12 +50,24 @@ struct LineWait {
   }
 };
 
-// A wait with its event; nothing when the event cannot be made.
+// The receive path's pending read: its record and the bytes the system
+// writes into until it ends. Held by pointer for the reason a LineWait is.
+struct PendingRead {
+  OVERLAPPED io{};
+  std::array<std::uint8_t, kPendingReadSize> bytes{};
+  ~PendingRead() {
+    if (io.hEvent != nullptr) ::CloseHandle(io.hEvent);
+  }
+};
+
+// A wait or read with its event; nothing when the event cannot be made.
 std::unique_ptr<LineWait> NewLineWait();
+std::unique_ptr<PendingRead> NewPendingRead();
 
 // Frees a wait once it has ended; one that does not end in time is left
 // allocated for good, as the system may still write to it.
 void DisposeOfLineWait(std::unique_ptr<LineWait> wait, DWORD patience_ms);
+void DisposeOfPendingRead(std::unique_ptr<PendingRead> read, DWORD patience_ms);
 
 // One open port: the HANDLE and the overlapped state of its three kinds of
 // I/O. The event thread alone waits for line events and reads; writes come
@@ -58,10 +78,26 @@ struct Win32Port {
   std::unique_ptr<LineWait> line_wait;
   bool wait_pending = false;
   ULONGLONG wait_started = 0;
-  bool driver_polls = false;  // a wait has given up by itself (995): see above
+  // A wait has given up by itself (995): Wine's on a pty does so every
+  // millisecond or two, and notices bytes only at that pace. The receive
+  // path below then stands in for the line-event wait.
+  bool driver_polls = false;
   std::vector<std::unique_ptr<LineWait>> abandoned_waits;
 
   OVERLAPPED read_io{};
+
+  // The receive path where the driver's wait only polls (driver_polls): a
+  // read kept pending, and the bytes ended reads took that are not handed out
+  // yet. ReadDevice hands these out first and reads the queue only while no
+  // read is pending, so no byte overtakes another. The event thread starts
+  // and ends the read; any thread may take its bytes once it has ended.
+  std::mutex receive_mutex;
+  std::unique_ptr<PendingRead> pending_read;
+  bool read_pending = false;
+  ULONGLONG read_lost_since = 0;  // when bytes were first seen behind it, or 0
+  std::deque<std::uint8_t> received;
+  DWORD read_error = 0;      // how the last read ended, when it failed
+  bool reads_block = false;  // the timeouts a pending read needs are set
 
   std::mutex write_mutex;
   OVERLAPPED write_io{};
@@ -88,5 +124,10 @@ bool SettleAfterSignal(OVERLAPPED& io);
 // ClearCommError, with the errors it reports counted; false on failure
 // (last error set).
 bool QueryComm(Win32Port& port, COMSTAT& status);
+
+// Once the pending read has ended, its bytes join port.received (a cancelled
+// read keeps the part it got) and a failure is kept in port.read_error.
+// Called with port.receive_mutex held.
+void TakeEndedRead(Win32Port& port);
 
 }  // namespace stbup
