@@ -61,16 +61,22 @@ def block(end):
     end.send(stream(1025))
 
 
-def pieces(end):
+def send_in_pieces(end, total, size_factor, gap_factor, gap_range_ms):
+    """total bytes of the stream in pieces of 1 to 37 bytes, with gaps of up
+    to gap_range_ms between them, both varying from piece to piece."""
     end.wait_for(b"R")
     sent = 0
     step = 0
-    while sent < 600:
-        size = min(1 + (step * 11) % 37, 600 - sent)
+    while sent < total:
+        size = min(1 + (step * size_factor) % 37, total - sent)
         end.send(stream(size, sent))
         sent += size
-        time.sleep(((step * 7) % 16) / 1000)
+        time.sleep(((step * gap_factor) % gap_range_ms) / 1000)
         step += 1
+
+
+def pieces(end):
+    send_in_pieces(end, 600, 11, 7, 16)
 
 
 def hang_up(end):
@@ -81,15 +87,7 @@ def hang_up(end):
 
 
 def two_threads(end):
-    end.wait_for(b"R")
-    sent = 0
-    step = 0
-    while sent < 3000:
-        size = min(1 + (step * 13) % 37, 3000 - sent)
-        end.send(stream(size, sent))
-        sent += size
-        time.sleep(((step * 5) % 3) / 1000)
-        step += 1
+    send_in_pieces(end, 3000, 13, 5, 3)
 
 
 def stop(end):
