@@ -18,11 +18,8 @@ import tempfile
 import time
 import tty
 
-WINE = "/usr/lib/wine/wine64"
-
-
-class Failed(Exception):
-    pass
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from wine_cases import WINE, Failed, run_cases  # noqa: E402
 
 
 def byte_of(index):
@@ -149,16 +146,8 @@ def run_case(exe, name, work):
 def main():
     exe = os.path.abspath(sys.argv[1])
     chosen = sys.argv[2:] or list(CASES)
-    failures = 0
     with tempfile.TemporaryDirectory(prefix="stbup-wine-receive-") as work:
-        for name in chosen:
-            started = time.monotonic()
-            try:
-                run_case(exe, name, work)
-                print("PASS %-50s %5.1f s" % (name, time.monotonic() - started), flush=True)
-            except Failed as failure:
-                failures += 1
-                print("FAIL %s: %s" % (name, failure), flush=True)
+        failures = run_cases(chosen, lambda name: run_case(exe, name, work), width=50)
     return 1 if failures else 0
 
 

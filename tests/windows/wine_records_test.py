@@ -19,28 +19,13 @@ import socket
 import subprocess
 import sys
 import tempfile
-import time
 
 WINE = "/usr/lib/wine/wine64"
 SERVER_UID = 65534
 
 
-class Failed(Exception):
-    pass
-
-
-class Skipped(Exception):
-    pass
-
-
-def check(condition, message):
-    if not condition:
-        raise Failed(message)
-
-
-def windows_path(path):
-    """The name Windows programs under Wine give a Linux file (drive Z: is /)."""
-    return "Z:" + path.replace("/", "\\")
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from wine_cases import Failed, Skipped, check, run_cases, windows_path  # noqa: E402
 
 
 class Env:
@@ -292,21 +277,10 @@ CASES = {
 def main():
     stbup, exe = os.path.abspath(sys.argv[1]), os.path.abspath(sys.argv[2])
     chosen = sys.argv[3:] or list(CASES)
-    failures = 0
     with tempfile.TemporaryDirectory(prefix="stbup-wine-records-") as work:
         os.chmod(work, 0o755)
         env = Env(stbup, exe, work)
-        for name in chosen:
-            started = time.monotonic()
-            try:
-                detail = CASES[name](env)
-                print("PASS %-15s %5.1f s  %s" % (name, time.monotonic() - started, detail),
-                      flush=True)
-            except Skipped as reason:
-                print("SKIP %-15s %s" % (name, reason), flush=True)
-            except Failed as failure:
-                failures += 1
-                print("FAIL %-15s %s" % (name, failure), flush=True)
+        failures = run_cases(chosen, lambda name: CASES[name](env))
     return 1 if failures else 0
 
 

@@ -18,8 +18,8 @@ import tempfile
 import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from wine_upgrade_test import (WINE, Env, Failed, check, summary_of,  # noqa: E402
-                               wait_tool, windows_path)
+from wine_cases import WINE, Failed, check, run_cases, windows_path  # noqa: E402
+from wine_upgrade_test import Env, print_tool_tails, summary_of, wait_tool  # noqa: E402
 
 EVENT_LINE = re.compile(rb"^\d\d:\d\d:\d\d COM\d+: ")
 
@@ -239,21 +239,10 @@ CASES = {
 def main():
     stbup, exe = os.path.abspath(sys.argv[1]), os.path.abspath(sys.argv[2])
     chosen = sys.argv[3:] or list(CASES)
-    failures = 0
     with tempfile.TemporaryDirectory(prefix="stbup-wine-station-") as work:
         env = StationEnv(stbup, exe, work)
-        for name in chosen:
-            started = time.monotonic()
-            try:
-                detail = CASES[name](env)
-                print("PASS %-15s %5.1f s  %s" % (name, time.monotonic() - started, detail),
-                      flush=True)
-            except Failed as failure:
-                failures += 1
-                out, err = env.output() if os.path.exists(os.path.join(work, "tool.out")) else (
-                    b"", b"")
-                print("FAIL %-15s %s\n  stdout tail: %r\n  stderr tail: %r" % (
-                    name, failure, out[-400:], err[-400:]), flush=True)
+        failures = run_cases(chosen, lambda name: CASES[name](env),
+                             after_failure=lambda name: print_tool_tails(env))
     return 1 if failures else 0
 
 

@@ -11,7 +11,6 @@ Prints one line per case and exits 0 when every case passed.
 import json
 import os
 import pty
-import resource
 import select
 import subprocess
 import sys
@@ -19,16 +18,8 @@ import tempfile
 import time
 import tty
 
-WINE = "/usr/lib/wine/wine64"
-
-
-class Failed(Exception):
-    pass
-
-
-def check(condition, message):
-    if not condition:
-        raise Failed(message)
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from wine_cases import WINE, Failed, check, run_cases, windows_path  # noqa: E402,F401
 
 
 class Env:
@@ -70,11 +61,6 @@ class Env:
         with open(os.path.join(self.work, "tool.err"), "rb") as f:
             err = f.read()
         return out, err
-
-
-def windows_path(path):
-    """The name Windows programs under Wine give a Linux file (drive Z: is /)."""
-    return "Z:" + path.replace("/", "\\")
 
 
 def wait_tool(tool, timeout):
@@ -348,22 +334,19 @@ CASES = {
 def main():
     stbup, exe = os.path.abspath(sys.argv[1]), os.path.abspath(sys.argv[2])
     chosen = sys.argv[3:] or list(CASES)
-    failures = 0
     with tempfile.TemporaryDirectory(prefix="stbup-wine-") as work:
         env = Env(stbup, exe, work)
-        for name in chosen:
-            started = time.monotonic()
-            try:
-                detail = CASES[name](env)
-                print("PASS %-15s %5.1f s  %s" % (name, time.monotonic() - started, detail),
-                      flush=True)
-            except Failed as failure:
-                failures += 1
-                out, err = env.output() if os.path.exists(os.path.join(work, "tool.out")) else (
-                    b"", b"")
-                print("FAIL %-15s %s\n  stdout tail: %r\n  stderr tail: %r" % (
-                    name, failure, out[-400:], err[-400:]), flush=True)
+        failures = run_cases(chosen, lambda name: CASES[name](env),
+                             after_failure=lambda name: print_tool_tails(env))
     return 1 if failures else 0
+
+
+def print_tool_tails(env):
+    """The ends of the last tool's output, after a failed case."""
+    if not os.path.exists(os.path.join(env.work, "tool.out")):
+        return
+    out, err = env.output()
+    print("  stdout tail: %r\n  stderr tail: %r" % (out[-400:], err[-400:]), flush=True)
 
 
 if __name__ == "__main__":

@@ -19,23 +19,11 @@ import sys
 import tempfile
 import time
 
-WINE = "/usr/lib/wine/wine64"
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from wine_cases import WINE, Failed, check, run_cases, windows_path  # noqa: E402
+
 KEY = r"HKCU\SOFTWARE\TAVOLINKS\SOFTWAREUPGRADE_TZIP"
 TICKS = os.sysconf("SC_CLK_TCK")
-
-
-class Failed(Exception):
-    pass
-
-
-def check(condition, message):
-    if not condition:
-        raise Failed(message)
-
-
-def windows_path(path):
-    """The name Windows programs under Wine give a Linux file (drive Z: is /)."""
-    return "Z:" + path.replace("/", "\\")
 
 
 def wait_for(condition, timeout, what):
@@ -444,23 +432,15 @@ CASES = {
 def main():
     stbup, gui = os.path.abspath(sys.argv[1]), os.path.abspath(sys.argv[2])
     chosen = sys.argv[3:] or list(CASES)
-    failures = 0
     # STBUP_KEEP_WORK=1 keeps the traces and logs of the cases for a look.
     with tempfile.TemporaryDirectory(prefix="stbup-wine-window-") as scratch:
         work = tempfile.mkdtemp(prefix="stbup-wine-window-") if os.environ.get(
             "STBUP_KEEP_WORK") else scratch
         env = Env(stbup, gui, work)
-        for name in chosen:
-            started = time.monotonic()
-            try:
-                detail = CASES[name](env)
-                print("PASS %-20s %5.1f s  %s" % (name, time.monotonic() - started, detail),
-                      flush=True)
-            except Failed as failure:
-                failures += 1
-                print("FAIL %-20s %s" % (name, failure), flush=True)
-                if work != scratch:
-                    print("  kept in %s" % work, flush=True)
+        failures = run_cases(
+            chosen, lambda name: CASES[name](env), width=20,
+            after_failure=lambda name: work != scratch and print("  kept in %s" % work,
+                                                                 flush=True))
         env.settings()
     return 1 if failures else 0
 
