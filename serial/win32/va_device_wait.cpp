@@ -190,9 +190,7 @@ std::optional<TVaDeviceWait> StartPendingRead(Win32Port& port, bool& line_polled
   ::ResetEvent(read.io.hEvent);
   DWORD got = 0;
   if (::ReadFile(port.handle, read.bytes.data(), kPendingReadSize, &got, &read.io)) {
-    got = std::min<DWORD>(got, kPendingReadSize);
-    port.received.insert(port.received.end(), read.bytes.begin(), read.bytes.begin() + got);
-    if (got > 0) return TVaDeviceWait::Readable;
+    if (KeepReadBytes(port, got) > 0) return TVaDeviceWait::Readable;
     line_polled = true;
     return std::nullopt;
   }

@@ -98,8 +98,14 @@ void TakeEndedRead(Win32Port& port) {
     got = static_cast<DWORD>(read.io.InternalHigh);
     if (error != ERROR_OPERATION_ABORTED) port.read_error = error;
   }
+  KeepReadBytes(port, got);
+}
+
+DWORD KeepReadBytes(Win32Port& port, DWORD got) {
+  const PendingRead& read = *port.pending_read;
   got = std::min<DWORD>(got, kPendingReadSize);
   port.received.insert(port.received.end(), read.bytes.begin(), read.bytes.begin() + got);
+  return got;
 }
 
 }  // namespace stbup

@@ -130,4 +130,8 @@ bool QueryComm(Win32Port& port, COMSTAT& status);
 // Called with port.receive_mutex held.
 void TakeEndedRead(Win32Port& port);
 
+// The first got bytes of the pending read's buffer join port.received;
+// returns how many. Called with port.receive_mutex held.
+DWORD KeepReadBytes(Win32Port& port, DWORD got);
+
 }  // namespace stbup

@@ -19,7 +19,7 @@ import time
 import tty
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from wine_cases import WINE, Failed, check, run_cases, windows_path  # noqa: E402,F401
+from wine_cases import WINE, Failed, check, run_cases, windows_path  # noqa: E402
 
 
 class Env:
