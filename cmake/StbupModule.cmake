@@ -39,6 +39,9 @@ function(stbup_test_files label)
     add_executable(${base} ${test})
     target_link_libraries(${base} PRIVATE ${T_LIBS} stbup_test_support GTest::gtest GTest::gmock GTest::gtest_main)
     if(CMAKE_CROSSCOMPILING)
+      # Through a runner that starts the program again only when Wine failed to.
+      set_target_properties(${base} PROPERTIES CROSSCOMPILING_EMULATOR
+                                               ${PROJECT_SOURCE_DIR}/scripts/wine-test-run)
       # Listed when ctest runs, in the Wine prefix of the test run, not by the build.
       gtest_discover_tests(${base} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 30
                            PROPERTIES LABELS ${label} TIMEOUT 120)

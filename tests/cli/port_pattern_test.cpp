@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 namespace stbup {
 namespace {
 
@@ -10,6 +12,11 @@ struct PatternCase {
   const char* name;
   bool matches;
 };
+
+// Printed as the case reads, so the case list is the same on every run.
+void PrintTo(const PatternCase& c, std::ostream* os) {
+  *os << '"' << c.pattern << "\" " << (c.matches ? "matches" : "misses") << " \"" << c.name << '"';
+}
 
 class PortPatternTest : public testing::TestWithParam<PatternCase> {};
 

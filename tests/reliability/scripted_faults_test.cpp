@@ -78,6 +78,14 @@ enum class Phase {
   kDuringFlashWrite,
 };
 
+std::string PhaseName(const ::testing::TestParamInfo<Phase>& info) {
+  static constexpr const char* kNames[] = {
+      "BeforeAnnouncement",  "AfterAnnouncement",  "AfterFlashInfo",  "AfterImageType",
+      "AfterIdentification", "AfterAck",           "AfterGeometry",   "AfterDownloadStart",
+      "MidDownload",         "AfterTotalChecksum", "DuringFlashWrite"};
+  return kNames[static_cast<int>(info.param)];
+}
+
 class NormalStartTest : public ScriptedFaultTest, public ::testing::WithParamInterface<Phase> {
  protected:
   void PlayUntil(Phase phase) {
@@ -130,7 +138,8 @@ INSTANTIATE_TEST_SUITE_P(EveryPhase, NormalStartTest,
                                            Phase::kAfterIdentification, Phase::kAfterAck,
                                            Phase::kAfterGeometry, Phase::kAfterDownloadStart,
                                            Phase::kMidDownload, Phase::kAfterTotalChecksum,
-                                           Phase::kDuringFlashWrite));
+                                           Phase::kDuringFlashWrite),
+                         PhaseName);
 
 TEST_F(ScriptedFaultTest, AfterANormalStartMidDownloadTheSourceIsClosedAndTheNextBoxUpgrades) {
   ToolOnPty tool(Options(/*repeat=*/true), pty_.slave_path());

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <fstream>
 #include <iterator>
+#include <ostream>
 #include <string_view>
 
 #include "image/image_reader.h"
@@ -186,6 +187,11 @@ struct ModeCase {
   std::vector<std::string> expect;
   std::string verdict;
 };
+
+// Named by what the box is told and expects, so the case list reads the same every run.
+void PrintTo(const ModeCase& c, std::ostream* os) {
+  *os << (c.sentence ? "sentence " : "") << '"' << c.answer << "\" " << c.verdict;
+}
 
 class ModeLoader : public ::testing::TestWithParam<ModeCase> {};
 
