@@ -5,6 +5,8 @@
 // loop/win32/event_loop.cpp).
 #include "loop/event_loop.h"
 
+#include "loop/hand_over_watch.h"
+
 #include <algorithm>
 #include <stdexcept>
 
@@ -16,13 +18,19 @@ constexpr long long kConditionRecheckMs = 10;
 
 }  // namespace
 
-EventLoop::EventLoop() : main_thread_(std::this_thread::get_id()), wake_fd_(CreateWake()) {}
+EventLoop::EventLoop()
+    : main_thread_(std::this_thread::get_id()),
+      wake_fd_(CreateWake()),
+      watch_hand_over_(RunsOnSeveralCpus()) {}
 
 EventLoop::~EventLoop() {
   {
     std::unique_lock lock(mutex_);
     closing_ = true;
-    for (Call* call : queue_) call->abandoned = true;
+    for (Call* call : queue_) {
+      call->abandoned = true;
+      call->settled.store(true, std::memory_order_release);
+    }
     queue_.clear();
     finished_.notify_all();
     finished_.wait(lock, [this] { return waiting_callers_ == 0; });
@@ -42,6 +50,10 @@ void EventLoop::RunOnMainThread(const std::function<void()>& call) {
     queue_.push_back(&entry);
     ++waiting_callers_;
     SignalWake();
+  }
+  if (watch_hand_over_) WatchBriefly(entry.settled);
+  {
+    std::unique_lock lock(mutex_);
     finished_.wait(lock, [&entry] { return entry.done || entry.abandoned; });
     --waiting_callers_;
     // The destructor may be waiting for the last caller to leave.
@@ -71,6 +83,7 @@ void EventLoop::RunQueuedCalls() {
       std::lock_guard lock(mutex_);
       call->error = std::move(error);  // the waiting thread alone holds it now
       call->done = true;
+      call->settled.store(true, std::memory_order_release);
     }
     finished_.notify_all();
   }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
@@ -70,6 +71,9 @@ class EventLoop : public MainThreadQueue {
     bool done = false;
     bool abandoned = false;
     std::exception_ptr error;
+    // Set once done or abandoned is, read without the lock by the caller's
+    // short watch before it sleeps.
+    std::atomic<bool> settled{false};
   };
   // What a pass waits on besides the wake-up: a timer (its interval and due
   // time) or a watched descriptor or handle (the caller's).
@@ -102,6 +106,9 @@ class EventLoop : public MainThreadQueue {
 
   const std::thread::id main_thread_;
   const std::intptr_t wake_fd_;
+  // Whether a caller watches for its call's end before it sleeps
+  // (loop/hand_over_watch.h).
+  const bool watch_hand_over_;
   std::mutex mutex_;
   std::condition_variable finished_;
   std::deque<Call*> queue_;

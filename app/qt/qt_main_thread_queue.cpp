@@ -4,16 +4,39 @@
 #include <QThread>
 #include <chrono>
 #include <exception>
+#include <memory>
+
+#include "loop/hand_over_watch.h"
 
 namespace stbup {
 
-QtMainThreadQueue::QtMainThreadQueue() = default;
+struct QtMainThreadQueue::Call {
+  const std::function<void()>* function = nullptr;
+  std::exception_ptr failure;
+  bool finished = false;
+  // Set with finished, read without the lock by the worker's watch.
+  std::atomic<bool> settled{false};
+};
+
+// Owned by the posted event's functor: it lets the worker go when the event
+// ends, whether it was delivered or deleted undelivered (its receiver gone),
+// so no worker waits for an event that no longer exists.
+struct QtMainThreadQueue::Release {
+  QtMainThreadQueue* queue;
+  Call* call;
+  Release(QtMainThreadQueue* q, Call* c) : queue(q), call(c) {}
+  Release(const Release&) = delete;
+  Release& operator=(const Release&) = delete;
+  ~Release() { queue->Finish(*call); }
+};
+
+QtMainThreadQueue::QtMainThreadQueue() : watch_hand_over_(RunsOnSeveralCpus()) {}
 
 QtMainThreadQueue::~QtMainThreadQueue() { Shutdown(); }
 
 void QtMainThreadQueue::RunOnMainThread(const std::function<void()>& call) {
   if (QThread::currentThread() == context_.thread()) {
-    // A blocking invocation of the own thread would wait for itself.
+    // A call queued to the own thread would wait for itself.
     if (!closed_) call();
     return;
   }
@@ -22,25 +45,41 @@ void QtMainThreadQueue::RunOnMainThread(const std::function<void()>& call) {
     if (closed_) return;
     ++in_flight_;
   }
-  std::exception_ptr failure;
-  QMetaObject::invokeMethod(
-      &context_,
-      [this, &call, &failure] {
-        // closed_ changes only on this thread, so reading it here is safe.
-        if (closed_) return;
-        try {
-          call();
-        } catch (...) {
-          failure = std::current_exception();
-        }
-      },
-      Qt::BlockingQueuedConnection);
+  Call entry;
+  entry.function = &call;
   {
-    std::lock_guard lock(mutex_);
+    auto release = std::make_shared<Release>(this, &entry);
+    QMetaObject::invokeMethod(
+        &context_,
+        [this, release] {
+          Call& posted = *release->call;
+          // closed_ changes only on this thread, so reading it here is safe.
+          if (closed_) return;
+          try {
+            (*posted.function)();
+          } catch (...) {
+            posted.failure = std::current_exception();
+          }
+        },
+        Qt::QueuedConnection);
+  }  // from here the event alone holds the release
+  if (watch_hand_over_) WatchBriefly(entry.settled);
+  {
+    std::unique_lock lock(mutex_);
+    changed_.wait(lock, [&entry] { return entry.finished; });
     --in_flight_;
   }
-  idle_.notify_all();
-  if (failure) std::rethrow_exception(failure);
+  changed_.notify_all();
+  if (entry.failure) std::rethrow_exception(entry.failure);
+}
+
+void QtMainThreadQueue::Finish(Call& call) {
+  {
+    std::lock_guard lock(mutex_);
+    call.finished = true;
+    call.settled.store(true, std::memory_order_release);
+  }
+  changed_.notify_all();
 }
 
 void QtMainThreadQueue::Shutdown() {
@@ -52,7 +91,7 @@ void QtMainThreadQueue::Shutdown() {
     lock.unlock();
     QCoreApplication::sendPostedEvents(&context_, QEvent::MetaCall);
     lock.lock();
-    idle_.wait_for(lock, std::chrono::milliseconds(5), [this] { return in_flight_ == 0; });
+    changed_.wait_for(lock, std::chrono::milliseconds(5), [this] { return in_flight_ == 0; });
   }
 }
 

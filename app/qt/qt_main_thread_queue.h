@@ -11,7 +11,8 @@
 namespace stbup {
 
 // The serial link's calls run on the user-interface thread through Qt's
-// blocking queued invocation; the event loop of a modal box serves them too.
+// queued invocation, and the worker waits for their end (watching briefly
+// first, loop/hand_over_watch.h); the event loop of a modal box serves them too.
 // Shutdown releases any worker still waiting, so the link's threads can be
 // stopped after the message loop has ended.
 class QtMainThreadQueue : public MainThreadQueue {
@@ -27,9 +28,16 @@ class QtMainThreadQueue : public MainThreadQueue {
   void Shutdown();
 
  private:
+  struct Call;
+  struct Release;
+  // The posted call has ended, run or dropped: its worker may go.
+  void Finish(Call& call);
+
+  const bool watch_hand_over_;
   QObject context_;
   std::mutex mutex_;
-  std::condition_variable idle_;
+  // A call finished or a worker left.
+  std::condition_variable changed_;
   int in_flight_ = 0;
   bool closed_ = false;
 };

@@ -1,6 +1,9 @@
 #include "app/win32/window_main_thread_queue.h"
 
+#include <atomic>
 #include <exception>
+
+#include "loop/hand_over_watch.h"
 
 namespace stbup {
 
@@ -14,9 +17,12 @@ struct WindowMainThreadQueue::Call {
   const std::function<void()>* function = nullptr;
   std::exception_ptr failure;
   bool finished = false;
+  // Set with finished, read without the lock by the worker's watch.
+  std::atomic<bool> settled{false};
 };
 
-WindowMainThreadQueue::WindowMainThreadQueue() : thread_id_(::GetCurrentThreadId()) {
+WindowMainThreadQueue::WindowMainThreadQueue()
+    : thread_id_(::GetCurrentThreadId()), watch_hand_over_(RunsOnSeveralCpus()) {
   HINSTANCE instance = ::GetModuleHandleW(nullptr);
   WNDCLASSEXW existing{};
   existing.cbSize = sizeof existing;
@@ -46,11 +52,16 @@ void WindowMainThreadQueue::RunOnMainThread(const std::function<void()>& call) {
   }
   Call entry;
   entry.function = &call;
-  std::unique_lock lock(mutex_);
-  if (closed_) return;
-  if (!::PostMessageW(window_, kRunMessage, 0, reinterpret_cast<LPARAM>(&entry))) return;
-  done_.wait(lock, [&entry] { return entry.finished; });
-  lock.unlock();
+  {
+    std::lock_guard lock(mutex_);
+    if (closed_) return;
+    if (!::PostMessageW(window_, kRunMessage, 0, reinterpret_cast<LPARAM>(&entry))) return;
+  }
+  if (watch_hand_over_) WatchBriefly(entry.settled);
+  {
+    std::unique_lock lock(mutex_);
+    done_.wait(lock, [&entry] { return entry.finished; });
+  }
   if (entry.failure) std::rethrow_exception(entry.failure);
 }
 
@@ -66,6 +77,7 @@ void WindowMainThreadQueue::Run(Call& call) {
   {
     std::lock_guard lock(mutex_);
     call.finished = true;
+    call.settled.store(true, std::memory_order_release);
   }
   done_.notify_all();
 }

@@ -36,6 +36,9 @@ class WindowMainThreadQueue : public MainThreadQueue {
   void Run(Call& call);
 
   DWORD thread_id_;
+  // Whether a worker watches for its call's end before it sleeps
+  // (loop/hand_over_watch.h).
+  const bool watch_hand_over_;
   HWND window_ = nullptr;
   std::mutex mutex_;
   std::condition_variable done_;

@@ -1,0 +1,22 @@
+#pragma once
+
+#include <atomic>
+
+namespace stbup {
+
+// A serial thread that has handed a call to the main thread waits for its
+// end. A block's handler is over within some tens of microseconds, sooner
+// than a sleeping thread is woken on an idle CPU of a virtual machine; so the
+// caller first watches the call's flag that long and sleeps only if it is
+// still unset, which spares the main thread one wake-up of the caller per
+// call. Watching pays only while the main thread can run beside the watcher:
+// with one CPU it would hold back the very call it waits for.
+
+// Watches settled for a short while; true when it was seen set.
+bool WatchBriefly(const std::atomic<bool>& settled);
+
+// Whether the calling thread may run on more than one CPU (the platform's
+// part: loop/posix/, loop/win32/). Asked once, when a queue is made.
+bool RunsOnSeveralCpus();
+
+}  // namespace stbup
