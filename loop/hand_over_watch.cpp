@@ -1,6 +1,7 @@
 #include "loop/hand_over_watch.h"
 
 #include <chrono>
+#include <thread>
 
 namespace stbup {
 
@@ -31,6 +32,8 @@ bool WatchBriefly(const std::atomic<bool>& settled) {
       CpuRelax();
     }
     if (Clock::now() >= until) return settled.load(std::memory_order_acquire);
+    // A thread waiting for this CPU (the main thread itself, woken here) gets it.
+    std::this_thread::yield();
   }
 }
 

@@ -10,7 +10,8 @@ namespace stbup {
 // caller first watches the call's flag that long and sleeps only if it is
 // still unset, which spares the main thread one wake-up of the caller per
 // call. Watching pays only while the main thread can run beside the watcher:
-// with one CPU it would hold back the very call it waits for.
+// with one CPU it would hold back the very call it waits for. The watcher
+// also gives its CPU up between looks to any thread waiting for it.
 
 // Watches settled for a short while; true when it was seen set.
 bool WatchBriefly(const std::atomic<bool>& settled);
