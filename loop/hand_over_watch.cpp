@@ -10,6 +10,7 @@ namespace {
 // Long enough for a handler that writes a block and its log line, short
 // enough that a watch which misses costs little beside the sleep after it.
 constexpr auto kWatch = std::chrono::microseconds(60);
+constexpr auto kYieldEvery = std::chrono::microseconds(10);
 
 // Tells the CPU this is a wait loop, so a sibling hardware thread gets the core.
 inline void CpuRelax() {
@@ -24,16 +25,23 @@ inline void CpuRelax() {
 
 bool WatchBriefly(const std::atomic<bool>& settled) {
   using Clock = std::chrono::steady_clock;
-  const auto until = Clock::now() + kWatch;
+  auto now = Clock::now();
+  const auto until = now + kWatch;
+  auto next_yield = now + kYieldEvery;
   for (;;) {
     // A few looks between readings of the clock, which costs more than a look.
     for (int i = 0; i < 16; ++i) {
       if (settled.load(std::memory_order_acquire)) return true;
       CpuRelax();
     }
-    if (Clock::now() >= until) return settled.load(std::memory_order_acquire);
-    // A thread waiting for this CPU (the main thread itself, woken here) gets it.
-    std::this_thread::yield();
+    now = Clock::now();
+    if (now >= until) return settled.load(std::memory_order_acquire);
+    if (now >= next_yield) {
+      // A thread waiting for this CPU (the main thread itself, woken here)
+      // gets it; now and then only, as giving it up is a system call.
+      std::this_thread::yield();
+      next_yield = now + kYieldEvery;
+    }
   }
 }
 
