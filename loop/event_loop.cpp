@@ -51,10 +51,8 @@ void EventLoop::RunOnMainThread(const std::function<void()>& call) {
     ++waiting_callers_;
     SignalWake();
   }
-  if (watch_hand_over_) WatchBriefly(entry.settled);
   {
-    std::unique_lock lock(mutex_);
-    finished_.wait(lock, [&entry] { return entry.done || entry.abandoned; });
+    const auto lock = AwaitSettled(entry.settled, watch_hand_over_, mutex_, finished_);
     --waiting_callers_;
     // The destructor may be waiting for the last caller to leave.
     if (closing_) finished_.notify_all();

@@ -45,4 +45,12 @@ bool WatchBriefly(const std::atomic<bool>& settled) {
   }
 }
 
+std::unique_lock<std::mutex> AwaitSettled(const std::atomic<bool>& settled, bool watch,
+                                          std::mutex& mutex, std::condition_variable& changed) {
+  if (watch) WatchBriefly(settled);
+  std::unique_lock lock(mutex);
+  changed.wait(lock, [&settled] { return settled.load(std::memory_order_relaxed); });
+  return lock;
+}
+
 }  // namespace stbup

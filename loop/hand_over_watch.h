@@ -1,6 +1,8 @@
 #pragma once
 
 #include <atomic>
+#include <condition_variable>
+#include <mutex>
 
 namespace stbup {
 
@@ -15,6 +17,12 @@ namespace stbup {
 
 // Watches settled for a short while; true when it was seen set.
 bool WatchBriefly(const std::atomic<bool>& settled);
+
+// The caller's whole wait: watches settled first where watch says so, then
+// sleeps on changed until it is set. Whoever sets settled does so with mutex
+// held and notifies changed after. Returns with mutex held.
+std::unique_lock<std::mutex> AwaitSettled(const std::atomic<bool>& settled, bool watch,
+                                          std::mutex& mutex, std::condition_variable& changed);
 
 // Whether the calling thread may run on more than one CPU (the platform's
 // part: loop/posix/, loop/win32/). Asked once, when a queue is made.

@@ -13,8 +13,8 @@ namespace stbup {
 struct QtMainThreadQueue::Call {
   const std::function<void()>* function = nullptr;
   std::exception_ptr failure;
-  bool finished = false;
-  // Set with finished, read without the lock by the worker's watch.
+  // Set under the queue's lock once the call has ended, run or dropped; the
+  // worker may go.
   std::atomic<bool> settled{false};
 };
 
@@ -63,10 +63,8 @@ void QtMainThreadQueue::RunOnMainThread(const std::function<void()>& call) {
         },
         Qt::QueuedConnection);
   }  // from here the event alone holds the release
-  if (watch_hand_over_) WatchBriefly(entry.settled);
   {
-    std::unique_lock lock(mutex_);
-    changed_.wait(lock, [&entry] { return entry.finished; });
+    const auto lock = AwaitSettled(entry.settled, watch_hand_over_, mutex_, changed_);
     --in_flight_;
   }
   changed_.notify_all();
@@ -76,7 +74,6 @@ void QtMainThreadQueue::RunOnMainThread(const std::function<void()>& call) {
 void QtMainThreadQueue::Finish(Call& call) {
   {
     std::lock_guard lock(mutex_);
-    call.finished = true;
     call.settled.store(true, std::memory_order_release);
   }
   changed_.notify_all();

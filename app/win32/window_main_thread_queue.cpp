@@ -16,8 +16,7 @@ constexpr wchar_t kWindowClass[] = L"StbupMainThreadQueue";
 struct WindowMainThreadQueue::Call {
   const std::function<void()>* function = nullptr;
   std::exception_ptr failure;
-  bool finished = false;
-  // Set with finished, read without the lock by the worker's watch.
+  // Set under the queue's lock once the call has ended; the worker may go.
   std::atomic<bool> settled{false};
 };
 
@@ -57,11 +56,7 @@ void WindowMainThreadQueue::RunOnMainThread(const std::function<void()>& call) {
     if (closed_) return;
     if (!::PostMessageW(window_, kRunMessage, 0, reinterpret_cast<LPARAM>(&entry))) return;
   }
-  if (watch_hand_over_) WatchBriefly(entry.settled);
-  {
-    std::unique_lock lock(mutex_);
-    done_.wait(lock, [&entry] { return entry.finished; });
-  }
+  AwaitSettled(entry.settled, watch_hand_over_, mutex_, done_);
   if (entry.failure) std::rethrow_exception(entry.failure);
 }
 
@@ -76,7 +71,6 @@ void WindowMainThreadQueue::Run(Call& call) {
   }
   {
     std::lock_guard lock(mutex_);
-    call.finished = true;
     call.settled.store(true, std::memory_order_release);
   }
   done_.notify_all();
