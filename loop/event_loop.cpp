@@ -16,12 +16,17 @@ namespace {
 
 constexpr long long kConditionRecheckMs = 10;
 
+// The loop whose turn this thread holds for a call of its own, if any.
+thread_local const EventLoop* turn_of = nullptr;
+
 }  // namespace
 
 EventLoop::EventLoop()
     : main_thread_(std::this_thread::get_id()),
       wake_fd_(CreateWake()),
-      watch_hand_over_(RunsOnSeveralCpus()) {}
+      watch_hand_over_(RunsOnSeveralCpus()) {
+  turn_.lock();
+}
 
 EventLoop::~EventLoop() {
   {
@@ -35,12 +40,60 @@ EventLoop::~EventLoop() {
     finished_.notify_all();
     finished_.wait(lock, [this] { return waiting_callers_ == 0; });
   }
+  turn_.unlock();
   ReleaseWake();
 }
 
+bool EventLoop::HoldsTurn() const {
+  return turn_of == this || std::this_thread::get_id() == main_thread_;
+}
+
+void EventLoop::RunInTurn(const std::function<void()>& call) {
+  const std::unique_lock turn(turn_, std::adopt_lock);
+  ++calls_in_turn_;
+  turn_of = this;
+  struct Leave {
+    EventLoop& loop;
+    ~Leave() {
+      turn_of = nullptr;
+      if (loop.pass_outdated_) {
+        loop.pass_outdated_ = false;
+        loop.SignalWake();
+      }
+    }
+  } leave{*this};
+  call();
+}
+
+std::uint64_t EventLoop::LendTurn(int wait_ms) {
+  lent_until_ =
+      wait_ms < 0 ? Clock::time_point::max() : Clock::now() + std::chrono::milliseconds(wait_ms);
+  const std::uint64_t calls_before = calls_in_turn_;
+  turn_.unlock();
+  return calls_before;
+}
+
+bool EventLoop::TakeTurnBack(std::uint64_t calls_before) {
+  turn_.lock();
+  return calls_in_turn_ == calls_before;
+}
+
+void EventLoop::NoteChangedSources(Clock::time_point due) {
+  if (turn_of == this && due < lent_until_) pass_outdated_ = true;
+}
+
+void EventLoop::Quit() {
+  quit_ = true;
+  NoteChangedSources(Clock::time_point::min());
+}
+
 void EventLoop::RunOnMainThread(const std::function<void()>& call) {
-  if (std::this_thread::get_id() == main_thread_) {
+  if (HoldsTurn()) {
     call();
+    return;
+  }
+  if (turn_.try_lock()) {
+    RunInTurn(call);
     return;
   }
   Call entry{&call, false, false, nullptr};
@@ -89,6 +142,8 @@ void EventLoop::RunQueuedCalls() {
 
 int EventLoop::AddSource(Source source) {
   const int id = next_source_id_++;
+  // A timer is looked at when SetTimerInterval gives it a due time.
+  if (!source.timer) NoteChangedSources(Clock::time_point::min());
   sources_.emplace(id, std::move(source));
   return id;
 }
@@ -106,6 +161,9 @@ void EventLoop::SetTimerInterval(int id, int interval_ms) {
   if (it == sources_.end() || !it->second.timer) return;
   it->second.interval_ms = interval_ms > 0 ? interval_ms : 0;
   it->second.due = Clock::now() + std::chrono::milliseconds(it->second.interval_ms);
+  // A pass that would sleep past the new due time must look again; a later
+  // one it finds out by itself, at the old time.
+  if (it->second.interval_ms > 0) NoteChangedSources(it->second.due);
 }
 
 void EventLoop::CancelTimer(int id) { RemoveSource(id); }

@@ -24,6 +24,14 @@ namespace stbup {
 // waiting for a condition, or a modal message on the command line, keeps
 // serving the serial threads. The thread that creates the loop is its main
 // thread.
+//
+// The main thread's turn: whatever the loop runs, it runs holding the turn,
+// and the main thread holds it at all times but while it waits in a pass.
+// A caller that finds the turn free (the main thread idle) takes it and runs
+// its call on its own thread: the call is still alone with everything the
+// main thread does, and the main thread need not be woken for it, nor the
+// caller woken back; on a busy line that is two wake-ups a reply fewer.
+// Otherwise the call is queued for the main thread.
 class EventLoop : public MainThreadQueue {
  public:
   using Clock = std::chrono::steady_clock;
@@ -35,9 +43,15 @@ class EventLoop : public MainThreadQueue {
   // and waited for.
   ~EventLoop() override;
 
-  // From another thread: queued, the loop woken, returns when it has run (an
-  // exception it raised is rethrown here). On the main thread: runs at once.
+  // From another thread: run in the main thread's turn, on this thread when
+  // the turn is free, else queued and the loop woken; returns when it has run
+  // (an exception it raised is rethrown here). In the turn (on the main
+  // thread, or inside such a call): runs at once.
   void RunOnMainThread(const std::function<void()>& call) override;
+
+  // Whether the calling thread holds the main thread's turn: the main
+  // thread, or a caller running its call in the turn.
+  bool HoldsTurn() const;
 
   // A timer that fires every interval_ms on the main thread; returns its id.
   int AddTimer(int interval_ms, std::function<void()> callback);
@@ -56,7 +70,7 @@ class EventLoop : public MainThreadQueue {
 
   // Runs until Quit.
   void Run();
-  void Quit() { quit_ = true; }
+  void Quit();
   // Runs until predicate holds (true), the time-out passes or Quit (false),
   // looking at the predicate at least every 10 ms. May be called from inside
   // a callback.
@@ -84,6 +98,18 @@ class EventLoop : public MainThreadQueue {
     int interval_ms = 0;
     Clock::time_point due{};
   };
+
+  // A caller's call, run in the turn it has just taken.
+  void RunInTurn(const std::function<void()>& call);
+  // Around the main thread's wait in a pass (callers keep the turn through
+  // the waits of their calls): lends the turn, then takes it back; false
+  // when a caller ran a call meanwhile, as what the wait found may then be
+  // out of date (the next pass looks again).
+  std::uint64_t LendTurn(int wait_ms);
+  bool TakeTurnBack(std::uint64_t calls_before);
+  // From a caller in the turn: the lending pass waits on sources or a time
+  // that changed, so it is woken when the call ends.
+  void NoteChangedSources(Clock::time_point due);
 
   void RunQueuedCalls();
   int AddSource(Source source);
@@ -118,6 +144,13 @@ class EventLoop : public MainThreadQueue {
   std::map<int, Source> sources_;
   int next_source_id_ = 1;
   bool quit_ = false;
+
+  // Held by the main thread but while it waits in a pass, or by a caller
+  // running its call; the fields below are the turn's.
+  std::mutex turn_;
+  std::uint64_t calls_in_turn_ = 0;  // calls run by their callers, ever
+  Clock::time_point lent_until_{};   // when the lending pass ends by itself
+  bool pass_outdated_ = false;       // the lending pass must look again
 };
 
 }  // namespace stbup

@@ -4,14 +4,18 @@
 
 namespace stbup {
 
-// The serial link's worker threads run a call on the main thread and block
-// until it has run. Qt: a blocking queued invocation; the command line: its
-// own event loop. The main thread keeps running queued calls in modal loops.
+// The serial link's worker threads run a call as the main thread's and block
+// until it has run: alone with everything the main thread does, and seeing
+// all it did before. The windows run it on the main thread itself, posted to
+// their message loops; the command line's own event loop also lets a caller
+// run it on its own thread while the main thread waits idle, holding the
+// main thread off meanwhile. The main thread keeps running queued calls in
+// modal loops.
 class MainThreadQueue {
  public:
   virtual ~MainThreadQueue() = default;
-  // Returns when call has run on the main thread; an exception escaping the
-  // call is rethrown here, on the waiting thread.
+  // Returns when call has run as the main thread's; an exception escaping
+  // the call is rethrown here, on the waiting thread.
   virtual void RunOnMainThread(const std::function<void()>& call) = 0;
 };
 

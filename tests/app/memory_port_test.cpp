@@ -47,17 +47,16 @@ class MemoryPortTest : public ::testing::Test {
     port = std::make_unique<MemoryPort>(loop, tool, "MEMORY");
     box = box_end;
     port->OnRxChar = [this] {
-      EXPECT_EQ(std::this_thread::get_id(), main_thread);
+      EXPECT_TRUE(loop.HoldsTurn());
       ++batches;
       received += port->ReadText();
     };
     port->OnDeviceLost = [this] {
-      EXPECT_EQ(std::this_thread::get_id(), main_thread);
+      EXPECT_TRUE(loop.HoldsTurn());
       ++losses;
     };
   }
 
-  const std::thread::id main_thread = std::this_thread::get_id();
   EventLoop loop;
   std::shared_ptr<MemoryLineEnd> box;
   std::unique_ptr<MemoryPort> port;
@@ -66,7 +65,7 @@ class MemoryPortTest : public ::testing::Test {
   std::string received;
 };
 
-TEST_F(MemoryPortTest, BytesCrossBothWaysAndArrivalsAreHandledOnTheMainThread) {
+TEST_F(MemoryPortTest, BytesCrossBothWaysAndArrivalsAreHandledInTheMainThreadsTurn) {
   port->Open();
   EXPECT_TRUE(port->Active());
   EXPECT_EQ(port->DeviceName(), "MEMORY");

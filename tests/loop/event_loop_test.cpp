@@ -14,15 +14,15 @@ namespace {
 
 using namespace std::chrono_literals;
 
-TEST(EventLoopTest, WorkerCallsRunOnTheMainThreadAndBlockTheCaller) {
+TEST(EventLoopTest, WorkerCallsRunInTheMainThreadsTurnAndBlockTheCaller) {
   EventLoop loop;
-  const auto main_thread = std::this_thread::get_id();
   std::vector<int> order;
   std::atomic<int> returned{0};
   std::thread worker([&] {
     for (int i = 0; i < 3; ++i) {
+      EXPECT_FALSE(loop.HoldsTurn());
       loop.RunOnMainThread([&, i] {
-        EXPECT_EQ(std::this_thread::get_id(), main_thread);
+        EXPECT_TRUE(loop.HoldsTurn());
         order.push_back(i);
       });
       // The call has run when RunOnMainThread returns.
@@ -37,6 +37,133 @@ TEST(EventLoopTest, WorkerCallsRunOnTheMainThreadAndBlockTheCaller) {
   bool ran = false;
   loop.RunOnMainThread([&] { ran = true; });  // on the main thread: at once
   EXPECT_TRUE(ran);
+}
+
+TEST(EventLoopTest, ACallRunsOnItsCallerWhileTheMainThreadWaitsAndOnTheMainThreadWhileItWorks) {
+  EventLoop loop;
+  const auto main_thread = std::this_thread::get_id();
+  // Waiting in a pass, the main thread lends its turn: the caller runs its
+  // call itself. (A call that comes between two passes is queued; a few tries
+  // find the main thread waiting.)
+  std::atomic<bool> ran_on_caller{false};
+  std::thread caller([&] {
+    const auto self = std::this_thread::get_id();
+    for (int i = 0; i < 100 && !ran_on_caller; ++i) {
+      loop.RunOnMainThread([&] { ran_on_caller = std::this_thread::get_id() == self; });
+      std::this_thread::sleep_for(5ms);
+    }
+  });
+  loop.RunUntil([&] { return ran_on_caller.load(); }, 5s);
+  caller.join();
+  EXPECT_TRUE(ran_on_caller);
+
+  // Busy in a callback, the main thread keeps its turn: the call waits for
+  // the next pass and runs there, on the main thread.
+  std::thread::id ran_on;
+  std::thread worker;
+  const int id = loop.AddTimer(1, [&] {
+    if (worker.joinable()) return;
+    worker =
+        std::thread([&] { loop.RunOnMainThread([&] { ran_on = std::this_thread::get_id(); }); });
+    std::this_thread::sleep_for(50ms);
+    EXPECT_EQ(ran_on, std::thread::id());
+  });
+  EXPECT_TRUE(loop.RunUntil([&] { return ran_on != std::thread::id(); }, 5s));
+  loop.CancelTimer(id);
+  worker.join();
+  EXPECT_EQ(ran_on, main_thread);
+}
+
+TEST(EventLoopTest, CallsInTheTurnNeverOverlapTheMainThreadsWorkNorEachOther) {
+  // Plain variables, as the window logic's are: the turn alone keeps them
+  // consistent (and a sanitizer run sees every unordered access).
+  EventLoop loop;
+  bool inside = false;
+  int overlaps = 0;
+  int count = 0;
+  loop.AddTimer(1, [&] {
+    if (inside) ++overlaps;
+    ++count;
+  });
+  constexpr int kWorkers = 3;
+  constexpr int kCalls = 200;
+  std::atomic<int> finished{0};
+  std::vector<std::thread> workers;
+  for (int w = 0; w < kWorkers; ++w) {
+    workers.emplace_back([&] {
+      for (int i = 0; i < kCalls; ++i) {
+        loop.RunOnMainThread([&] {
+          if (inside) ++overlaps;
+          inside = true;
+          ++count;
+          std::this_thread::sleep_for(20us);
+          inside = false;
+        });
+      }
+      ++finished;
+    });
+  }
+  EXPECT_TRUE(loop.RunUntil([&] { return finished == kWorkers; }, 20s));
+  for (auto& worker : workers) worker.join();
+  EXPECT_EQ(overlaps, 0);
+  EXPECT_GE(count, kWorkers * kCalls);
+}
+
+TEST(EventLoopTest, AQuitATimerOrANestedCallFromACallerReachesTheWaitingMainThread) {
+  // The main thread waits with no time-out of its own; what a call in the
+  // turn changes has to wake it, or only the watchdog would.
+  enum class Does { kQuit, kStartTimer, kNestedCall };
+  for (const Does does : {Does::kQuit, Does::kStartTimer, Does::kNestedCall}) {
+    SCOPED_TRACE(static_cast<int>(does));
+    EventLoop loop;
+    bool watchdog = false;
+    loop.AddTimer(5000, [&] {
+      watchdog = true;
+      loop.Quit();
+    });
+    std::thread caller([&] {
+      std::this_thread::sleep_for(20ms);  // the main thread is waiting by now
+      loop.RunOnMainThread([&] {
+        switch (does) {
+          case Does::kQuit:
+            loop.Quit();
+            break;
+          case Does::kStartTimer:
+            loop.AddTimer(5, [&] { loop.Quit(); });
+            break;
+          case Does::kNestedCall:
+            loop.RunOnMainThread([&] { loop.Quit(); });  // in the turn: at once
+            break;
+        }
+      });
+    });
+    const auto started = std::chrono::steady_clock::now();
+    loop.Run();
+    caller.join();
+    EXPECT_FALSE(watchdog);
+    EXPECT_LT(std::chrono::steady_clock::now() - started, 2s);
+  }
+}
+
+TEST(EventLoopTest, ANestedWaitInACallersCallServesOtherCallers) {
+  // Like a modal message raised by a reply: the waiting call holds the turn,
+  // so it serves the calls that come meanwhile.
+  EventLoop loop;
+  std::atomic<bool> served{false};
+  bool nested_result = false;
+  std::atomic<bool> finished{false};
+  std::thread first([&] {
+    std::this_thread::sleep_for(20ms);
+    loop.RunOnMainThread([&] {
+      std::thread second([&] { loop.RunOnMainThread([&] { served = true; }); });
+      nested_result = loop.RunUntil([&] { return served.load(); }, 2s);
+      second.join();
+    });
+    finished = true;
+  });
+  EXPECT_TRUE(loop.RunUntil([&] { return finished.load(); }, 5s));
+  first.join();
+  EXPECT_TRUE(nested_result);
 }
 
 TEST(EventLoopTest, AnExceptionOfTheCallReachesTheWaitingThread) {
