@@ -51,17 +51,20 @@ bool EventLoop::HoldsTurn() const {
 void EventLoop::RunInTurn(const std::function<void()>& call) {
   const std::unique_lock turn(turn_, std::adopt_lock);
   ++calls_in_turn_;
+  // A call in the turn of another loop may be why this one was asked.
+  const EventLoop* const outer = turn_of;
   turn_of = this;
   struct Leave {
     EventLoop& loop;
+    const EventLoop* outer;
     ~Leave() {
-      turn_of = nullptr;
+      turn_of = outer;
       if (loop.pass_outdated_) {
         loop.pass_outdated_ = false;
         loop.SignalWake();
       }
     }
-  } leave{*this};
+  } leave{*this, outer};
   call();
 }
 
