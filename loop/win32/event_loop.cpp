@@ -16,8 +16,10 @@ HANDLE AsHandle(std::intptr_t handle) { return reinterpret_cast<HANDLE>(handle);
 }  // namespace
 
 std::intptr_t EventLoop::CreateWake() {
-  // Auto-reset: a pass that wakes on it has taken the wake-up.
-  HANDLE event = ::CreateEventA(nullptr, FALSE, FALSE, nullptr);
+  // Manual reset: the main thread and a caller waiting inside its call in the
+  // turn may both wait on it, and the one that can run the queued calls must
+  // see it; whoever runs them resets it first.
+  HANDLE event = ::CreateEventA(nullptr, TRUE, FALSE, nullptr);
   if (event == nullptr) {
     throw std::system_error(static_cast<int>(::GetLastError()), std::system_category(),
                             "CreateEvent");
@@ -27,8 +29,7 @@ std::intptr_t EventLoop::CreateWake() {
 
 void EventLoop::SignalWake() { ::SetEvent(AsHandle(wake_fd_)); }
 
-// The event resets itself when a pass wakes on it.
-void EventLoop::TakeWake() {}
+void EventLoop::TakeWake() { ::ResetEvent(AsHandle(wake_fd_)); }
 
 void EventLoop::ReleaseWake() { ::CloseHandle(AsHandle(wake_fd_)); }
 
@@ -43,9 +44,9 @@ void EventLoop::Wait(int wait_ms) {
     ids[n] = id;
     ++n;
   }
-  // The main thread lends its turn for the wait. What the wait found it has
-  // also taken (the wake-up and auto-reset events reset), so it is handled
-  // even when a caller ran a call in the turn meanwhile.
+  // The main thread lends its turn for the wait. What the wait found it may
+  // have taken (a watched auto-reset event resets), so it is handled even
+  // when a caller ran a call in the turn meanwhile.
   const bool lends = std::this_thread::get_id() == main_thread_;
   const std::uint64_t calls_before = lends ? LendTurn(wait_ms) : 0;
   const DWORD result =
