@@ -147,10 +147,18 @@ void TVaCommEventThread::Execute() {
     // What was waiting before the batch counts as reported; bytes that came
     // during the handler and are still there are new for the next pass.
     if (waiting >= 0) last_total = read_so_far + static_cast<std::uint64_t>(waiting);
-    const int left = BytesWaiting(fd);
-    last_unread = left > 0 ? left : 0;
-    more = last_unread > 0 &&
-           session_->bytes_read + static_cast<std::uint64_t>(last_unread) > last_total;
+    if (waiting >= 0 && session_->bytes_read >= last_total) {
+      // The handlers read all that was reported. What came since, the next
+      // wait finds; asking now would cost every reply a system call, as the
+      // box's next line is seldom there yet.
+      last_unread = 0;
+      more = false;
+    } else {
+      const int left = BytesWaiting(fd);
+      last_unread = left > 0 ? left : 0;
+      more = last_unread > 0 &&
+             session_->bytes_read + static_cast<std::uint64_t>(last_unread) > last_total;
+    }
 
     if (gone) {
       if (!Pause(kLostPauseMs)) break;
