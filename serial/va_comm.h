@@ -45,9 +45,10 @@ struct TVaCommStatus {
   std::uint32_t cbOutQue = 0;
 };
 
-// The serial port. Every operation runs on the main thread; the event thread
-// and the write thread run while the port is open and reach the main thread
-// through the MainThreadQueue. Only TVaComm is created.
+// The serial port. Every operation runs on the main thread (or in its turn,
+// where the MainThreadQueue lends it); the event thread and the write thread
+// run while the port is open and reach the main thread through the
+// MainThreadQueue. Only TVaComm is created.
 class TVaCustomComm : public TVaComponent {
  public:
   TVaCustomComm(const TVaCustomComm&) = delete;
