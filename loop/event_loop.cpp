@@ -68,7 +68,8 @@ void EventLoop::RunInTurn(const std::function<void()>& call) {
   call();
 }
 
-std::uint64_t EventLoop::LendTurn(int wait_ms) {
+std::optional<std::uint64_t> EventLoop::LendTurn(int wait_ms) {
+  if (std::this_thread::get_id() != main_thread_) return std::nullopt;
   lent_until_ =
       wait_ms < 0 ? Clock::time_point::max() : Clock::now() + std::chrono::milliseconds(wait_ms);
   const std::uint64_t calls_before = calls_in_turn_;
@@ -76,9 +77,10 @@ std::uint64_t EventLoop::LendTurn(int wait_ms) {
   return calls_before;
 }
 
-bool EventLoop::TakeTurnBack(std::uint64_t calls_before) {
+bool EventLoop::TakeTurnBack(std::optional<std::uint64_t> calls_before) {
+  if (!calls_before) return true;
   turn_.lock();
-  return calls_in_turn_ == calls_before;
+  return calls_in_turn_ == *calls_before;
 }
 
 void EventLoop::NoteChangedSources(Clock::time_point due) {

@@ -9,6 +9,7 @@
 #include <functional>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <thread>
 
 #include "seams/main_thread_queue.h"
@@ -101,12 +102,12 @@ class EventLoop : public MainThreadQueue {
 
   // A caller's call, run in the turn it has just taken.
   void RunInTurn(const std::function<void()>& call);
-  // Around the main thread's wait in a pass (callers keep the turn through
-  // the waits of their calls): lends the turn, then takes it back; false
-  // when a caller ran a call meanwhile, as what the wait found may then be
-  // out of date (the next pass looks again).
-  std::uint64_t LendTurn(int wait_ms);
-  bool TakeTurnBack(std::uint64_t calls_before);
+  // Around a pass's wait: the main thread lends its turn for it (callers
+  // keep the turn through the waits of their calls; then nothing is lent),
+  // then takes it back. False when a caller ran a call meanwhile, as what
+  // the wait found may then be out of date (the next pass looks again).
+  std::optional<std::uint64_t> LendTurn(int wait_ms);
+  bool TakeTurnBack(std::optional<std::uint64_t> calls_before);
   // From a caller in the turn: the lending pass waits on sources or a time
   // that changed, so it is woken when the call ends.
   void NoteChangedSources(Clock::time_point due);

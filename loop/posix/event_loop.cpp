@@ -64,10 +64,9 @@ void EventLoop::Wait(int wait_ms) {
   // The main thread lends its turn for the wait. When a caller ran a call in
   // it meanwhile, what poll found may be out of date; the descriptors are
   // level-triggered, so the next pass finds again whatever is still there.
-  const bool lends = std::this_thread::get_id() == main_thread_;
-  const std::uint64_t calls_before = lends ? LendTurn(wait_ms) : 0;
+  const auto calls_before = LendTurn(wait_ms);
   const int ready = ::poll(entries, n, wait_ms);
-  if (lends && !TakeTurnBack(calls_before)) return;
+  if (!TakeTurnBack(calls_before)) return;
   if (ready <= 0) return;
   if (entries[0].revents & POLLIN) RunQueuedCalls();
   for (std::size_t i = 1; i < n; ++i) {

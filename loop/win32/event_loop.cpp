@@ -47,12 +47,11 @@ void EventLoop::Wait(int wait_ms) {
   // The main thread lends its turn for the wait. What the wait found it may
   // have taken (a watched auto-reset event resets), so it is handled even
   // when a caller ran a call in the turn meanwhile.
-  const bool lends = std::this_thread::get_id() == main_thread_;
-  const std::uint64_t calls_before = lends ? LendTurn(wait_ms) : 0;
+  const auto calls_before = LendTurn(wait_ms);
   const DWORD result =
       ::WaitForMultipleObjects(static_cast<DWORD>(n), handles.data(), FALSE,
                                wait_ms < 0 ? INFINITE : static_cast<DWORD>(wait_ms));
-  if (lends) static_cast<void>(TakeTurnBack(calls_before));
+  static_cast<void>(TakeTurnBack(calls_before));
   if (result == WAIT_OBJECT_0) {
     RunQueuedCalls();
   } else if (result > WAIT_OBJECT_0 && result < WAIT_OBJECT_0 + n) {
