@@ -10,7 +10,7 @@ namespace stbup {
 
 GuiSession::GuiSession(Settings& settings, Dialogs& dialogs, const std::string& trace_path,
                        RecordSink* records, const WindowRecords& whose)
-    : comm_(queue_), port_(comm_), records_(records) {
+    : queue_(&turn_), comm_(queue_), port_(comm_), records_(records) {
   ConfigureVaComm1(comm_);
   // COMn names map through the store's Ports group, paths are used as they are.
   comm_.SetPortResolver([&settings](std::string_view name) { return settings.PortPath(name); });
@@ -30,7 +30,7 @@ GuiSession::GuiSession(Settings& settings, Dialogs& dialogs, const std::string& 
   records_notices_.setInterval(250);
   QObject::connect(&records_notices_, &QTimer::timeout, [this] { SayRecordsNotices(); });
   controller_ = std::make_unique<MainFrmController>(port_, settings, dialogs, trace_path,
-                                                    box_session_->RecordTap());
+                                                    box_session_->RecordTap(), &turn_);
   // The selector offers the serial devices found. STBUP_SYSFS_ROOT and
   // STBUP_DEV_ROOT point it at another tree (as `stbup ports --sysfs --dev`).
   const QByteArray sysfs_root = qgetenv("STBUP_SYSFS_ROOT");
@@ -63,7 +63,11 @@ void GuiSession::SayRecordsNotices() {
 }
 
 GuiSession::~GuiSession() {
-  // The message loop has ended: nothing serves the link's calls any more.
+  // The message loop has ended: nothing serves the link's calls any more. A
+  // serial thread waiting for a modal box is let go and finishes its call
+  // first; the window then keeps its turn.
+  controller_->CloseView();
+  turn_.Close();
   queue_.Shutdown();
   comm_.OnRxChar = nullptr;
   comm_.OnException = nullptr;

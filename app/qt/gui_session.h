@@ -9,6 +9,7 @@
 #include "app/core/box_session.h"
 #include "app/core/va_comm_port.h"
 #include "app/core/window_records.h"
+#include "app/qt/gui_turn.h"
 #include "app/qt/main_frm_controller.h"
 #include "app/qt/qt_main_thread_queue.h"
 #include "serial/va_comm.h"
@@ -19,7 +20,8 @@ class Dialogs;
 class Settings;
 
 // One run of the operator's window: MainFrm with its serial component VaComm1,
-// whose received data reaches the window on the user-interface thread.
+// whose received data the window handles in the user-interface thread's
+// turn: on that thread, or on the serial thread while it waits for events.
 class GuiSession {
  public:
   // trace_path: the trace of everything shown ($STBUP_TRACE); empty for none.
@@ -50,6 +52,7 @@ class GuiSession {
   // the writer has tried every record handed to it: never half a story.
   void SayRecordsNotices();
 
+  GuiTurn turn_;
   QtMainThreadQueue queue_;
   TVaComm comm_;
   VaCommPort port_;

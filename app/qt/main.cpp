@@ -48,8 +48,11 @@ int main(int argc, char** argv) {
   // window quits once the box's run has ended, 0 after "UPGRADE_SUCCESS".
   if (!qgetenv("STBUP_QUIT_AFTER_RUN").isEmpty()) {
     session.Subscribe(stbup::QuitAfterRun([](int status) {
-      // Once the engine has finished with the line that ended the run.
-      QTimer::singleShot(0, [status] { QCoreApplication::exit(status); });
+      // Once the engine has finished with the line that ended the run; the
+      // run may end on a serial thread acting for the window.
+      QMetaObject::invokeMethod(
+          QCoreApplication::instance(), [status] { QCoreApplication::exit(status); },
+          Qt::QueuedConnection);
     }));
   }
   session.Start(arguments->image);

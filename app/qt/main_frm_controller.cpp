@@ -5,6 +5,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <memory>
+#include <utility>
 
 #include "app/qt/port_combo_box.h"
 
@@ -19,13 +20,14 @@ std::unique_ptr<TeeView> AlsoShown(View& shown, View* also_shown) {
 }  // namespace
 
 MainFrmController::MainFrmController(Port& port, Settings& settings, Dialogs& dialogs,
-                                     const std::string& trace_path, View* also_shown)
+                                     const std::string& trace_path, View* also_shown, GuiTurn* turn)
     : form_view_(frame_, dialogs),
-      trace_(TraceFile::Open(trace_path, form_view_)),
-      also_shown_(AlsoShown(trace_ ? trace_->Tee() : static_cast<View&>(form_view_), also_shown)),
+      gui_view_(form_view_, turn),
+      trace_(TraceFile::Open(trace_path, gui_view_)),
+      also_shown_(AlsoShown(trace_ ? trace_->Tee() : static_cast<View&>(gui_view_), also_shown)),
       view_(also_shown_ ? static_cast<View&>(*also_shown_)
             : trace_    ? trace_->Tee()
-                        : static_cast<View&>(form_view_)),
+                        : static_cast<View&>(gui_view_)),
       controls_(frame_),
       file_dialog_(frame_, dialogs),
       timer_([this] { logic_.Timer1Timer(); }),
@@ -43,6 +45,17 @@ MainFrmController::MainFrmController(Port& port, Settings& settings, Dialogs& di
   QObject::connect(frame_.bbExit, &QPushButton::clicked, [this] { logic_.Exit1Click(); });
   frame_.OnKeyPress = [this](char key) { logic_.FormKeyPress(key); };
   frame_.OnClose = [this] { return logic_.FormClose(); };
+  // What the operator types, or a dialog fills in, is what the engine reads.
+  const std::pair<QLineEdit*, Edit> edits[] = {{frame_.edFileName, Edit::kFileName},
+                                               {frame_.edModelName, Edit::kModelName},
+                                               {frame_.edHV, Edit::kHV},
+                                               {frame_.edSV, Edit::kSV},
+                                               {frame_.edType, Edit::kType},
+                                               {frame_.edStartBlock, Edit::kStartBlock}};
+  for (const auto& [widget, edit] : edits) {
+    QObject::connect(widget, &QLineEdit::textChanged,
+                     [this, edit = edit] { gui_view_.EditChanged(edit); });
+  }
 }
 
 MainFrmController::~MainFrmController() = default;

@@ -7,6 +7,7 @@
 #include "app/core/main_window.h"
 #include "app/qt/form_view.h"
 #include "app/qt/frame_controls.h"
+#include "app/qt/gui_thread_view.h"
 #include "app/qt/main_frm.h"
 #include "app/qt/qt_poll_timer.h"
 #include "app/trace/trace_file.h"
@@ -14,6 +15,7 @@
 namespace stbup {
 
 class Dialogs;
+class GuiTurn;
 class Port;
 class Settings;
 class TeeView;
@@ -25,8 +27,11 @@ class MainFrmController {
  public:
   // trace_path: where to write the trace of everything shown; empty for none.
   // also_shown: a View that sees everything shown as well (the records' tap).
+  // turn: the user-interface thread's, where serial threads may run the
+  // logic; none when everything runs on that thread.
   MainFrmController(Port& port, Settings& settings, Dialogs& dialogs,
-                    const std::string& trace_path = {}, View* also_shown = nullptr);
+                    const std::string& trace_path = {}, View* also_shown = nullptr,
+                    GuiTurn* turn = nullptr);
   ~MainFrmController();
   MainFrmController(const MainFrmController&) = delete;
   MainFrmController& operator=(const MainFrmController&) = delete;
@@ -41,10 +46,13 @@ class MainFrmController {
   MainWindow& Logic() { return logic_; }
   View& ShownView() { return view_; }
   QtPollTimer& Timer1() { return timer_; }
+  // At shutdown: what serial threads still show is dropped (see GuiThreadView).
+  void CloseView() { gui_view_.Close(); }
 
  private:
   TMainFrm frame_;
   FormView form_view_;
+  GuiThreadView gui_view_;
   std::unique_ptr<TraceFile> trace_;
   std::unique_ptr<TeeView> also_shown_;
   View& view_;

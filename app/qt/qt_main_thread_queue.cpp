@@ -6,6 +6,7 @@
 #include <exception>
 #include <memory>
 
+#include "app/qt/gui_turn.h"
 #include "loop/hand_over_watch.h"
 
 namespace stbup {
@@ -30,7 +31,8 @@ struct QtMainThreadQueue::Release {
   ~Release() { queue->Finish(*call); }
 };
 
-QtMainThreadQueue::QtMainThreadQueue() : watch_hand_over_(RunsOnSeveralCpus()) {}
+QtMainThreadQueue::QtMainThreadQueue(GuiTurn* turn)
+    : turn_(turn), watch_hand_over_(RunsOnSeveralCpus()) {}
 
 QtMainThreadQueue::~QtMainThreadQueue() { Shutdown(); }
 
@@ -39,6 +41,23 @@ void QtMainThreadQueue::RunOnMainThread(const std::function<void()>& call) {
     // A call queued to the own thread would wait for itself.
     if (!closed_) call();
     return;
+  }
+  if (turn_ != nullptr) {
+    // A call made inside a call in the turn runs at once, as on the
+    // user-interface thread; it was let in before the queue closed.
+    if (turn_->Inside()) {
+      call();
+      return;
+    }
+    if (turn_->TryEnter()) {
+      struct Leave {
+        GuiTurn& turn;
+        ~Leave() { turn.Leave(); }
+      } leave{*turn_};
+      // closed_ changes in the user-interface thread's turn only.
+      if (!closed_) call();
+      return;
+    }
   }
   {
     std::lock_guard lock(mutex_);

@@ -1,0 +1,104 @@
+#include "app/qt/gui_turn.h"
+
+#include <glib.h>
+
+#include <QAbstractEventDispatcher>
+#include <QCoreApplication>
+#include <QThread>
+
+namespace stbup {
+namespace {
+
+// The caller's turn, for calls it makes inside its own call.
+thread_local const GuiTurn* inside_of = nullptr;
+
+bool LoopRunsOnGlib() {
+  const QAbstractEventDispatcher* dispatcher = QAbstractEventDispatcher::instance();
+  return dispatcher != nullptr && dispatcher->inherits("QEventDispatcherGlib");
+}
+
+}  // namespace
+
+// The default context's poll, which Qt's loop on the user-interface thread
+// calls to wait: the turn is free for exactly that wait.
+struct GuiTurnHook {
+  static inline GuiTurn* hooked = nullptr;
+  static inline GPollFunc previous = nullptr;
+  static inline Qt::HANDLE ui_thread = nullptr;
+
+  static gint Poll(GPollFD* fds, guint count, gint timeout) {
+    GuiTurn* turn = hooked;
+    // A look without waiting is over before anyone could use the turn.
+    if (turn == nullptr || timeout == 0 || turn->kept_ || QThread::currentThreadId() != ui_thread) {
+      return previous(fds, count, timeout);
+    }
+    turn->turn_.unlock();
+    const gint ready = previous(fds, count, timeout);
+    turn->turn_.lock();
+    return ready;
+  }
+};
+
+GuiTurn::GuiTurn() : lends_(GuiTurnHook::hooked == nullptr && LoopRunsOnGlib()) {
+  turn_.lock();
+  if (!lends_) return;
+  GMainContext* context = g_main_context_default();
+  GuiTurnHook::previous = g_main_context_get_poll_func(context);
+  GuiTurnHook::ui_thread = QThread::currentThreadId();
+  GuiTurnHook::hooked = this;
+  g_main_context_set_poll_func(context, &GuiTurnHook::Poll);
+}
+
+GuiTurn::~GuiTurn() {
+  Close();
+  if (lends_) {
+    g_main_context_set_poll_func(g_main_context_default(), GuiTurnHook::previous);
+    GuiTurnHook::hooked = nullptr;
+  }
+  turn_.unlock();
+}
+
+bool GuiTurn::TryEnter() {
+  if (!lends_ || !turn_.try_lock()) return false;
+  {
+    std::lock_guard lock(inside_mutex_);
+    if (closed_) {
+      turn_.unlock();
+      return false;
+    }
+    ++inside_;
+  }
+  inside_of = this;
+  return true;
+}
+
+void GuiTurn::Leave() {
+  inside_of = nullptr;
+  turn_.unlock();
+  {
+    std::lock_guard lock(inside_mutex_);
+    --inside_;
+  }
+  left_.notify_all();
+}
+
+void GuiTurn::Suspend() { turn_.unlock(); }
+
+void GuiTurn::Resume() { turn_.lock(); }
+
+bool GuiTurn::Inside() const { return inside_of == this; }
+
+void GuiTurn::Close() {
+  if (kept_) return;
+  kept_ = true;
+  std::unique_lock lock(inside_mutex_);
+  closed_ = true;
+  if (inside_ == 0) return;
+  // A caller that gave the turn up for a modal box takes it back to finish.
+  turn_.unlock();
+  left_.wait(lock, [this] { return inside_ == 0; });
+  lock.unlock();
+  turn_.lock();
+}
+
+}  // namespace stbup

@@ -1,0 +1,351 @@
+#include "app/qt/gui_turn.h"
+
+#include <gtest/gtest.h>
+
+#include <QEventLoop>
+#include <QThread>
+#include <QTimer>
+#include <atomic>
+#include <chrono>
+#include <functional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "app/qt/gui_thread_view.h"
+#include "app/qt/qt_main_thread_queue.h"
+#include "app/qt/qt_poll_timer.h"
+
+namespace stbup {
+namespace {
+
+using namespace std::chrono_literals;
+
+// Runs the window's loop until done holds or the time is up.
+bool RunUntil(const std::function<bool()>& done, std::chrono::milliseconds limit = 5s) {
+  const auto deadline = std::chrono::steady_clock::now() + limit;
+  QEventLoop loop;
+  QTimer check;
+  QObject::connect(&check, &QTimer::timeout, [&] {
+    if (done() || std::chrono::steady_clock::now() > deadline) loop.quit();
+  });
+  check.start(2);
+  loop.exec();
+  return done();
+}
+
+// Enters the turn from a worker, which succeeds once the window's loop waits.
+void EnterSoon(GuiTurn& turn) {
+  while (!turn.TryEnter()) std::this_thread::sleep_for(100us);
+}
+
+// What reached the widgets, and whether all of it came on the window's thread.
+class RecordingView : public View {
+ public:
+  void AddMemoLine(std::string_view line) override { Note("memo " + std::string(line)); }
+  void ClearMemo() override { Note("clear"); }
+  void SetMemoColour(Colour) override { Note("memo colour"); }
+  std::string Label3Caption() const override { return label3; }
+  void SetLabel3(std::string_view caption, Colour) override {
+    label3 = caption;
+    Note("label3 " + label3);
+  }
+  void SetLogo(std::optional<std::string_view> caption, std::optional<Colour>,
+               std::optional<Colour>) override {
+    Note("logo " + std::string(caption.value_or("-")));
+  }
+  void SetProgress(ProgressBar bar, int percent) override {
+    Note((bar == ProgressBar::kPb1 ? "pb1 " : "pb2 ") + std::to_string(percent));
+  }
+  void SetFileSize(std::string_view text) override { Note("size " + std::string(text)); }
+  void ShowConnect(bool visible, std::string_view caption) override {
+    Note("connect " + std::to_string(visible) + " " + std::string(caption));
+  }
+  void EnableSetupControls(bool enabled) override { Note("setup " + std::to_string(enabled)); }
+  void SetEdit(Edit, std::string_view text) override { Note("edit " + std::string(text)); }
+  std::string EditText(Edit) const override { return typed; }
+  void ShowMessage(std::string_view text) override {
+    Note("message " + std::string(text));
+    if (while_open) while_open();
+  }
+  void ReportError(std::string_view text) override { Note("error " + std::string(text)); }
+  void Beep() override { Note("beep"); }
+
+  void Note(std::string what) {
+    if (QThread::currentThread() != ui_thread) ++off_ui_thread;
+    shown.push_back(std::move(what));
+  }
+
+  QThread* ui_thread = QThread::currentThread();
+  std::vector<std::string> shown;
+  int off_ui_thread = 0;
+  std::string label3 = "L 217";
+  std::string typed;
+  std::function<void()> while_open;
+};
+
+TEST(GuiTurn, ACallRunsOnItsWorkerWhileTheWindowWaitsAndOnTheWindowWhileItIsBusy) {
+  GuiTurn turn;
+  ASSERT_TRUE(turn.Lends());  // Qt's loop runs on GLib here
+  QtMainThreadQueue queue(&turn);
+  const std::thread::id ui = std::this_thread::get_id();
+
+  // The window waits in its loop: the worker runs the call itself.
+  std::thread::id ran_on;
+  std::atomic<bool> done{false};
+  std::thread idle([&] {
+    EnterSoon(turn);  // only to know the loop waits now
+    turn.Leave();
+    queue.RunOnMainThread([&] { ran_on = std::this_thread::get_id(); });
+    done = true;
+  });
+  ASSERT_TRUE(RunUntil([&] { return done.load(); }));
+  idle.join();
+  EXPECT_NE(ran_on, ui);
+
+  // The window is busy (outside its loop): the call waits for it.
+  done = false;
+  std::thread busy([&] {
+    queue.RunOnMainThread([&] { ran_on = std::this_thread::get_id(); });
+    done = true;
+  });
+  std::this_thread::sleep_for(30ms);
+  EXPECT_FALSE(done);
+  ASSERT_TRUE(RunUntil([&] { return done.load(); }));
+  busy.join();
+  EXPECT_EQ(ran_on, ui);
+}
+
+// Plain variables on purpose: ThreadSanitizer checks the turn's ordering too.
+TEST(GuiTurn, CallsInTheTurnNeverOverlapEachOtherOrTheWindowsOwnWork) {
+  GuiTurn turn;
+  QtMainThreadQueue queue(&turn);
+  bool busy = false;
+  int overlaps = 0;
+  long total = 0;
+  int in_turn = 0;
+  const auto work = [&] {
+    if (busy) ++overlaps;
+    busy = true;
+    for (int i = 0; i < 50; ++i) ++total;
+    busy = false;
+  };
+  QTimer window_work;
+  QObject::connect(&window_work, &QTimer::timeout, work);
+  window_work.start(1);
+  std::atomic<int> finished{0};
+  std::vector<std::thread> workers;
+  for (int w = 0; w < 3; ++w) {
+    workers.emplace_back([&] {
+      for (int i = 0; i < 200; ++i) {
+        queue.RunOnMainThread([&] {
+          if (turn.Inside()) ++in_turn;
+          work();
+        });
+      }
+      ++finished;
+    });
+  }
+  ASSERT_TRUE(RunUntil([&] { return finished == 3; }, 30s));
+  for (std::thread& worker : workers) worker.join();
+  window_work.stop();
+  EXPECT_EQ(overlaps, 0);
+  EXPECT_EQ(total % 50, 0);
+  EXPECT_GT(in_turn, 0);  // some calls did run on their workers
+}
+
+TEST(GuiTurn, ACallMadeInsideACallInTheTurnRunsAtOnce) {
+  GuiTurn turn;
+  QtMainThreadQueue queue(&turn);
+  std::atomic<bool> done{false};
+  bool inner_inside = false;
+  std::thread worker([&] {
+    EnterSoon(turn);
+    queue.RunOnMainThread([&] { inner_inside = turn.Inside(); });
+    turn.Leave();
+    done = true;
+  });
+  ASSERT_TRUE(RunUntil([&] { return done.load(); }));
+  worker.join();
+  EXPECT_TRUE(inner_inside);
+}
+
+TEST(GuiThreadView, WhatAWorkerShowsReachesTheWidgetsInOrderOnTheWindowsThread) {
+  GuiTurn turn;
+  RecordingView widgets;
+  GuiThreadView view(widgets, &turn);
+  std::string read_back;
+  std::atomic<bool> done{false};
+  std::thread worker([&] {
+    EnterSoon(turn);
+    view.AddMemoLine("DownLoad Start");
+    view.SetLabel3("L 217 MX1", colours::kBlack);
+    read_back = view.Label3Caption();
+    for (int block = 1; block <= 300; ++block) {
+      view.SetProgress(ProgressBar::kPb1, block / 3);
+      view.SetFileSize("(" + std::to_string(block * 1024) + " / 307200)");
+    }
+    view.SetLogo("Upgrade End!", std::nullopt, std::nullopt);
+    view.AddMemoLine("Upgrade End");
+    turn.Leave();
+    done = true;
+  });
+  // Nothing touches a widget off the window's thread, even while it waits.
+  ASSERT_TRUE(RunUntil([&] {
+    return done && !widgets.shown.empty() && widgets.shown.back() == "memo Upgrade End";
+  }));
+  worker.join();
+  EXPECT_EQ(read_back, "L 217 MX1");
+  EXPECT_EQ(widgets.off_ui_thread, 0);
+  // The bars and the byte count keep their latest value in between.
+  const std::vector<std::string> expected = {
+      "memo DownLoad Start",    "label3 L 217 MX1",  "pb1 100",
+      "size (307200 / 307200)", "logo Upgrade End!", "memo Upgrade End"};
+  EXPECT_EQ(widgets.shown, expected);
+
+  // On the window's own thread a call shows at once.
+  view.AddMemoLine("  ");
+  EXPECT_EQ(widgets.shown.back(), "memo   ");
+}
+
+TEST(GuiThreadView, TheEngineReadsWhatWasLastSetOrTyped) {
+  GuiTurn turn;
+  RecordingView widgets;
+  GuiThreadView view(widgets, &turn);
+  std::string in_turn;
+  std::atomic<bool> done{false};
+  std::thread worker([&] {
+    EnterSoon(turn);
+    view.SetEdit(Edit::kType, "ZCODE");
+    in_turn = view.EditText(Edit::kType);
+    turn.Leave();
+    done = true;
+  });
+  ASSERT_TRUE(RunUntil([&] { return done.load(); }));
+  worker.join();
+  EXPECT_EQ(in_turn, "ZCODE");
+  // The operator types over it.
+  widgets.typed = "CODE";
+  view.EditChanged(Edit::kType);
+  EXPECT_EQ(view.EditText(Edit::kType), "CODE");
+}
+
+TEST(GuiThreadView, AModalBoxAskedInTheTurnIsShownByTheWindowWhileItsCallerWaits) {
+  GuiTurn turn;
+  QtMainThreadQueue queue(&turn);
+  RecordingView widgets;
+  GuiThreadView view(widgets, &turn);
+  // While the box is open another worker's call is served, as a modal
+  // box's loop does.
+  std::atomic<bool> other_ran{false};
+  widgets.while_open = [&] {
+    std::thread other([&] { queue.RunOnMainThread([&] { other_ran = true; }); });
+    RunUntil([&] { return other_ran.load(); });
+    other.join();
+  };
+  std::atomic<bool> done{false};
+  bool inside_after = false;
+  std::thread worker([&] {
+    EnterSoon(turn);
+    view.AddMemoLine("5518 detected..");
+    view.ShowMessage("Need higher up tool !");
+    inside_after = turn.Inside();
+    view.AddMemoLine("after");
+    turn.Leave();
+    done = true;
+  });
+  ASSERT_TRUE(RunUntil(
+      [&] { return done && !widgets.shown.empty() && widgets.shown.back() == "memo after"; }));
+  worker.join();
+  EXPECT_TRUE(other_ran);
+  EXPECT_TRUE(inside_after);
+  EXPECT_EQ(widgets.off_ui_thread, 0);
+  const std::vector<std::string> expected = {"memo 5518 detected..",
+                                             "message Need higher up tool !", "memo after"};
+  EXPECT_EQ(widgets.shown, expected);
+}
+
+TEST(GuiThreadView, ClosingLetsACallerWaitingForAModalBoxGoWithoutTheBox) {
+  GuiTurn turn;
+  RecordingView widgets;
+  GuiThreadView view(widgets, &turn);
+  QObject window;
+  std::atomic<bool> done{false};
+  std::thread worker([&] {
+    EnterSoon(turn);
+    // The window closes before it gets to the box.
+    QMetaObject::invokeMethod(
+        &window, [&] { view.Close(); }, Qt::QueuedConnection);
+    view.ShowMessage("Serial Port Open Error");
+    view.AddMemoLine("dropped: the window has closed");
+    turn.Leave();
+    done = true;
+  });
+  ASSERT_TRUE(RunUntil([&] { return done.load(); }));
+  worker.join();
+  EXPECT_TRUE(widgets.shown.empty());
+}
+
+TEST(GuiTurn, ClosingWaitsForACallerThatGaveTheTurnUpToFinish) {
+  GuiTurn turn;
+  std::atomic<bool> suspended{false};
+  std::atomic<bool> go{false};
+  bool finished = false;
+  std::thread worker([&] {
+    EnterSoon(turn);
+    turn.Suspend();  // waits for a modal box
+    suspended = true;
+    while (!go) std::this_thread::sleep_for(1ms);
+    turn.Resume();
+    finished = true;
+    turn.Leave();
+  });
+  ASSERT_TRUE(RunUntil([&] { return suspended.load(); }));
+  go = true;
+  turn.Close();  // the message loop has ended
+  EXPECT_TRUE(finished);
+  worker.join();
+  // Kept for good: no worker enters any more.
+  std::thread late([&] { EXPECT_FALSE(turn.TryEnter()); });
+  late.join();
+}
+
+TEST(QtPollTimer, StartedAndStoppedInTheTurnTheTimerFollowsOnTheWindowsThread) {
+  GuiTurn turn;
+  std::atomic<int> ticks{0};
+  QThread* ticked_on = nullptr;
+  QtPollTimer timer([&] {
+    ++ticks;
+    ticked_on = QThread::currentThread();
+  });
+  int interval_in_turn = -1;
+  std::atomic<bool> started{false};
+  std::thread starter([&] {
+    EnterSoon(turn);
+    timer.Start(5);
+    interval_in_turn = timer.Interval();
+    turn.Leave();
+    started = true;
+  });
+  ASSERT_TRUE(RunUntil([&] { return started && ticks >= 3; }));
+  starter.join();
+  EXPECT_EQ(interval_in_turn, 5);
+  EXPECT_EQ(ticked_on, QThread::currentThread());
+
+  std::atomic<bool> stopped{false};
+  std::thread stopper([&] {
+    EnterSoon(turn);
+    timer.Stop();
+    turn.Leave();
+    stopped = true;
+  });
+  ASSERT_TRUE(RunUntil([&] { return stopped.load(); }));
+  stopper.join();
+  const int at_stop = ticks;
+  RunUntil([] { return false; }, 40ms);
+  EXPECT_EQ(ticks, at_stop);  // not one tick after Stop, even one already due
+  EXPECT_EQ(timer.Interval(), 0);
+}
+
+}  // namespace
+}  // namespace stbup
