@@ -80,7 +80,8 @@ void GuiThreadView::ShowModal(std::function<void()> show) {
     show();
     return;
   }
-  if (closed_ || turn_ == nullptr) return;
+  // Only a caller in the turn runs the logic off the user-interface thread.
+  if (closed_ || turn_ == nullptr || !turn_->Inside()) return;
   auto wait = std::make_shared<ModalWait>();
   queued_.push_back({std::move(show), wait});
   // At once, paced or not: the caller waits for it.
