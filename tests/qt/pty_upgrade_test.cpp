@@ -235,6 +235,21 @@ TEST_F(PtyUpgradeTest, WholeUpgradeThroughTheWindow) {
   EXPECT_FALSE(frame.bbConnect->isVisible());
 }
 
+// The operator closes the window while the box is sending: the replies the
+// serial thread was running for the window stop with it, and nothing waits.
+TEST_F(PtyUpgradeTest, ClosingTheWindowMidDownloadLeavesNothingWaiting) {
+  SimulatorOptions options;
+  options.baud = 1000000;
+  StartBox(options);
+  StartWindow();
+  TMainFrm& frame = session->Frame();
+  ASSERT_TRUE(RunUntil([&] { return frame.pb1->value() >= 10; }, 30s));
+  const auto closing = std::chrono::steady_clock::now();
+  session.reset();
+  EXPECT_LT(std::chrono::steady_clock::now() - closing, 2s);
+  EXPECT_TRUE(records.records.empty() || records.records[0].verdict != Verdict::kUpgraded);
+}
+
 // The window's verdicts come from the engine's run events: a refused box is
 // one record; a box that restarts after its success adds none.
 TEST_F(PtyUpgradeTest, TheWindowRecordsEachBoxOnce) {
