@@ -21,9 +21,8 @@ inline void CpuRelax() {
 #endif
 }
 
-}  // namespace
-
-bool WatchBriefly(const std::atomic<bool>& settled) {
+template <typename Seen>
+bool Watch(Seen&& seen) {
   using Clock = std::chrono::steady_clock;
   auto now = Clock::now();
   const auto until = now + kWatch;
@@ -31,11 +30,11 @@ bool WatchBriefly(const std::atomic<bool>& settled) {
   for (;;) {
     // A few looks between readings of the clock, which costs more than a look.
     for (int i = 0; i < 16; ++i) {
-      if (settled.load(std::memory_order_acquire)) return true;
+      if (seen()) return true;
       CpuRelax();
     }
     now = Clock::now();
-    if (now >= until) return settled.load(std::memory_order_acquire);
+    if (now >= until) return seen();
     if (now >= next_yield) {
       // A thread waiting for this CPU (the main thread itself, woken here)
       // gets it; now and then only, as giving it up is a system call.
@@ -44,6 +43,14 @@ bool WatchBriefly(const std::atomic<bool>& settled) {
     }
   }
 }
+
+}  // namespace
+
+bool WatchBriefly(const std::atomic<bool>& settled) {
+  return Watch([&settled] { return settled.load(std::memory_order_acquire); });
+}
+
+bool WatchBriefly(const std::function<bool()>& seen) { return Watch(seen); }
 
 std::unique_lock<std::mutex> AwaitSettled(const std::atomic<bool>& settled, bool watch,
                                           std::mutex& mutex, std::condition_variable& changed) {

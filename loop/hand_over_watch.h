@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <condition_variable>
+#include <functional>
 #include <mutex>
 
 namespace stbup {
@@ -17,6 +18,9 @@ namespace stbup {
 
 // Watches settled for a short while; true when it was seen set.
 bool WatchBriefly(const std::atomic<bool>& settled);
+// Watches for seen() to hold, as long; seen may take what it looks for (a
+// lock) when it holds, and is not asked again after.
+bool WatchBriefly(const std::function<bool()>& seen);
 
 // The caller's whole wait: watches settled first where watch says so, then
 // sleeps on changed until it is set. Whoever sets settled does so with mutex

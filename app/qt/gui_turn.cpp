@@ -4,6 +4,7 @@
 
 #include <QAbstractEventDispatcher>
 #include <QCoreApplication>
+#include <QEvent>
 #include <QThread>
 
 namespace stbup {
@@ -39,9 +40,48 @@ struct GuiTurnHook {
   }
 };
 
+// Watches the application's events for a window's painting (an update
+// request of a widget, an expose of a window) and delivers it with the turn
+// lent.
+class GuiTurn::WhilePainting : public QObject {
+ public:
+  explicit WhilePainting(GuiTurn& turn) : turn_(turn) {
+    QCoreApplication::instance()->installEventFilter(this);
+  }
+  ~WhilePainting() override {
+    if (QCoreApplication::instance() != nullptr) {
+      QCoreApplication::instance()->removeEventFilter(this);
+    }
+  }
+
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    const QEvent::Type type = event->type();
+    if ((type != QEvent::UpdateRequest && type != QEvent::Expose) || painting_ || turn_.kept_) {
+      return false;
+    }
+    painting_ = true;
+    turn_.turn_.unlock();
+    struct TakeBack {
+      GuiTurn& turn;
+      bool& painting;
+      ~TakeBack() {
+        turn.turn_.lock();
+        painting = false;
+      }
+    } take_back{turn_, painting_};
+    watched->event(event);
+    return true;
+  }
+
+ private:
+  GuiTurn& turn_;
+  bool painting_ = false;
+};
+
 GuiTurn::GuiTurn() : lends_(GuiTurnHook::hooked == nullptr && LoopRunsOnGlib()) {
   turn_.lock();
   if (!lends_) return;
+  painting_ = std::make_unique<WhilePainting>(*this);
   GMainContext* context = g_main_context_default();
   GuiTurnHook::previous = g_main_context_get_poll_func(context);
   GuiTurnHook::ui_thread = QThread::currentThreadId();
@@ -51,6 +91,7 @@ GuiTurn::GuiTurn() : lends_(GuiTurnHook::hooked == nullptr && LoopRunsOnGlib()) 
 
 GuiTurn::~GuiTurn() {
   Close();
+  painting_.reset();
   if (lends_) {
     g_main_context_set_poll_func(g_main_context_default(), GuiTurnHook::previous);
     GuiTurnHook::hooked = nullptr;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <condition_variable>
+#include <memory>
 #include <mutex>
 
 namespace stbup {
@@ -13,6 +14,10 @@ namespace stbup {
 // alone with everything the window does and sees all it did before; what it
 // shows on the widgets it hands over (app/qt/gui_thread_view.h), since they
 // belong to the user-interface thread.
+//
+// The turn is lent as well while the user-interface thread paints: painting
+// reads the widgets and nothing else, and the first picture of the window
+// alone takes milliseconds that the box would otherwise wait.
 //
 // Where Qt's loop does not run on GLib (QT_NO_GLIB), the turn is never lent
 // and every call is posted to the user-interface thread as before.
@@ -54,12 +59,16 @@ class GuiTurn {
  private:
   // GLib's poll hook lends the turn while it waits.
   friend struct GuiTurnHook;
+  // Lends it while a window paints.
+  class WhilePainting;
+  friend class WhilePainting;
 
   std::mutex turn_;
   const bool lends_;
   // The user-interface thread keeps the turn for good (closed); read and
   // written by that thread only.
   bool kept_ = false;
+  std::unique_ptr<WhilePainting> painting_;
 
   // Callers inside; guarded by inside_mutex_.
   std::mutex inside_mutex_;

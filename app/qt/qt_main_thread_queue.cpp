@@ -49,7 +49,12 @@ void QtMainThreadQueue::RunOnMainThread(const std::function<void()>& call) {
       call();
       return;
     }
-    if (turn_->TryEnter()) {
+    // The user-interface thread, busy with a call or the widgets, mostly
+    // waits again within microseconds: watching for its turn that long spares
+    // it a wake-up and keeps the replies off it, where one posted call would
+    // otherwise draw the next ones after it.
+    if (turn_->TryEnter() ||
+        (watch_hand_over_ && WatchBriefly([this] { return turn_->TryEnter(); }))) {
       struct Leave {
         GuiTurn& turn;
         ~Leave() { turn.Leave(); }

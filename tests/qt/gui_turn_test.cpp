@@ -5,6 +5,7 @@
 #include <QEventLoop>
 #include <QThread>
 #include <QTimer>
+#include <QWidget>
 #include <atomic>
 #include <chrono>
 #include <functional>
@@ -174,6 +175,48 @@ TEST(GuiTurn, ACallMadeInsideACallInTheTurnRunsAtOnce) {
   ASSERT_TRUE(RunUntil([&] { return done.load(); }));
   worker.join();
   EXPECT_TRUE(inner_inside);
+}
+
+// A widget that paints until a worker has entered the turn (2 s at most).
+class SlowPainter : public QWidget {
+ public:
+  explicit SlowPainter(const std::atomic<bool>& entered) : entered_(entered) {}
+  std::atomic<bool> painting{false};
+  std::atomic<int> paints{0};
+
+ protected:
+  void paintEvent(QPaintEvent*) override {
+    painting = true;
+    const auto deadline = std::chrono::steady_clock::now() + 2s;
+    while (!entered_ && std::chrono::steady_clock::now() < deadline) {
+      std::this_thread::sleep_for(1ms);
+    }
+    painting = false;
+    ++paints;
+  }
+
+ private:
+  const std::atomic<bool>& entered_;
+};
+
+TEST(GuiTurn, TheTurnIsLentWhileTheWindowPaints) {
+  GuiTurn turn;
+  if (!turn.Lends()) GTEST_SKIP() << kNoGlib;
+  std::atomic<bool> entered{false};
+  SlowPainter window(entered);
+  bool entered_while_painting = false;
+  std::thread worker([&] {
+    while (!window.painting) std::this_thread::sleep_for(100us);
+    EnterSoon(turn);
+    entered_while_painting = window.painting;
+    entered = true;
+    turn.Leave();
+  });
+  window.resize(40, 30);
+  window.show();
+  ASSERT_TRUE(RunUntil([&] { return entered && window.paints > 0; }));
+  worker.join();
+  EXPECT_TRUE(entered_while_painting);
 }
 
 TEST(GuiThreadView, WhatAWorkerShowsReachesTheWidgetsInOrderOnTheWindowsThread) {

@@ -332,14 +332,15 @@ TEST_F(WindowOperationTest, AnAdapterPulledMidDownloadEndsTheRunAndEnterReconnec
 }
 
 TEST_F(WindowOperationTest, EnterAfterARunRestartsTheExchangeWhereverTheFocusWas) {
-  StartBox({});  // no restart notice after success: the port stays open
   StartWindow();
   TMainFrm& frame = session->Frame();
   frame.activateWindow();
   ASSERT_TRUE(RunUntil([&] { return frame.isActiveWindow(); }, 2s));
-  // The operator last touched the port selector, which the box's ACK disables.
+  // The operator last touched the port selector, which the box's ACK
+  // disables; the box is powered up after that, and finds the wake-up byte.
   frame.cbPort->setFocus(Qt::MouseFocusReason);
   ASSERT_EQ(QApplication::focusWidget(), frame.cbPort);
+  StartBox({});  // no restart notice after success: the port stays open
   const QString path = frame.edFileName->text();
 
   int edit_had_focus = 0;
