@@ -16,6 +16,8 @@
 #include "app/qt/gui_thread_view.h"
 #include "app/qt/qt_main_thread_queue.h"
 #include "app/qt/qt_poll_timer.h"
+#include "tests/qt/support/run_until.h"
+#include "tests/support/recording_view.h"
 
 namespace stbup {
 namespace {
@@ -26,66 +28,24 @@ using namespace std::chrono_literals;
 // window's own tests show.
 constexpr const char* kNoGlib = "Qt's loop does not run on GLib here";
 
-// Runs the window's loop until done holds or the time is up.
-bool RunUntil(const std::function<bool()>& done, std::chrono::milliseconds limit = 5s) {
-  const auto deadline = std::chrono::steady_clock::now() + limit;
-  QEventLoop loop;
-  QTimer check;
-  QObject::connect(&check, &QTimer::timeout, [&] {
-    if (done() || std::chrono::steady_clock::now() > deadline) loop.quit();
-  });
-  check.start(2);
-  loop.exec();
-  return done();
-}
-
 // Enters the turn from a worker, which succeeds once the window's loop waits.
 void EnterSoon(GuiTurn& turn) {
   while (!turn.TryEnter()) std::this_thread::sleep_for(100us);
 }
 
-// What reached the widgets, and whether all of it came on the window's thread.
-class RecordingView : public View {
- public:
-  void AddMemoLine(std::string_view line) override { Note("memo " + std::string(line)); }
-  void ClearMemo() override { Note("clear"); }
-  void SetMemoColour(Colour) override { Note("memo colour"); }
-  std::string Label3Caption() const override { return label3; }
-  void SetLabel3(std::string_view caption, Colour) override {
-    label3 = caption;
-    Note("label3 " + label3);
+// The widgets' View for these tests: what reached it, in order, and how many
+// of its calls came off the window's thread.
+struct Widgets {
+  Widgets() {
+    view.on_event = [this](const std::string& event) {
+      if (QThread::currentThread() != ui_thread) ++off_ui_thread;
+      if (event.starts_with("message:") && while_open) while_open();
+    };
   }
-  void SetLogo(std::optional<std::string_view> caption, std::optional<Colour>,
-               std::optional<Colour>) override {
-    Note("logo " + std::string(caption.value_or("-")));
-  }
-  void SetProgress(ProgressBar bar, int percent) override {
-    Note((bar == ProgressBar::kPb1 ? "pb1 " : "pb2 ") + std::to_string(percent));
-  }
-  void SetFileSize(std::string_view text) override { Note("size " + std::string(text)); }
-  void ShowConnect(bool visible, std::string_view caption) override {
-    Note("connect " + std::to_string(visible) + " " + std::string(caption));
-  }
-  void EnableSetupControls(bool enabled) override { Note("setup " + std::to_string(enabled)); }
-  void SetEdit(Edit, std::string_view text) override { Note("edit " + std::string(text)); }
-  std::string EditText(Edit) const override { return typed; }
-  void ShowMessage(std::string_view text) override {
-    Note("message " + std::string(text));
-    if (while_open) while_open();
-  }
-  void ReportError(std::string_view text) override { Note("error " + std::string(text)); }
-  void Beep() override { Note("beep"); }
-
-  void Note(std::string what) {
-    if (QThread::currentThread() != ui_thread) ++off_ui_thread;
-    shown.push_back(std::move(what));
-  }
-
+  RecordingView view;
   QThread* ui_thread = QThread::currentThread();
-  std::vector<std::string> shown;
   int off_ui_thread = 0;
-  std::string label3 = "L 217";
-  std::string typed;
+  // Runs inside a modal box, as its loop would.
   std::function<void()> while_open;
 };
 
@@ -222,8 +182,8 @@ TEST(GuiTurn, TheTurnIsLentWhileTheWindowPaints) {
 TEST(GuiThreadView, WhatAWorkerShowsReachesTheWidgetsInOrderOnTheWindowsThread) {
   GuiTurn turn;
   if (!turn.Lends()) GTEST_SKIP() << kNoGlib;
-  RecordingView widgets;
-  GuiThreadView view(widgets, &turn);
+  Widgets widgets;
+  GuiThreadView view(widgets.view, &turn);
   std::string read_back;
   std::atomic<bool> done{false};
   std::thread worker([&] {
@@ -242,27 +202,27 @@ TEST(GuiThreadView, WhatAWorkerShowsReachesTheWidgetsInOrderOnTheWindowsThread) 
   });
   // Nothing touches a widget off the window's thread, even while it waits.
   ASSERT_TRUE(RunUntil([&] {
-    return done && !widgets.shown.empty() && widgets.shown.back() == "memo Upgrade End";
+    return done && !widgets.view.events.empty() && widgets.view.events.back() == "memo:Upgrade End";
   }));
   worker.join();
   EXPECT_EQ(read_back, "L 217 MX1");
   EXPECT_EQ(widgets.off_ui_thread, 0);
   // The bars and the byte count keep their latest value in between.
   const std::vector<std::string> expected = {
-      "memo DownLoad Start",    "label3 L 217 MX1",  "pb1 100",
-      "size (307200 / 307200)", "logo Upgrade End!", "memo Upgrade End"};
-  EXPECT_EQ(widgets.shown, expected);
+      "memo:DownLoad Start",        "label3:L 217 MX1|#000000", "pb1:100",
+      "filesize:(307200 / 307200)", "logo:Upgrade End!||",      "memo:Upgrade End"};
+  EXPECT_EQ(widgets.view.events, expected);
 
   // On the window's own thread a call shows at once.
   view.AddMemoLine("  ");
-  EXPECT_EQ(widgets.shown.back(), "memo   ");
+  EXPECT_EQ(widgets.view.events.back(), "memo:  ");
 }
 
 TEST(GuiThreadView, TheEngineReadsWhatWasLastSetOrTyped) {
   GuiTurn turn;
   if (!turn.Lends()) GTEST_SKIP() << kNoGlib;
-  RecordingView widgets;
-  GuiThreadView view(widgets, &turn);
+  Widgets widgets;
+  GuiThreadView view(widgets.view, &turn);
   std::string in_turn;
   std::atomic<bool> done{false};
   std::thread worker([&] {
@@ -276,7 +236,7 @@ TEST(GuiThreadView, TheEngineReadsWhatWasLastSetOrTyped) {
   worker.join();
   EXPECT_EQ(in_turn, "ZCODE");
   // The operator types over it.
-  widgets.typed = "CODE";
+  widgets.view.edits[Edit::kType] = "CODE";
   view.EditChanged(Edit::kType);
   EXPECT_EQ(view.EditText(Edit::kType), "CODE");
 }
@@ -285,8 +245,8 @@ TEST(GuiThreadView, AModalBoxAskedInTheTurnIsShownByTheWindowWhileItsCallerWaits
   GuiTurn turn;
   if (!turn.Lends()) GTEST_SKIP() << kNoGlib;
   QtMainThreadQueue queue(&turn);
-  RecordingView widgets;
-  GuiThreadView view(widgets, &turn);
+  Widgets widgets;
+  GuiThreadView view(widgets.view, &turn);
   // While the box is open another worker's call is served, as a modal
   // box's loop does.
   std::atomic<bool> other_ran{false};
@@ -306,22 +266,23 @@ TEST(GuiThreadView, AModalBoxAskedInTheTurnIsShownByTheWindowWhileItsCallerWaits
     turn.Leave();
     done = true;
   });
-  ASSERT_TRUE(RunUntil(
-      [&] { return done && !widgets.shown.empty() && widgets.shown.back() == "memo after"; }));
+  ASSERT_TRUE(RunUntil([&] {
+    return done && !widgets.view.events.empty() && widgets.view.events.back() == "memo:after";
+  }));
   worker.join();
   EXPECT_TRUE(other_ran);
   EXPECT_TRUE(inside_after);
   EXPECT_EQ(widgets.off_ui_thread, 0);
-  const std::vector<std::string> expected = {"memo 5518 detected..",
-                                             "message Need higher up tool !", "memo after"};
-  EXPECT_EQ(widgets.shown, expected);
+  const std::vector<std::string> expected = {"memo:5518 detected..",
+                                             "message:Need higher up tool !", "memo:after"};
+  EXPECT_EQ(widgets.view.events, expected);
 }
 
 TEST(GuiThreadView, ClosingLetsACallerWaitingForAModalBoxGoWithoutTheBox) {
   GuiTurn turn;
   if (!turn.Lends()) GTEST_SKIP() << kNoGlib;
-  RecordingView widgets;
-  GuiThreadView view(widgets, &turn);
+  Widgets widgets;
+  GuiThreadView view(widgets.view, &turn);
   QObject window;
   std::atomic<bool> done{false};
   std::thread worker([&] {
@@ -336,7 +297,7 @@ TEST(GuiThreadView, ClosingLetsACallerWaitingForAModalBoxGoWithoutTheBox) {
   });
   ASSERT_TRUE(RunUntil([&] { return done.load(); }));
   worker.join();
-  EXPECT_TRUE(widgets.shown.empty());
+  EXPECT_TRUE(widgets.view.events.empty());
 }
 
 TEST(GuiTurn, ClosingWaitsForACallerThatGaveTheTurnUpToFinish) {

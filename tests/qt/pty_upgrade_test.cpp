@@ -29,6 +29,7 @@
 #include "sim/box_simulator.h"
 #include "sim/posix/pty_endpoint.h"
 #include "tests/qt/support/qt_printers.h"
+#include "tests/qt/support/run_until.h"
 #include "tests/qt/support/scripted_dialogs.h"
 #include "tests/support/temp_dir.h"
 
@@ -51,19 +52,6 @@ class MemorySink : public RecordSink {
   std::optional<std::string> problem;
   bool settled = true;
 };
-
-// Runs the window's event loop until done() holds or the time is up.
-bool RunUntil(const std::function<bool()>& done, std::chrono::milliseconds limit) {
-  const auto deadline = std::chrono::steady_clock::now() + limit;
-  QEventLoop loop;
-  QTimer check;
-  QObject::connect(&check, &QTimer::timeout, [&] {
-    if (done() || std::chrono::steady_clock::now() > deadline) loop.quit();
-  });
-  check.start(5);
-  loop.exec();
-  return done();
-}
 
 // A simulated box on a fresh pty, played on its own thread, and the window
 // set up to open the pty's slave with a good image.

@@ -34,6 +34,7 @@
 #include "sim/box_simulator.h"
 #include "sim/posix/pty_endpoint.h"
 #include "tests/qt/support/qt_printers.h"
+#include "tests/qt/support/run_until.h"
 #include "tests/qt/support/scripted_dialogs.h"
 #include "tests/support/temp_dir.h"
 
@@ -44,18 +45,6 @@ using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 
 constexpr int kBlocks = 64;
-
-bool RunUntil(const std::function<bool()>& done, std::chrono::milliseconds limit) {
-  const auto deadline = Clock::now() + limit;
-  QEventLoop loop;
-  QTimer check;
-  QObject::connect(&check, &QTimer::timeout, [&] {
-    if (done() || Clock::now() > deadline) loop.quit();
-  });
-  check.start(5);
-  loop.exec();
-  return done();
-}
 
 void RunFor(std::chrono::milliseconds time) {
   RunUntil([] { return false; }, time);

@@ -1,21 +1,23 @@
 #include "tests/support/recording_view.h"
 
+#include <utility>
+
 namespace stbup {
 
 void RecordingView::AddMemoLine(std::string_view line) {
   memo.emplace_back(line);
-  events.push_back("memo:" + std::string(line));
+  Record("memo:" + std::string(line));
 }
 
 void RecordingView::ClearMemo() {
   memo.clear();
   ++memo_clears;
-  events.emplace_back("memo_clear");
+  Record("memo_clear");
 }
 
 void RecordingView::SetMemoColour(Colour colour) {
   memo_colour = colour;
-  events.push_back("memo_colour:" + colour.Hex());
+  Record("memo_colour:" + colour.Hex());
 }
 
 std::string RecordingView::Label3Caption() const { return label3; }
@@ -23,7 +25,7 @@ std::string RecordingView::Label3Caption() const { return label3; }
 void RecordingView::SetLabel3(std::string_view caption, Colour colour) {
   label3 = caption;
   label3_colour = colour;
-  events.push_back("label3:" + label3 + "|" + colour.Hex());
+  Record("label3:" + label3 + "|" + colour.Hex());
 }
 
 void RecordingView::SetLogo(std::optional<std::string_view> caption, std::optional<Colour> text,
@@ -31,35 +33,35 @@ void RecordingView::SetLogo(std::optional<std::string_view> caption, std::option
   if (caption) logo = *caption;
   if (text) logo_text = *text;
   if (background) logo_background = *background;
-  events.push_back("logo:" + (caption ? std::string(*caption) : std::string()) + "|" +
-                   (text ? text->Hex() : std::string()) + "|" +
-                   (background ? background->Hex() : std::string()));
+  Record("logo:" + (caption ? std::string(*caption) : std::string()) + "|" +
+         (text ? text->Hex() : std::string()) + "|" +
+         (background ? background->Hex() : std::string()));
 }
 
 void RecordingView::SetProgress(ProgressBar bar, int percent) {
   (bar == ProgressBar::kPb1 ? pb1 : pb2) = percent;
-  events.push_back((bar == ProgressBar::kPb1 ? "pb1:" : "pb2:") + std::to_string(percent));
+  Record((bar == ProgressBar::kPb1 ? "pb1:" : "pb2:") + std::to_string(percent));
 }
 
 void RecordingView::SetFileSize(std::string_view text) {
   file_size = text;
-  events.push_back("filesize:" + file_size);
+  Record("filesize:" + file_size);
 }
 
 void RecordingView::ShowConnect(bool visible, std::string_view caption) {
   connect_visible = visible;
   connect_caption = caption;
-  events.push_back(std::string("connect:") + (visible ? "1|" : "0|") + connect_caption);
+  Record(std::string("connect:") + (visible ? "1|" : "0|") + connect_caption);
 }
 
 void RecordingView::EnableSetupControls(bool enabled) {
   setup_enabled = enabled;
-  events.push_back(enabled ? "setup:1" : "setup:0");
+  Record(enabled ? "setup:1" : "setup:0");
 }
 
 void RecordingView::SetEdit(Edit edit, std::string_view text) {
   edits[edit] = text;
-  events.push_back("edit:" + std::string(EditName(edit)) + ":" + std::string(text));
+  Record("edit:" + std::string(EditName(edit)) + ":" + std::string(text));
 }
 
 std::string RecordingView::EditText(Edit edit) const {
@@ -69,27 +71,27 @@ std::string RecordingView::EditText(Edit edit) const {
 
 void RecordingView::ShowMessage(std::string_view text) {
   messages.emplace_back(text);
-  events.push_back("message:" + std::string(text));
+  Record("message:" + std::string(text));
 }
 
 void RecordingView::ReportError(std::string_view text) {
   errors.emplace_back(text);
-  events.push_back("error:" + std::string(text));
+  Record("error:" + std::string(text));
 }
 
 void RecordingView::Beep() {
   ++beeps;
-  events.emplace_back("beep");
+  Record("beep");
 }
 
 void RecordingView::Timer1Changed(int interval) {
   timer1 = interval;
-  events.push_back("timer1:" + std::to_string(interval));
+  Record("timer1:" + std::to_string(interval));
 }
 
 void RecordingView::PortChanged(bool open, std::string_view device) {
   port_open = open;
-  events.push_back(std::string("port:") + (open ? "open|" : "closed|") + std::string(device));
+  Record(std::string("port:") + (open ? "open|" : "closed|") + std::string(device));
 }
 
 std::vector<std::string> RecordingView::EventsOf(std::string_view kind) const {
@@ -106,6 +108,11 @@ std::vector<std::string> RecordingView::EventsOf(std::string_view kind) const {
 }
 
 void RecordingView::ClearEvents() { events.clear(); }
+
+void RecordingView::Record(std::string event) {
+  events.push_back(std::move(event));
+  if (on_event) on_event(events.back());
+}
 
 std::string_view RecordingView::EditName(Edit edit) {
   switch (edit) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <map>
 #include <string>
 #include <string_view>
@@ -63,12 +64,18 @@ class RecordingView : public View {
   // "edit:ModelName:TEXT", "message:TEXT", "error:TEXT", "beep", "timer1:100",
   // "port:open|COM1".
   std::vector<std::string> events;
+  // Called with each event as it is recorded (a test's look at the moment of
+  // a call: its thread, a modal box's loop).
+  std::function<void(const std::string&)> on_event;
 
   // The events of one kind ("memo", "edit", ...), without their prefix.
   std::vector<std::string> EventsOf(std::string_view kind) const;
   void ClearEvents();
 
   static std::string_view EditName(Edit edit);
+
+ private:
+  void Record(std::string event);
 };
 
 }  // namespace stbup
