@@ -26,6 +26,7 @@ class TVaCommThread;
 class TVaCommEventThread;
 class TVaCommWriteThread;
 struct TVaCommSession;
+struct TVaRxSighting;
 
 using TNotifyEvent = std::function<void(TVaComm& sender)>;
 using TVaCommErrorEvent = std::function<void(TVaComm& sender, int errors)>;
@@ -146,6 +147,9 @@ class TVaCustomComm : public TVaComponent {
   // the event thread).
   virtual void DoRxChar();
   virtual void DoEvent(std::uint32_t mask);
+  // DoRxChar for a batch of the event thread, which has just counted the
+  // bytes: while nothing has been read since, that count stands.
+  void DispatchRxChar(const TVaRxSighting& seen);
   bool DoError();
   void HandleException(const std::exception& error);
   void DoDeviceLost(const TVaCommSession* session);
@@ -225,6 +229,14 @@ class TVaCustomComm : public TVaComponent {
   // The status query; the byte count alone leaves the output queue unasked
   // (it is asked on every received batch, and the count needs no more).
   TVaCommStatus QueryStatus(bool with_out_queue);
+  // The bytes waiting, as ReadBufUsed tells them, from the batch's sighting
+  // where it still holds.
+  int WaitingForRxChar();
+  // What a status query does to the line errors, without its count: those
+  // seen so far are cleared.
+  void ClearLineErrors();
+
+  const TVaRxSighting* rx_sighting_ = nullptr;  // of the batch being dispatched
 };
 
 // The port as the window places it: the published component, and the Link

@@ -40,7 +40,8 @@ TVaCommEventThread::TVaCommEventThread(std::shared_ptr<TVaCommSession> session,
                                        std::uint32_t event_mask, int read_size)
     : TVaCommThread(std::move(session)), event_mask_(event_mask), read_size_(read_size) {}
 
-void TVaCommEventThread::DispatchEvents(TVaCustomComm& owner, std::uint32_t reported_mask) {
+void TVaCommEventThread::DispatchEvents(TVaCustomComm& owner, std::uint32_t reported_mask,
+                                        const TVaRxSighting& seen) {
   struct Release {
     std::shared_ptr<TVaCommWriteThread> thread;
     ~Release() {
@@ -49,7 +50,7 @@ void TVaCommEventThread::DispatchEvents(TVaCustomComm& owner, std::uint32_t repo
   } held{owner.HoldWrites()};
   try {
     if (reported_mask & EV_RXCHAR) {
-      owner.DoRxChar();
+      owner.DispatchRxChar(seen);
       reported_mask &= ~EV_RXCHAR;
     }
     if (reported_mask != 0) owner.DoEvent(reported_mask);
@@ -135,8 +136,10 @@ void TVaCommEventThread::Execute() {
     found &= event_mask_;
     try {
       if (gone) ReportDeviceLost();
-      if (found != 0 &&
-          !RunOnOwner([found](TVaCustomComm& owner) { DispatchEvents(owner, found); })) {
+      const TVaRxSighting seen{session_.get(), read_so_far, waiting};
+      if (found != 0 && !RunOnOwner([found, &seen](TVaCustomComm& owner) {
+            DispatchEvents(owner, found, seen);
+          })) {
         break;
       }
     } catch (...) {

@@ -19,7 +19,8 @@ class TVaCommEventThread : public TVaCommThread {
 
   // On the main thread: one reported batch, inside the component's exception
   // guard (an exception is reported and ends the batch).
-  static void DispatchEvents(TVaCustomComm& owner, std::uint32_t reported_mask);
+  static void DispatchEvents(TVaCustomComm& owner, std::uint32_t reported_mask,
+                             const TVaRxSighting& seen);
   // A direct write has finished: start watching for the transmit queue to empty.
   void WatchTransmit() { KickEvent.SetSignal(); }
 

@@ -1,5 +1,6 @@
 // The receive path of the port: status, reads and the events a batch raises.
 #include <mutex>
+#include <utility>
 
 #include "serial/va_comm.h"
 #include "serial/va_comm_thread.h"
@@ -47,15 +48,49 @@ int TVaCustomComm::ReadBuf(void* buffer, int count) {
 }
 
 std::string TVaCustomComm::ReadText() {
-  const int waiting = ReadBufUsed();
-  if (waiting <= 0) return {};
-  std::string text(static_cast<std::size_t>(waiting), '\0');
-  text.resize(static_cast<std::size_t>(ReadBuf(text.data(), waiting)));
+  // What is there is read without asking first how much: the count would be
+  // one more call into the driver on the way to every reply.
+  std::string text;
+  char chunk[4096];
+  for (;;) {
+    const int got = ReadBuf(chunk, static_cast<int>(sizeof chunk));
+    text.append(chunk, static_cast<std::size_t>(got));
+    if (got < static_cast<int>(sizeof chunk)) break;
+  }
+  // The count query it saves would have cleared the line errors.
+  ClearLineErrors();
   return text;
 }
 
+void TVaCustomComm::ClearLineErrors() {
+  std::lock_guard lock(*ReadLock);
+  if (!Active()) return;
+  status_baseline_ = session_->LineCounters(status_baseline_);
+}
+
+void TVaCustomComm::DispatchRxChar(const TVaRxSighting& seen) {
+  rx_sighting_ = &seen;
+  struct Forget {
+    const TVaRxSighting*& sighting;
+    ~Forget() { sighting = nullptr; }
+  } forget{rx_sighting_};
+  DoRxChar();
+}
+
+int TVaCustomComm::WaitingForRxChar() {
+  const TVaRxSighting* seen = std::exchange(rx_sighting_, nullptr);
+  if (seen && Active() && seen->session == session_.get() &&
+      session_->bytes_read.load() == seen->read_before) {
+    // Nothing was read since the event thread counted, so at least those
+    // bytes wait; more may have come, and the handler's read takes them too.
+    ClearLineErrors();
+    return seen->waiting;
+  }
+  return ReadBufUsed();
+}
+
 void TVaCustomComm::DoRxChar() {
-  const int count = ReadBufUsed();
+  const int count = WaitingForRxChar();
   if (count <= 0) return;
   if (OnRxChar) OnRxChar(Self(), count);
 }

@@ -47,6 +47,14 @@ struct TVaCommSession {
   std::atomic<bool> counters_unsupported_{false};
 };
 
+// What the event thread saw of the input when it reported a batch: the bytes
+// waiting then, and how many the port had read before it looked.
+struct TVaRxSighting {
+  const TVaCommSession* session = nullptr;
+  std::uint64_t read_before = 0;
+  int waiting = 0;
+};
+
 // A worker thread of the port: started once, stopped without being waited
 // for, and owned jointly by the component and the running thread itself.
 class TVaCommThread : public std::enable_shared_from_this<TVaCommThread> {

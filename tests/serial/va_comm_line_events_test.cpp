@@ -224,6 +224,38 @@ TEST_F(LineEventsTest, CounterGrowthRaisesBreakAndLineErrors) {
   EXPECT_EQ(raised, (Names{"Error 24", "Break"}));
 }
 
+TEST_F(LineEventsTest, ReceivedDataOfTheSameBatchClearsItsLineErrors) {
+  // The count of DoRxChar is a status query, and so is ReadText: either
+  // clears the error bits before the batch's error event looks for them,
+  // though the count now comes from the event thread's own look.
+  const struct {
+    const char* name;
+    bool read_in_handler;
+  } cases[] = {{"the handler reads", true}, {"the handler leaves the bytes", false}};
+  comm.SetMonitorEvents({TVaCommEvent::ceRxChar, TVaCommEvent::ceError});
+  for (const auto& test : cases) {
+    SCOPED_TRACE(test.name);
+    raised.clear();
+    std::vector<int> counts;
+    comm.OnRxChar = [&](TVaComm& sender, int count) {
+      counts.push_back(count);
+      if (test.read_in_handler) {
+        EXPECT_EQ(sender.ReadText(), std::string(3, '\0'));
+      }
+    };
+    OpenAndWaitForCounterBaseline();
+    ++fake->frame;
+    pty.Write(std::string(3, '\0'));
+    ASSERT_TRUE(WaitFor([&] { return !counts.empty(); }));
+    RunFor(100ms);
+    EXPECT_EQ(counts, std::vector<int>{3});
+    EXPECT_TRUE(raised.empty());
+    comm.OnRxChar = nullptr;
+    comm.Close();
+    ASSERT_TRUE(AllThreadsEnded());
+  }
+}
+
 TEST_F(LineEventsTest, Rx80FullWhenTheWaitingBytesReachFourFifthsOfTheReadSize) {
   comm.Buffers().SetReadSize(100);
   comm.SetMonitorEvents({TVaCommEvent::ceRxChar, TVaCommEvent::ceRx80Full});
