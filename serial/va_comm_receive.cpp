@@ -1,6 +1,5 @@
 // The receive path of the port: status, reads and the events a batch raises.
 #include <mutex>
-#include <utility>
 
 #include "serial/va_comm.h"
 #include "serial/va_comm_thread.h"
@@ -69,6 +68,7 @@ void TVaCustomComm::ClearLineErrors() {
 }
 
 void TVaCustomComm::DispatchRxChar(const TVaRxSighting& seen) {
+  // The sighting lives on the event thread's stack for this batch only.
   rx_sighting_ = &seen;
   struct Forget {
     const TVaRxSighting*& sighting;
@@ -78,7 +78,7 @@ void TVaCustomComm::DispatchRxChar(const TVaRxSighting& seen) {
 }
 
 int TVaCustomComm::WaitingForRxChar() {
-  const TVaRxSighting* seen = std::exchange(rx_sighting_, nullptr);
+  const TVaRxSighting* seen = rx_sighting_;
   if (seen && Active() && seen->session == session_.get() &&
       session_->bytes_read.load() == seen->read_before) {
     // Nothing was read since the event thread counted, so at least those
