@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <filesystem>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -247,7 +246,7 @@ TEST_F(LoadImageTest, HeadersThatCannotDescribeAPayloadAreRefused) {
     view_.ClearEvents();
     std::string path = dir_.WriteFile("bad.bin", c.bytes);
     if (c.size >= 0) {
-      std::filesystem::resize_file(path, static_cast<std::uintmax_t>(c.size));
+      TempDir::SetFileSize(path, static_cast<std::uint64_t>(c.size));
     }
     EXPECT_FALSE(Load(path));
     const auto memo = view_.EventsOf("memo");

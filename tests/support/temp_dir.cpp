@@ -7,6 +7,12 @@
 #include <stdexcept>
 #include <vector>
 
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <unistd.h>
+#endif
+
 namespace stbup {
 
 TempDir::TempDir() {
@@ -47,6 +53,24 @@ std::string TempDir::WriteFile(std::string_view name, std::span<const std::uint8
 std::string TempDir::WriteFile(std::string_view name, std::string_view bytes) const {
   return WriteFile(name,
                    std::span(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()));
+}
+
+void TempDir::SetFileSize(const std::string& file, std::uint64_t size) {
+#ifdef _WIN32
+  const std::wstring wide = std::filesystem::path(file).wstring();
+  const HANDLE handle = ::CreateFileW(wide.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                                      FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) throw std::runtime_error("cannot open " + file);
+  LARGE_INTEGER end;
+  end.QuadPart = static_cast<LONGLONG>(size);
+  const bool sized = ::SetFilePointerEx(handle, end, nullptr, FILE_BEGIN) && ::SetEndOfFile(handle);
+  ::CloseHandle(handle);
+  if (!sized) throw std::runtime_error("cannot set the size of " + file);
+#else
+  if (::truncate(file.c_str(), static_cast<off_t>(size)) != 0) {
+    throw std::runtime_error("cannot set the size of " + file);
+  }
+#endif
 }
 
 }  // namespace stbup

@@ -21,6 +21,10 @@ class TempDir {
   // Writes the bytes to a file in the directory and returns its path.
   std::string WriteFile(std::string_view name, std::span<const std::uint8_t> bytes) const;
   std::string WriteFile(std::string_view name, std::string_view bytes) const;
+  // Sets a file's size without writing the bytes it gains, so that a file of
+  // gigabytes costs no disk. The Windows runtime's own resize refuses to grow
+  // a file beyond the disk's free space, sparse or not.
+  static void SetFileSize(const std::string& file, std::uint64_t size);
 
  private:
   std::string path_;
