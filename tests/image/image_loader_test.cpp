@@ -246,7 +246,7 @@ TEST_F(LoadImageTest, HeadersThatCannotDescribeAPayloadAreRefused) {
     view_.ClearEvents();
     std::string path = dir_.WriteFile("bad.bin", c.bytes);
     if (c.size >= 0) {
-      TempDir::SetFileSize(path, static_cast<std::uint64_t>(c.size));
+      TempDir::ResizeFile(path, static_cast<std::uint64_t>(c.size));
     }
     EXPECT_FALSE(Load(path));
     const auto memo = view_.EventsOf("memo");

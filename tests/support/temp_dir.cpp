@@ -55,7 +55,7 @@ std::string TempDir::WriteFile(std::string_view name, std::string_view bytes) co
                    std::span(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()));
 }
 
-void TempDir::SetFileSize(const std::string& file, std::uint64_t size) {
+void TempDir::ResizeFile(const std::string& file, std::uint64_t size) {
 #ifdef _WIN32
   const std::wstring wide = std::filesystem::path(file).wstring();
   const HANDLE handle = ::CreateFileW(wide.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,

@@ -24,7 +24,7 @@ class TempDir {
   // Sets a file's size without writing the bytes it gains, so that a file of
   // gigabytes costs no disk. The Windows runtime's own resize refuses to grow
   // a file beyond the disk's free space, sparse or not.
-  static void SetFileSize(const std::string& file, std::uint64_t size);
+  static void ResizeFile(const std::string& file, std::uint64_t size);
 
  private:
   std::string path_;
