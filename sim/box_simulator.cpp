@@ -568,6 +568,19 @@ std::vector<SimulationSummary> BoxSimulator::Run(BoxChannel& channel, LineHooks 
   const std::string announcement = AnnouncementText();
   const std::string argument = VersionArgument();
   bool contacted = false;
+  if (options_.power_on_ms > 0) {
+    // The tool is up and polling before the box is switched on.
+    try {
+      std::uint8_t first = 0;
+      if (line.PeekByte(SimClock::time_point::max(), first)) {
+        line.DiscardUntil(SimClock::now() + std::chrono::milliseconds(options_.power_on_ms));
+      }
+    } catch (const LineClosed&) {
+      // The first box's wait for its wake-up byte says what became of the line.
+    } catch (const SimulatorStopped&) {
+      return summaries;
+    }
+  }
   for (int box = 0; box < std::max(options_.repeat, 1); ++box) {
     if (box > 0) {
       // A power cycle: what the tool sends meanwhile is not for the next box.

@@ -68,6 +68,9 @@ struct SimulatorOptions {
   int token_timeout_ms = 5000;
   int reply_timeout_ms = 5000;  // numbers, blocks, the total checksum
   int restart_gap_ms = 300;     // a power cycle between boxes of a repeat
+  // The operator switches the box on this long after the tool's first byte;
+  // what the tool sends before is lost (0: the box is on from the start).
+  int power_on_ms = 0;
 
   // --- faults and line emulation
   std::set<std::int32_t> corrupt_blocks;  // flip a byte on first receipt

@@ -317,6 +317,11 @@ void AddSimulateCommand(CommandRegistry& registry) {
                   "Milliseconds between boxes of --repeat, input ignored")
       ->capture_default_str();
 
+  sub->add_option("--power-on", box.power_on_ms,
+                  "Milliseconds after the tool's first byte before the box is switched on, "
+                  "the tool's bytes until then lost (an operator who starts the tool first)")
+      ->check(CLI::Range(0, 3600000));
+
   sub->add_option("--corrupt-block", o->corrupt_blocks,
                   "Flip a byte of block K on its first receipt (repeatable)");
   sub->add_option("--silent-after", o->silent_after, "Stop answering after block K");

@@ -56,6 +56,7 @@ TEST(SimulateCommand, HelpDocumentsEveryOption) {
                              "--token-timeout",
                              "--reply-timeout",
                              "--restart-gap",
+                             "--power-on",
                              "--corrupt-block",
                              "--silent-after",
                              "--hangup-after",

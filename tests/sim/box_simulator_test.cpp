@@ -461,6 +461,33 @@ TEST(BoxSimulator, RepeatPlaysOneBoxAfterAnother) {
   EXPECT_EQ(summaries[1].verdict, "verified");
 }
 
+TEST(BoxSimulator, ABoxSwitchedOnLaterIgnoresThePollsBeforeAndAnswersTheNext) {
+  TempDir dir;
+  const Image image = MakeImage(dir, 4096, ImageFileFormat::kOld);
+  SimulatorOptions options = OptionsFor(image);
+  options.power_on_ms = 300;
+  BoxSimulator box(options);
+  PtyEndpoint pty;
+  testing::ScriptedPc pc(pty.slave_path());
+  std::atomic<bool> done{false};
+  std::vector<SimulationSummary> summaries;
+  std::thread player([&] {
+    summaries = box.Run(pty.master(), LineHooks{[&] { pty.ReleaseSlave(); }, {}});
+    done = true;
+  });
+  const auto polled = std::chrono::steady_clock::now();
+  pc.Send("\x07");
+  // Off: the first poll is lost, and the box says nothing.
+  EXPECT_FALSE(pc.Byte(std::chrono::milliseconds(200)).has_value());
+  std::this_thread::sleep_until(polled + std::chrono::milliseconds(400));
+  const auto lines = pc.Serve(ScriptFor(image), done);
+  box.Stop();
+  player.join();
+  ASSERT_FALSE(lines.empty());
+  ASSERT_EQ(summaries.size(), 1u);
+  EXPECT_EQ(summaries[0].verdict, "verified") << SummaryJson(summaries[0]);
+}
+
 TEST(BoxSimulator, StopEndsAWaitForTheTool) {
   SimulatorOptions options;
   BoxSimulator box(options);
