@@ -434,27 +434,44 @@ TEST(BoxSimulator, BaudRateAccountsForTheBlockOnTheLine) {
   EXPECT_GE(run.summaries[0].latency_p50_us, 88'000);
 }
 
+// A box playing on a fresh pty in a thread of its own, with a scripted PC at
+// the other end for the test to drive.
+struct BoxOnAPty {
+  explicit BoxOnAPty(const SimulatorOptions& options)
+      : box(options), pc(pty.slave_path()), player([this] {
+          summaries = box.Run(pty.master(), LineHooks{[this] { pty.ReleaseSlave(); }, {}});
+          done = true;
+        }) {}
+  ~BoxOnAPty() {
+    if (player.joinable()) Stop();
+  }
+
+  std::vector<SimulationSummary> Stop() {
+    box.Stop();
+    player.join();
+    return summaries;
+  }
+
+  BoxSimulator box;
+  PtyEndpoint pty;
+  testing::ScriptedPc pc;
+  std::atomic<bool> done{false};
+  std::vector<SimulationSummary> summaries;
+  std::thread player;
+};
+
 TEST(BoxSimulator, RepeatPlaysOneBoxAfterAnother) {
   TempDir dir;
   const Image image = MakeImage(dir, 4096, ImageFileFormat::kOld);
   SimulatorOptions options = OptionsFor(image);
   options.repeat = 2;
   options.restart_gap_ms = 100;
-  BoxSimulator box(options);
-  PtyEndpoint pty;
-  testing::ScriptedPc pc(pty.slave_path());
-  std::atomic<bool> done{false};
-  std::vector<SimulationSummary> summaries;
-  std::thread player([&] {
-    summaries = box.Run(pty.master(), LineHooks{[&] { pty.ReleaseSlave(); }, {}});
-    done = true;
-  });
+  BoxOnAPty played(options);
   PcScript script = ScriptFor(image);
   script.quiet_end = std::chrono::milliseconds(300);
-  const auto first = pc.Serve(script, done);
-  const auto second = pc.Serve(script, done);
-  box.Stop();
-  player.join();
+  const auto first = played.pc.Serve(script, played.done);
+  const auto second = played.pc.Serve(script, played.done);
+  const std::vector<SimulationSummary> summaries = played.Stop();
   EXPECT_EQ(first, second);
   ASSERT_EQ(summaries.size(), 2u);
   EXPECT_EQ(summaries[0].verdict, "verified");
@@ -466,23 +483,14 @@ TEST(BoxSimulator, ABoxSwitchedOnLaterIgnoresThePollsBeforeAndAnswersTheNext) {
   const Image image = MakeImage(dir, 4096, ImageFileFormat::kOld);
   SimulatorOptions options = OptionsFor(image);
   options.power_on_ms = 300;
-  BoxSimulator box(options);
-  PtyEndpoint pty;
-  testing::ScriptedPc pc(pty.slave_path());
-  std::atomic<bool> done{false};
-  std::vector<SimulationSummary> summaries;
-  std::thread player([&] {
-    summaries = box.Run(pty.master(), LineHooks{[&] { pty.ReleaseSlave(); }, {}});
-    done = true;
-  });
+  BoxOnAPty played(options);
   const auto polled = std::chrono::steady_clock::now();
-  pc.Send("\x07");
+  played.pc.Send("\x07");
   // Off: the first poll is lost, and the box says nothing.
-  EXPECT_FALSE(pc.Byte(std::chrono::milliseconds(200)).has_value());
+  EXPECT_FALSE(played.pc.Byte(std::chrono::milliseconds(200)).has_value());
   std::this_thread::sleep_until(polled + std::chrono::milliseconds(400));
-  const auto lines = pc.Serve(ScriptFor(image), done);
-  box.Stop();
-  player.join();
+  const auto lines = played.pc.Serve(ScriptFor(image), played.done);
+  const std::vector<SimulationSummary> summaries = played.Stop();
   ASSERT_FALSE(lines.empty());
   ASSERT_EQ(summaries.size(), 1u);
   EXPECT_EQ(summaries[0].verdict, "verified") << SummaryJson(summaries[0]);
