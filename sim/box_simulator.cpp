@@ -569,11 +569,24 @@ std::vector<SimulationSummary> BoxSimulator::Run(BoxChannel& channel, LineHooks 
   const std::string argument = VersionArgument();
   bool contacted = false;
   if (options_.power_on_ms > 0) {
-    // The tool is up and polling before the box is switched on.
+    // The tool is up and polling before the box is switched on. A tool that
+    // leaves and comes back meanwhile finds the box off until its time.
     try {
       std::uint8_t first = 0;
       if (line.PeekByte(SimClock::time_point::max(), first)) {
-        line.DiscardUntil(SimClock::now() + std::chrono::milliseconds(options_.power_on_ms));
+        // The tool has spoken: from now on its leaving ends the line.
+        if (hooks.on_first_contact) hooks.on_first_contact();
+        contacted = true;
+        const auto on_at = SimClock::now() + std::chrono::milliseconds(options_.power_on_ms);
+        for (;;) {
+          try {
+            line.DiscardUntil(on_at);
+            break;
+          } catch (const LineClosed&) {
+            if (!options_.wait_for_reconnect || SimClock::now() >= on_at) throw;
+            line.PauseUntil(std::min(SimClock::now() + kReconnectPause, on_at));
+          }
+        }
       }
     } catch (const LineClosed&) {
       // The first box's wait for its wake-up byte says what became of the line.

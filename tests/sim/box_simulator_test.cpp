@@ -496,6 +496,42 @@ TEST(BoxSimulator, ABoxSwitchedOnLaterIgnoresThePollsBeforeAndAnswersTheNext) {
   EXPECT_EQ(summaries[0].verdict, "verified") << SummaryJson(summaries[0]);
 }
 
+TEST(BoxSimulator, AToolThatLeavesBeforeTheBoxIsOnEndsTheRun) {
+  SimulatorOptions options;
+  options.power_on_ms = 200;
+  BoxOnAPty played(options);
+  played.pc.Send("\x1F");
+  played.pc.Close();
+  const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(3);
+  while (!played.done && std::chrono::steady_clock::now() < give_up) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  EXPECT_TRUE(played.done) << "the box still waits for a tool that has gone";
+  EXPECT_TRUE(played.Stop().empty());
+}
+
+TEST(BoxSimulator, AToolThatComesBackFindsTheBoxOffUntilItsTime) {
+  TempDir dir;
+  const Image image = MakeImage(dir, 4096, ImageFileFormat::kOld);
+  SimulatorOptions options = OptionsFor(image);
+  options.power_on_ms = 500;
+  options.wait_for_reconnect = true;
+  BoxOnAPty played(options);
+  const auto polled = std::chrono::steady_clock::now();
+  played.pc.Send("\x1F");
+  played.pc.Close();
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  testing::ScriptedPc again(played.pty.slave_path());
+  again.Send("\x07");
+  EXPECT_FALSE(again.Byte(std::chrono::milliseconds(200)).has_value());
+  std::this_thread::sleep_until(polled + std::chrono::milliseconds(600));
+  const auto lines = again.Serve(ScriptFor(image), played.done);
+  const std::vector<SimulationSummary> summaries = played.Stop();
+  ASSERT_FALSE(lines.empty());
+  ASSERT_EQ(summaries.size(), 1u);
+  EXPECT_EQ(summaries[0].verdict, "verified") << SummaryJson(summaries[0]);
+}
+
 TEST(BoxSimulator, StopEndsAWaitForTheTool) {
   SimulatorOptions options;
   BoxSimulator box(options);
