@@ -460,6 +460,15 @@ struct BoxOnAPty {
   std::thread player;
 };
 
+// The box, switched on by now, plays the whole dialogue with `pc` and ends.
+void ExpectOneVerifiedUpgrade(BoxOnAPty& played, testing::ScriptedPc& pc, const Image& image) {
+  const auto lines = pc.Serve(ScriptFor(image), played.done);
+  const std::vector<SimulationSummary> summaries = played.Stop();
+  ASSERT_FALSE(lines.empty());
+  ASSERT_EQ(summaries.size(), 1u);
+  EXPECT_EQ(summaries[0].verdict, "verified") << SummaryJson(summaries[0]);
+}
+
 TEST(BoxSimulator, RepeatPlaysOneBoxAfterAnother) {
   TempDir dir;
   const Image image = MakeImage(dir, 4096, ImageFileFormat::kOld);
@@ -489,11 +498,7 @@ TEST(BoxSimulator, ABoxSwitchedOnLaterIgnoresThePollsBeforeAndAnswersTheNext) {
   // Off: the first poll is lost, and the box says nothing.
   EXPECT_FALSE(played.pc.Byte(std::chrono::milliseconds(200)).has_value());
   std::this_thread::sleep_until(polled + std::chrono::milliseconds(400));
-  const auto lines = played.pc.Serve(ScriptFor(image), played.done);
-  const std::vector<SimulationSummary> summaries = played.Stop();
-  ASSERT_FALSE(lines.empty());
-  ASSERT_EQ(summaries.size(), 1u);
-  EXPECT_EQ(summaries[0].verdict, "verified") << SummaryJson(summaries[0]);
+  ExpectOneVerifiedUpgrade(played, played.pc, image);
 }
 
 TEST(BoxSimulator, AToolThatLeavesBeforeTheBoxIsOnEndsTheRun) {
@@ -525,11 +530,7 @@ TEST(BoxSimulator, AToolThatComesBackFindsTheBoxOffUntilItsTime) {
   again.Send("\x07");
   EXPECT_FALSE(again.Byte(std::chrono::milliseconds(200)).has_value());
   std::this_thread::sleep_until(polled + std::chrono::milliseconds(600));
-  const auto lines = again.Serve(ScriptFor(image), played.done);
-  const std::vector<SimulationSummary> summaries = played.Stop();
-  ASSERT_FALSE(lines.empty());
-  ASSERT_EQ(summaries.size(), 1u);
-  EXPECT_EQ(summaries[0].verdict, "verified") << SummaryJson(summaries[0]);
+  ExpectOneVerifiedUpgrade(played, again, image);
 }
 
 TEST(BoxSimulator, StopEndsAWaitForTheTool) {
