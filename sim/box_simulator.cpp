@@ -11,6 +11,7 @@
 #include <stdexcept>
 #include <string_view>
 #include <thread>
+#include <utility>
 
 #include "image/scramble_key.h"
 #include "seams/errors.h"
@@ -52,6 +53,32 @@ std::string LowerHexTriple(const std::array<std::int32_t, 3>& v) {
   std::snprintf(text, sizeof text, "%02x,%02x,%02x", static_cast<unsigned>(v[0]),
                 static_cast<unsigned>(v[1]), static_cast<unsigned>(v[2]));
   return text;
+}
+
+// The tool is up and polling before the box is switched on, power_on_ms after
+// the tool's first byte. That byte is the tool's contact, so the hook is
+// spent here. A tool that leaves and comes back meanwhile finds the box off
+// until its time. False when the simulator was stopped meanwhile.
+bool SwitchOnLater(BoxLine& line, const SimulatorOptions& options, LineHooks& hooks) {
+  try {
+    std::uint8_t first = 0;
+    if (!line.PeekByte(SimClock::time_point::max(), first)) return true;
+    if (auto contact = std::exchange(hooks.on_first_contact, nullptr)) contact();
+    const auto on_at = SimClock::now() + std::chrono::milliseconds(options.power_on_ms);
+    for (;;) {
+      try {
+        line.DiscardUntil(on_at);
+        return true;
+      } catch (const LineClosed&) {
+        if (!options.wait_for_reconnect || SimClock::now() >= on_at) return true;
+        line.PauseUntil(std::min(SimClock::now() + kReconnectPause, on_at));
+      }
+    }
+  } catch (const LineClosed&) {
+    return true;  // the first box's wait for its wake-up byte says what became of the line
+  } catch (const SimulatorStopped&) {
+    return false;
+  }
 }
 
 // The box ends its dialogue by starting its own software, as a real loader
@@ -568,32 +595,7 @@ std::vector<SimulationSummary> BoxSimulator::Run(BoxChannel& channel, LineHooks 
   const std::string announcement = AnnouncementText();
   const std::string argument = VersionArgument();
   bool contacted = false;
-  if (options_.power_on_ms > 0) {
-    // The tool is up and polling before the box is switched on. A tool that
-    // leaves and comes back meanwhile finds the box off until its time.
-    try {
-      std::uint8_t first = 0;
-      if (line.PeekByte(SimClock::time_point::max(), first)) {
-        // The tool has spoken: from now on its leaving ends the line.
-        if (hooks.on_first_contact) hooks.on_first_contact();
-        contacted = true;
-        const auto on_at = SimClock::now() + std::chrono::milliseconds(options_.power_on_ms);
-        for (;;) {
-          try {
-            line.DiscardUntil(on_at);
-            break;
-          } catch (const LineClosed&) {
-            if (!options_.wait_for_reconnect || SimClock::now() >= on_at) throw;
-            line.PauseUntil(std::min(SimClock::now() + kReconnectPause, on_at));
-          }
-        }
-      }
-    } catch (const LineClosed&) {
-      // The first box's wait for its wake-up byte says what became of the line.
-    } catch (const SimulatorStopped&) {
-      return summaries;
-    }
-  }
+  if (options_.power_on_ms > 0 && !SwitchOnLater(line, options_, hooks)) return summaries;
   for (int box = 0; box < std::max(options_.repeat, 1); ++box) {
     if (box > 0) {
       // A power cycle: what the tool sends meanwhile is not for the next box.
