@@ -28,6 +28,7 @@ SimClock::duration BoxLine::ByteTime(std::size_t count) const {
 }
 
 void BoxLine::PauseUntil(SimClock::time_point until) {
+  SendJoined();
   if (!held_.empty() && held_until_ < until) {
     channel_.PauseUntil(held_until_);
     ReleaseDue();
@@ -46,7 +47,10 @@ bool BoxLine::ReleaseDue() {
 }
 
 void BoxLine::FlushHeld() {
-  if (held_.empty()) return;
+  if (held_.empty()) {
+    SendJoined();
+    return;
+  }
   const std::vector<std::uint8_t> out = std::move(held_);
   held_.clear();
   WritePiece(out.data(), out.size());
@@ -67,6 +71,7 @@ void BoxLine::Hold(std::span<const std::uint8_t> bytes) {
 }
 
 bool BoxLine::Fill(SimClock::time_point deadline) {
+  SendJoined();
   if (read_pos_ == buffer_.size()) {
     buffer_.clear();
     read_pos_ = 0;
@@ -137,6 +142,22 @@ void BoxLine::DiscardUntil(SimClock::time_point deadline) {
 }
 
 void BoxLine::WritePiece(const std::uint8_t* data, std::size_t size) {
+  if (joining_ || !joined_.empty()) {
+    joined_.insert(joined_.end(), data, data + size);
+    if (!joining_) SendJoined();
+    return;
+  }
+  Send(data, size);
+}
+
+void BoxLine::SendJoined() {
+  if (joined_.empty()) return;
+  const std::vector<std::uint8_t> out = std::move(joined_);
+  joined_.clear();
+  Send(out.data(), out.size());
+}
+
+void BoxLine::Send(const std::uint8_t* data, std::size_t size) {
   while (size > 0) {
     const std::size_t n =
         channel_.Write(std::span<const std::uint8_t>(data, size), SimClock::now() + kWriteStall);
@@ -149,6 +170,17 @@ void BoxLine::WritePiece(const std::uint8_t* data, std::size_t size) {
 void BoxLine::Write(std::string_view bytes) {
   Write(std::span<const std::uint8_t>(reinterpret_cast<const std::uint8_t*>(bytes.data()),
                                       bytes.size()));
+}
+
+void BoxLine::WriteWithNext(std::string_view bytes) {
+  joining_ = true;
+  try {
+    Write(bytes);
+  } catch (...) {
+    joining_ = false;
+    throw;
+  }
+  joining_ = false;
 }
 
 void BoxLine::Write(std::span<const std::uint8_t> bytes) {

@@ -170,6 +170,16 @@ class BoxSimulator::Session {
 
   // One message of the box, after the configured pause and any noise lines.
   void Say(std::string_view line, std::span<const std::uint8_t> raw_after = {}) {
+    line_.Write(Compose(line, raw_after));
+  }
+
+  // The same for a message the box follows at once with its next one: both
+  // leave the box in one write.
+  void SayBeforeNext(std::string_view line) { line_.WriteWithNext(Compose(line, {})); }
+
+  // A message as it leaves the box, once the pause and the noise before it
+  // are over.
+  std::string Compose(std::string_view line, std::span<const std::uint8_t> raw_after) {
     if (options_.slow_ms > 0) {
       line_.PauseUntil(SimClock::now() + std::chrono::milliseconds(options_.slow_ms));
     }
@@ -181,7 +191,7 @@ class BoxSimulator::Session {
     std::string message(line);
     message += '\n';
     message.append(raw_after.begin(), raw_after.end());
-    line_.Write(message);
+    return message;
   }
 
   // The box's closing line: the tool may already have left, and that does not
@@ -380,7 +390,13 @@ class BoxSimulator::Session {
         std::uint8_t sum = 0;
         for (int i = 0; i < kBlockSize; ++i) sum = static_cast<std::uint8_t>(sum + block[i]);
         if (sum == block[kBlockSize]) {
-          Say("1024DOWN_SUCCESS:" + number);
+          // The next request follows at once; the last block's verdict is
+          // followed by the box's checks, so it leaves on its own.
+          if (k + 1 < count) {
+            SayBeforeNext("1024DOWN_SUCCESS:" + number);
+          } else {
+            Say("1024DOWN_SUCCESS:" + number);
+          }
           region_.insert(region_.end(), block.begin(), block.begin() + kBlockSize);
           total_ = static_cast<std::uint8_t>(total_ + sum);
           break;
