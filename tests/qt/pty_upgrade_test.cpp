@@ -326,9 +326,14 @@ TEST_F(PtyUpgradeTest, EnterReconnectsAfterTheBoxStartedItsOwnSoftware) {
   StartBox(options);
   StartWindow();
   TMainFrm& frame = session->Frame();
-  // The port is closed by the logic at once; the widgets show it soon after.
+  // The port is closed by the logic at once; the widgets show it, and the box's last lines,
+  // soon after and not necessarily in the same turn.
   ASSERT_TRUE(RunUntil(
-      [&] { return box_done_ && !session->VaComm1().Active() && frame.bbConnect->isVisible(); },
+      [&] {
+        return box_done_ && !session->VaComm1().Active() && frame.bbConnect->isVisible() &&
+               Memo().contains("STB normal start.") &&
+               frame.lblLogoName->text() == "Disconnected !" && !records.records.empty();
+      },
       60s));
   const QStringList memo = Memo();
   EXPECT_TRUE(memo.contains("STB normal start."));
