@@ -392,13 +392,8 @@ class BoxSimulator::Session {
         std::uint8_t sum = 0;
         for (int i = 0; i < kBlockSize; ++i) sum = static_cast<std::uint8_t>(sum + block[i]);
         if (sum == block[kBlockSize]) {
-          // The next request follows at once; the last block's verdict is
-          // followed by the box's checks, so it leaves on its own.
-          if (k + 1 < count) {
-            SayBeforeNext("1024DOWN_SUCCESS:" + number);
-          } else {
-            Say("1024DOWN_SUCCESS:" + number);
-          }
+          // What the box says next (the next request, or the total's) follows at once.
+          SayBeforeNext("1024DOWN_SUCCESS:" + number);
           region_.insert(region_.end(), block.begin(), block.begin() + kBlockSize);
           total_ = static_cast<std::uint8_t>(total_ + sum);
           break;
