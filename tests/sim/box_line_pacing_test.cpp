@@ -52,16 +52,22 @@ class LateChannel : public BoxChannel {
 
 TEST(PacedLine, LateWakeUpsDoNotLengthenTheLine) {
   LateChannel channel;
-  BoxLine line(channel, LinePacing{kBaud, false, 1, 0});
   const auto start = SimClock::now();
+  BoxLine line(channel, LinePacing{kBaud, false, 1, 0});
   line.Write(std::string(640, 'x'));  // ten pieces of 64 bytes
 
-  ASSERT_EQ(channel.targets.size(), 10u);
   ASSERT_EQ(channel.writes.size(), 10u);
+  // A pause whose moment has already passed is not taken, so a very late
+  // wake-up may skip one; the moments asked for stay on the line's grid.
+  ASSERT_GE(channel.targets.size(), 2u);
+  ASSERT_LE(channel.targets.size(), 10u);
   for (std::size_t i = 1; i < channel.targets.size(); ++i) {
     SCOPED_TRACE(i);
-    EXPECT_EQ(channel.targets[i] - channel.targets[i - 1], line.ByteTime(64));
+    const auto step = channel.targets[i] - channel.targets[i - 1];
+    EXPECT_GT(step, SimClock::duration::zero());
+    EXPECT_EQ(step % line.ByteTime(64), SimClock::duration::zero());
   }
+  EXPECT_LE(channel.targets.back() - channel.targets.front(), 9 * line.ByteTime(64));
   // Each piece reaches the tool once its last byte has crossed the line.
   EXPECT_GE(channel.writes[0] - start, line.ByteTime(64));
 }
