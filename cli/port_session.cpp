@@ -137,6 +137,7 @@ PortSession::PortSession(EventLoop& loop, View& view, Options options, PortSessi
   } else {
     comm_ = std::make_unique<TVaComm>(loop_);
     ConfigureVaComm1(*comm_);
+    comm_->SetWatchReplies(options_.watch_replies);
     comm_->SetPortResolver(
         [settings = settings_.get()](std::string_view name) { return settings->PortPath(name); });
     serial_port_ = std::make_unique<VaCommPort>(*comm_);

@@ -65,6 +65,9 @@ class PortSession {
     // of a serial device (the demo); port is then only the name the log
     // shows for it.
     std::shared_ptr<MemoryLineEnd> memory_line;
+    // Whether the port's event thread watches the line where the box's
+    // answer is due (one box's port); a station of many ports does not.
+    bool watch_replies = true;
   };
 
   // What Start found.

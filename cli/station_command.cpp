@@ -349,6 +349,7 @@ int Station::Run() {
   session_.operator_name = options_.records_target.Operator();
   session_.work_order = options_.records_target.WorkOrder();
   session_.front_end = "station";
+  session_.watch_replies = false;
 
   std::optional<SignalWatch> signals;
   if (options_.process_wide) signals.emplace();

@@ -292,8 +292,8 @@ std::shared_ptr<TVaCommWriteThread> TVaCustomComm::CreateWriteThread() {
 
 void TVaCustomComm::StartThreads() {
   if (event_mask_ != 0) {
-    event_thread_ =
-        std::make_shared<TVaCommEventThread>(session_, event_mask_, buffers_->ReadSize());
+    event_thread_ = std::make_shared<TVaCommEventThread>(
+        session_, event_mask_, buffers_->ReadSize(), watch_replies_ && DeviceLooksAreCheap());
     event_thread_->Start(event_priority_);
   }
   if (!direct_write_) {

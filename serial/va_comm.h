@@ -115,6 +115,11 @@ class TVaCustomComm : public TVaComponent {
   void SetWritePriority(TThreadPriority value);
   bool DirectWrite() const { return direct_write_; }
   void SetDirectWrite(bool value);
+  // Whether the event thread watches the line where the box's answer to a
+  // write is due rather than sleep through it (one box's port; a station of
+  // many leaves its CPUs to the others). Taken up by the next Open.
+  bool WatchReplies() const { return watch_replies_; }
+  void SetWatchReplies(bool value) { watch_replies_ = value; }
   bool UpdateDCB() const { return update_dcb_; }
   void SetUpdateDCB(bool value);
   std::int32_t UserBaudrate() const { return user_baudrate_; }
@@ -222,6 +227,7 @@ class TVaCustomComm : public TVaComponent {
   TThreadPriority event_priority_ = TThreadPriority::tpNormal;
   TThreadPriority write_priority_ = TThreadPriority::tpHighest;
   bool direct_write_ = false;
+  bool watch_replies_ = false;
   bool update_dcb_ = true;
   std::int32_t user_baudrate_ = 0;
   TVaLineCounters status_baseline_;  // line counters at the last status query

@@ -1,6 +1,8 @@
 #include "serial/va_comm_event_thread.h"
 
+#include <chrono>
 #include <exception>
+#include <thread>
 
 #include "serial/va_comm.h"
 #include "serial/va_comm_write_thread.h"
@@ -37,8 +39,35 @@ std::uint32_t ModemLineEvents(int before, int after) {
 }  // namespace
 
 TVaCommEventThread::TVaCommEventThread(std::shared_ptr<TVaCommSession> session,
-                                       std::uint32_t event_mask, int read_size)
-    : TVaCommThread(std::move(session)), event_mask_(event_mask), read_size_(read_size) {}
+                                       std::uint32_t event_mask, int read_size, bool watch_replies)
+    : TVaCommThread(std::move(session)),
+      event_mask_(event_mask),
+      read_size_(read_size),
+      watch_replies_(watch_replies) {}
+
+TVaDeviceWait TVaCommEventThread::WaitForInput(ReplyWatch& watch) {
+  using Clock = ReplyWatch::Clock;
+  const TVaDeviceHandle fd = session_->fd;
+  TVaDeviceWait ready = TVaDeviceWait::TimedOut;
+  const auto window = watch.Next(session_->LastWrite());
+  if (window && Clock::now() < window->until) {
+    // Asleep until the watch begins, in whole milliseconds that end no later.
+    const auto asleep =
+        std::chrono::floor<std::chrono::milliseconds>(window->from - Clock::now()).count();
+    if (asleep > 0) {
+      ready = WaitDevice(fd, &WaitEvent, &KickEvent, kWaitReadable, static_cast<int>(asleep));
+    }
+    while (ready == TVaDeviceWait::TimedOut && Clock::now() < window->until) {
+      ready = WaitDevice(fd, &WaitEvent, &KickEvent, kWaitReadable, 0);
+      if (ready == TVaDeviceWait::TimedOut) std::this_thread::sleep_for(ReplyWatch::kLookEvery);
+    }
+  }
+  if (ready == TVaDeviceWait::TimedOut) {
+    ready = WaitDevice(fd, &WaitEvent, &KickEvent, kWaitReadable, -1);
+  }
+  if (ready == TVaDeviceWait::Readable) watch.Arrived(session_->LastWrite(), Clock::now());
+  return ready;
+}
 
 void TVaCommEventThread::DispatchEvents(TVaCustomComm& owner, std::uint32_t reported_mask,
                                         const TVaRxSighting& seen) {
@@ -88,6 +117,7 @@ void TVaCommEventThread::Execute() {
     return events;
   };
   if (sample_lines) sample();
+  ReplyWatch replies;
 
   while (!Terminated()) {
     const bool tx_watch = (event_mask_ & EV_TXEMPTY) && session_->tx_pending;
@@ -99,7 +129,9 @@ void TVaCommEventThread::Execute() {
     // found by the wait that follows once they have been read.
     const TVaDeviceWait ready =
         more ? TVaDeviceWait::Readable
-             : WaitDevice(fd, &WaitEvent, &KickEvent, last_unread > 0 ? 0 : kWaitReadable, timeout);
+        : watch_replies_ && last_unread == 0 && timeout < 0
+            ? WaitForInput(replies)
+            : WaitDevice(fd, &WaitEvent, &KickEvent, last_unread > 0 ? 0 : kWaitReadable, timeout);
     if (Terminated() || ready == TVaDeviceWait::Stopped) break;
     if (ready == TVaDeviceWait::Kicked) KickEvent.ResetSignal();
 

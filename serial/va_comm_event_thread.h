@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <memory>
 
+#include "serial/reply_watch.h"
 #include "serial/va_comm_thread.h"
 #include "serial/va_handle_object.h"
 
@@ -14,8 +15,10 @@ namespace stbup {
 // reported again only with the next arrival.
 class TVaCommEventThread : public TVaCommThread {
  public:
+  // watch_replies: learn when the box answers a write and watch the line
+  // then rather than sleep (ReplyWatch).
   TVaCommEventThread(std::shared_ptr<TVaCommSession> session, std::uint32_t event_mask,
-                     int read_size);
+                     int read_size, bool watch_replies = false);
 
   // On the main thread: one reported batch, inside the component's exception
   // guard (an exception is reported and ends the batch).
@@ -31,8 +34,13 @@ class TVaCommEventThread : public TVaCommThread {
  private:
   TVaWaitEvent WaitEvent;
   TVaWaitEvent KickEvent;
+  // The wait for input with nothing unread and no time limit, watching the
+  // line where an answer is due.
+  TVaDeviceWait WaitForInput(ReplyWatch& watch);
+
   const std::uint32_t event_mask_;
   const int read_size_;
+  const bool watch_replies_;
 };
 
 }  // namespace stbup

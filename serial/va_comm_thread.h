@@ -1,11 +1,14 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
+#include <limits>
 #include <memory>
 #include <mutex>
+#include <optional>
 
 #include "seams/main_thread_queue.h"
 #include "serial/va_comm_types.h"
@@ -38,6 +41,18 @@ struct TVaCommSession {
   std::atomic<bool> device_lost{false};
   std::atomic<bool> lost_reported{false};
 
+  // When bytes last went to the device (whoever wrote them), for the event
+  // thread's watch for the answer; none before the first.
+  void NoteWritten() {
+    last_write_.store(std::chrono::steady_clock::now().time_since_epoch().count(),
+                      std::memory_order_relaxed);
+  }
+  std::optional<std::chrono::steady_clock::time_point> LastWrite() const {
+    const auto ticks = last_write_.load(std::memory_order_relaxed);
+    if (ticks == kNeverWritten) return std::nullopt;
+    return std::chrono::steady_clock::time_point(std::chrono::steady_clock::duration(ticks));
+  }
+
   // The line-error counters now; last where the device keeps none or the
   // query failed, so no change is seen. A device without counters (a pty) is
   // not asked again this opening: the receive path asks several times a block.
@@ -45,6 +60,9 @@ struct TVaCommSession {
 
  private:
   std::atomic<bool> counters_unsupported_{false};
+  static constexpr std::chrono::steady_clock::rep kNeverWritten =
+      std::numeric_limits<std::chrono::steady_clock::rep>::min();
+  std::atomic<std::chrono::steady_clock::rep> last_write_{kNeverWritten};
 };
 
 // What the event thread saw of the input when it reported a batch: the bytes

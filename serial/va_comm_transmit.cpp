@@ -47,6 +47,7 @@ int TVaCustomComm::DirectWriteBuf(const void* data, int count) {
   while (written < count) {
     const long done = WriteDevice(handle_, bytes + written, count - written);
     if (done > 0) {
+      session_->NoteWritten();
       written += static_cast<int>(done);
       continue;
     }
@@ -64,6 +65,7 @@ int TVaCustomComm::DirectWriteBuf(const void* data, int count) {
       session_->device_lost = true;
       const long retry = WriteDevice(handle_, bytes + written, count - written);
       if (retry > 0) {
+        session_->NoteWritten();
         written += static_cast<int>(retry);
         continue;
       }

@@ -144,6 +144,9 @@ inline constexpr int kWaitWritable = 2;
 // is never a busy loop. Stop takes precedence, then kick.
 TVaDeviceWait WaitDevice(TVaDeviceHandle device, TVaWaitEvent* stop, TVaWaitEvent* kick, int want,
                          int timeout_ms);
+// Whether a wait of no time is a plain look at the device, cheap enough for
+// the event thread to watch the line with when an answer is due.
+bool DeviceLooksAreCheap();
 
 // The calling thread's id as the priority call below takes it.
 std::intptr_t CurrentThreadId();

@@ -61,6 +61,8 @@ void ConfigureVaComm1(TVaComm& comm) {
   comm.SetDeviceName("COM%d");
   comm.SetPortNum(1);
   comm.SetEventPriority(TThreadPriority::tpHighest);
+  // One box on the port: its answers are awaited awake (ReplyWatch).
+  comm.SetWatchReplies(true);
 }
 
 void ConnectVaComm1(TVaComm& comm, MainWindow& window, View& view) {

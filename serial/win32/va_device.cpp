@@ -206,6 +206,10 @@ std::string DeviceErrorText(int error) {
   return text;
 }
 
+// A look is a round of overlapped operations and cancellations, and the
+// emulator's serial line is not one to spin on.
+bool DeviceLooksAreCheap() { return false; }
+
 std::intptr_t CurrentThreadId() { return static_cast<std::intptr_t>(::GetCurrentThreadId()); }
 
 void SetThreadPriorityOf(std::intptr_t thread_id, TThreadPriority priority) {
