@@ -7,17 +7,17 @@ namespace stbup {
 void ReplyWatch::Follow(std::optional<Clock::time_point> last_write) {
   if (last_write == followed_) return;
   followed_ = last_write;
-  line_ = 0;
+  arrival_ = 0;
 }
 
 std::optional<ReplyWatch::Window> ReplyWatch::Next(std::optional<Clock::time_point> last_write) {
   Follow(last_write);
-  if (!followed_ || line_ >= kLines) return std::nullopt;
-  const Line& line = lines_[line_];
+  if (!followed_ || arrival_ >= kArrivals) return std::nullopt;
+  const Arrival& arrival = arrivals_[arrival_];
   // One answer is no pace yet; half the memory of them is.
-  if (line.count < kRemembered / 2) return std::nullopt;
-  const std::size_t n = std::min(line.count, kRemembered);
-  std::array<Clock::duration, kRemembered> sorted = line.after;
+  if (arrival.count < kRemembered / 2) return std::nullopt;
+  const std::size_t n = std::min(arrival.count, kRemembered);
+  std::array<Clock::duration, kRemembered> sorted = arrival.after;
   std::nth_element(sorted.begin(), sorted.begin() + n / 2, sorted.begin() + n);
   const Clock::duration median = sorted[n / 2];
   if (median < kShortest || median > kLongest) return std::nullopt;
@@ -26,10 +26,10 @@ std::optional<ReplyWatch::Window> ReplyWatch::Next(std::optional<Clock::time_poi
 
 void ReplyWatch::Arrived(std::optional<Clock::time_point> last_write, Clock::time_point at) {
   Follow(last_write);
-  if (!followed_ || line_ >= kLines) return;
-  Line& line = lines_[line_++];
-  line.after[line.count % kRemembered] = at - *followed_;
-  ++line.count;
+  if (!followed_ || arrival_ >= kArrivals) return;
+  Arrival& arrival = arrivals_[arrival_++];
+  arrival.after[arrival.count % kRemembered] = at - *followed_;
+  ++arrival.count;
 }
 
 }  // namespace stbup

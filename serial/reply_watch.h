@@ -39,7 +39,7 @@ class ReplyWatch {
   // where they share it.
   static constexpr auto kLookEvery = std::chrono::microseconds(20);
   // Arrivals after one write that are learnt (a verdict, then a request).
-  static constexpr std::size_t kLines = 4;
+  static constexpr std::size_t kArrivals = 4;
   // Times remembered for each of them; the moment is their median.
   static constexpr std::size_t kRemembered = 8;
 
@@ -50,16 +50,16 @@ class ReplyWatch {
   void Arrived(std::optional<Clock::time_point> last_write, Clock::time_point at);
 
  private:
-  struct Line {
+  struct Arrival {
     std::array<Clock::duration, kRemembered> after{};
     std::size_t count = 0;  // answers ever learnt
   };
-  // Starts counting lines afresh when the tool has written since.
+  // Starts counting arrivals afresh when the tool has written since.
   void Follow(std::optional<Clock::time_point> last_write);
 
-  std::array<Line, kLines> lines_{};
-  std::optional<Clock::time_point> followed_;  // the write the lines are counted from
-  std::size_t line_ = 0;                       // lines seen since that write
+  std::array<Arrival, kArrivals> arrivals_{};
+  std::optional<Clock::time_point> followed_;  // the write the arrivals are counted from
+  std::size_t arrival_ = 0;                    // arrivals seen since that write
 };
 
 }  // namespace stbup

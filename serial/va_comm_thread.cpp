@@ -20,6 +20,15 @@ TVaCommSession::~TVaCommSession() {
   if (fd != kNoDevice) CloseDevice(fd);
 }
 
+long TVaCommSession::Write(const void* data, long count) {
+  const long written = WriteDevice(fd, data, count);
+  if (written > 0) {
+    last_write_.store(std::chrono::steady_clock::now().time_since_epoch().count(),
+                      std::memory_order_relaxed);
+  }
+  return written;
+}
+
 TVaLineCounters TVaCommSession::LineCounters(const TVaLineCounters& last) {
   if (counters_unsupported_.load(std::memory_order_relaxed)) return last;
   const std::optional<TVaLineCounters> now = queries.LineCounters(fd);

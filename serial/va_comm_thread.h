@@ -41,12 +41,11 @@ struct TVaCommSession {
   std::atomic<bool> device_lost{false};
   std::atomic<bool> lost_reported{false};
 
-  // When bytes last went to the device (whoever wrote them), for the event
-  // thread's watch for the answer; none before the first.
-  void NoteWritten() {
-    last_write_.store(std::chrono::steady_clock::now().time_since_epoch().count(),
-                      std::memory_order_relaxed);
-  }
+  // Every write to the device, whichever thread or path makes it: as
+  // WriteDevice, and when some bytes went, the time is kept for LastWrite.
+  long Write(const void* data, long count);
+  // When bytes last went to the device, for the event thread's watch for the
+  // answer; none before the first.
   std::optional<std::chrono::steady_clock::time_point> LastWrite() const {
     const auto ticks = last_write_.load(std::memory_order_relaxed);
     if (ticks == kNeverWritten) return std::nullopt;

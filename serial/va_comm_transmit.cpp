@@ -45,9 +45,8 @@ int TVaCustomComm::DirectWriteBuf(const void* data, int count) {
   const auto* bytes = static_cast<const std::uint8_t*>(data);
   int written = 0;
   while (written < count) {
-    const long done = WriteDevice(handle_, bytes + written, count - written);
+    const long done = session_->Write(bytes + written, count - written);
     if (done > 0) {
-      session_->NoteWritten();
       written += static_cast<int>(done);
       continue;
     }
@@ -63,9 +62,8 @@ int TVaCustomComm::DirectWriteBuf(const void* data, int count) {
     if (ready == TVaDeviceWait::TimedOut) return 0;
     if (ready == TVaDeviceWait::Gone) {
       session_->device_lost = true;
-      const long retry = WriteDevice(handle_, bytes + written, count - written);
+      const long retry = session_->Write(bytes + written, count - written);
       if (retry > 0) {
-        session_->NoteWritten();
         written += static_cast<int>(retry);
         continue;
       }

@@ -11,14 +11,6 @@ namespace stbup {
 namespace {
 // A transfer that failed is tried again after this pause.
 constexpr int kRetryPauseMs = 100;
-
-// Bytes to the device; that some went is noted for the event thread's watch
-// for the answer.
-long WriteNoted(TVaCommSession& session, const void* data, long count) {
-  const long written = WriteDevice(session.fd, data, count);
-  if (written > 0) session.NoteWritten();
-  return written;
-}
 }  // namespace
 
 TVaCommWriteThread::TVaCommWriteThread(std::shared_ptr<TVaCommSession> session,
@@ -58,7 +50,7 @@ bool TVaCommWriteThread::Enqueue(const void* data, std::int32_t count, std::int3
     // a reply then leaves without waking this thread. What the device does
     // not take now is queued as usual; a drain somebody listens for still
     // goes through the thread, which reports it.
-    const long written = WriteNoted(*session_, bytes, count);
+    const long written = session_->Write(bytes, count);
     if (written == count) return true;
     if (written > 0) {
       bytes += written;
@@ -93,7 +85,7 @@ void TVaCommWriteThread::SendHeldLocked() {
   if (!transferring_) {
     // The thread is idle and was not told of these bytes, so nobody else
     // writes them; what the device does not take now the thread sends.
-    const long written = WriteNoted(*session_, Queue.Data(), Queue.Size());
+    const long written = session_->Write(Queue.Data(), Queue.Size());
     if (written > 0) Queue.Consume(static_cast<std::int32_t>(written));
   }
   if (Queue.Size() > 0) DataEvent.SetSignal();
@@ -111,7 +103,7 @@ void TVaCommWriteThread::Drain(int timeout_ms) {
       continue;
     }
     // Idle (or ended after a failed notification): nobody else writes now.
-    const long written = WriteNoted(*session_, Queue.Data(), Queue.Size());
+    const long written = session_->Write(Queue.Data(), Queue.Size());
     if (written > 0) {
       Queue.Consume(static_cast<std::int32_t>(written));
       continue;
@@ -159,7 +151,7 @@ void TVaCommWriteThread::Execute() {
         TransferDone(0);
         continue;
       }
-      const long written = WriteNoted(*session_, start, n);
+      const long written = session_->Write(start, n);
       if (written > 0) {
         TransferDone(static_cast<std::int32_t>(written));
         continue;
