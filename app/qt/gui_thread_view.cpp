@@ -5,6 +5,7 @@
 #include <exception>
 #include <mutex>
 #include <utility>
+#include <vector>
 
 #include "app/qt/gui_turn.h"
 
@@ -41,8 +42,25 @@ GuiThreadView::~GuiThreadView() { Close(); }
 
 bool GuiThreadView::OnUiThread() const { return QThread::currentThread() == context_.thread(); }
 
-void GuiThreadView::ShowQueued() {
+void GuiThreadView::ShowQueued() { ShowQueued(false); }
+
+void GuiThreadView::ShowQueued(bool lend_turn) {
+  std::vector<std::function<void()>> display;
   while (!queued_.empty()) {
+    if (lend_turn && queued_.front().display_only) {
+      // What only changes the looks, taken off together: the serial threads
+      // may queue more meanwhile, behind it.
+      display.clear();
+      while (!queued_.empty() && queued_.front().display_only) {
+        display.push_back(std::move(queued_.front().show));
+        queued_.pop_front();
+      }
+      const auto show_all = [&display] {
+        for (const auto& show : display) show();
+      };
+      turn_->LendWhile(show_all);
+      continue;
+    }
     // Taken off first: a modal box's loop may show what follows it.
     Queued next = std::move(queued_.front());
     queued_.pop_front();
@@ -61,7 +79,7 @@ void GuiThreadView::ShowQueued() {
   }
 }
 
-void GuiThreadView::Show(std::function<void()> show) {
+void GuiThreadView::Show(std::function<void()> show, bool display_only) {
   if (OnUiThread()) {
     ShowQueued();
     applying_ = true;
@@ -70,7 +88,7 @@ void GuiThreadView::Show(std::function<void()> show) {
     return;
   }
   if (closed_) return;
-  queued_.push_back({std::move(show), nullptr});
+  queued_.push_back({std::move(show), nullptr, display_only});
   HandOver();
 }
 
@@ -86,7 +104,7 @@ void GuiThreadView::ShowModal(std::function<void()> show) {
   queued_.push_back({std::move(show), wait});
   // At once, paced or not: the caller waits for it.
   QMetaObject::invokeMethod(
-      &context_, [this] { ShowQueued(); }, Qt::QueuedConnection);
+      &context_, [this] { ShowQueued(turn_ != nullptr); }, Qt::QueuedConnection);
   turn_->Suspend();
   wait->Wait();
   turn_->Resume();
@@ -99,7 +117,7 @@ void GuiThreadView::HandOver() {
   QMetaObject::invokeMethod(
       &context_,
       [this] {
-        ShowQueued();
+        ShowQueued(turn_ != nullptr);
         pace_.start();
       },
       Qt::QueuedConnection);
@@ -110,7 +128,7 @@ void GuiThreadView::Paced() {
     handing_over_ = false;
     return;
   }
-  ShowQueued();
+  ShowQueued(turn_ != nullptr);
   pace_.start();
 }
 
@@ -125,32 +143,34 @@ void GuiThreadView::Close() {
 }
 
 void GuiThreadView::AddMemoLine(std::string_view line) {
-  Show([this, line = std::string(line)] { widgets_.AddMemoLine(line); });
+  Show([this, line = std::string(line)] { widgets_.AddMemoLine(line); }, true);
 }
 
 void GuiThreadView::ClearMemo() {
-  Show([this] { widgets_.ClearMemo(); });
+  Show([this] { widgets_.ClearMemo(); }, true);
 }
 
 void GuiThreadView::SetMemoColour(Colour colour) {
-  Show([this, colour] { widgets_.SetMemoColour(colour); });
+  Show([this, colour] { widgets_.SetMemoColour(colour); }, true);
 }
 
 std::string GuiThreadView::Label3Caption() const { return label3_; }
 
 void GuiThreadView::SetLabel3(std::string_view caption, Colour colour) {
   label3_ = std::string(caption);
-  Show([this, caption = label3_, colour] { widgets_.SetLabel3(caption, colour); });
+  Show([this, caption = label3_, colour] { widgets_.SetLabel3(caption, colour); }, true);
 }
 
 void GuiThreadView::SetLogo(std::optional<std::string_view> caption, std::optional<Colour> text,
                             std::optional<Colour> background) {
   std::optional<std::string> kept;
   if (caption) kept.emplace(*caption);
-  Show([this, kept = std::move(kept), text, background] {
-    widgets_.SetLogo(kept ? std::optional<std::string_view>(*kept) : std::nullopt, text,
-                     background);
-  });
+  Show(
+      [this, kept = std::move(kept), text, background] {
+        widgets_.SetLogo(kept ? std::optional<std::string_view>(*kept) : std::nullopt, text,
+                         background);
+      },
+      true);
 }
 
 void GuiThreadView::SetProgress(ProgressBar bar, int percent) {
@@ -162,15 +182,20 @@ void GuiThreadView::SetProgress(ProgressBar bar, int percent) {
     return;
   }
   if (closed_) return;
-  const bool queued = latest.has_value();
-  latest = percent;
-  if (queued) return;
+  {
+    std::lock_guard lock(latest_mutex_);
+    const bool queued = latest.has_value();
+    latest = percent;
+    if (queued) return;
+  }
   queued_.push_back({[this, bar, &latest] {
+                       std::unique_lock lock(latest_mutex_);
                        const int shown = *latest;
                        latest.reset();
+                       lock.unlock();
                        widgets_.SetProgress(bar, shown);
                      },
-                     nullptr});
+                     nullptr, true});
   HandOver();
 }
 
@@ -181,15 +206,20 @@ void GuiThreadView::SetFileSize(std::string_view text) {
     return;
   }
   if (closed_) return;
-  const bool queued = file_size_.has_value();
-  file_size_ = std::string(text);
-  if (queued) return;
+  {
+    std::lock_guard lock(latest_mutex_);
+    const bool queued = file_size_.has_value();
+    file_size_ = std::string(text);
+    if (queued) return;
+  }
   queued_.push_back({[this] {
+                       std::unique_lock lock(latest_mutex_);
                        const std::string shown = std::move(*file_size_);
                        file_size_.reset();
+                       lock.unlock();
                        widgets_.SetFileSize(shown);
                      },
-                     nullptr});
+                     nullptr, true});
   HandOver();
 }
 

@@ -4,6 +4,7 @@
 #include <deque>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -30,10 +31,12 @@ class GuiTurn;
 // set, or typed by the operator, never from a widget the other thread owns.
 //
 // Everything here runs in the turn, which orders it; only a modal box's
-// waiter has a lock of its own.
+// waiter and the latest values have locks of their own. What only changes
+// the looks (the memo, the captions, the bars) reaches the widgets with the
+// turn lent, so a serial thread's next reply does not wait for it.
 class GuiThreadView : public View {
  public:
-  static constexpr int kPace = 20;  // ms between hand-overs while changes come
+  static constexpr int kPace = 50;  // ms between hand-overs while changes come
 
   // widgets: the View over the controls, used on the user-interface thread
   // only. turn: given up while a caller waits for a modal box; none where
@@ -77,15 +80,22 @@ class GuiThreadView : public View {
   struct Queued {
     std::function<void()> show;
     std::shared_ptr<ModalWait> modal;  // set for a modal box
+    // Changes only what the window looks like (the memo, the captions, the
+    // bars): handed to the widgets with the turn lent.
+    bool display_only = false;
   };
   static constexpr std::size_t kEdits = 6;
 
   bool OnUiThread() const;
   // Shows now on the user-interface thread, after what is queued; queues it
-  // from any other.
-  void Show(std::function<void()> show);
+  // from any other. display_only: see Queued.
+  void Show(std::function<void()> show, bool display_only = false);
   // Shows a modal box and returns once it has been closed.
   void ShowModal(std::function<void()> show);
+  // lend_turn: from the message loop, with no handler of the window's
+  // under way, the widgets' part of what only changes the looks runs with
+  // the turn lent (never in the middle of the window's own logic).
+  void ShowQueued(bool lend_turn);
   // A hand-over is due: posted now if none is pending.
   void HandOver();
   void Paced();
@@ -100,7 +110,9 @@ class GuiThreadView : public View {
   // The widgets are being changed from here: their change signals are ours.
   bool applying_ = false;
   bool closed_ = false;
-  // Latest values not yet shown, queued once each.
+  // Latest values not yet shown, queued once each. Their own lock: the
+  // user-interface thread takes them with the turn lent.
+  std::mutex latest_mutex_;
   std::optional<std::string> file_size_;
   std::array<std::optional<int>, 2> progress_;
   // What the engine reads back.

@@ -30,7 +30,8 @@ struct GuiTurnHook {
   static gint Poll(GPollFD* fds, guint count, gint timeout) {
     GuiTurn* turn = hooked;
     // A look without waiting is over before anyone could use the turn.
-    if (turn == nullptr || timeout == 0 || turn->kept_ || QThread::currentThreadId() != ui_thread) {
+    if (turn == nullptr || timeout == 0 || turn->kept_ || turn->lent_ ||
+        QThread::currentThreadId() != ui_thread) {
       return previous(fds, count, timeout);
     }
     turn->turn_.unlock();
@@ -56,26 +57,15 @@ class GuiTurn::WhilePainting : public QObject {
 
   bool eventFilter(QObject* watched, QEvent* event) override {
     const QEvent::Type type = event->type();
-    if ((type != QEvent::UpdateRequest && type != QEvent::Expose) || painting_ || turn_.kept_) {
+    if ((type != QEvent::UpdateRequest && type != QEvent::Expose) || !turn_.CanLend()) {
       return false;
     }
-    painting_ = true;
-    turn_.turn_.unlock();
-    struct TakeBack {
-      GuiTurn& turn;
-      bool& painting;
-      ~TakeBack() {
-        turn.turn_.lock();
-        painting = false;
-      }
-    } take_back{turn_, painting_};
-    watched->event(event);
+    turn_.LendWhile([watched, event] { watched->event(event); });
     return true;
   }
 
  private:
   GuiTurn& turn_;
-  bool painting_ = false;
 };
 
 GuiTurn::GuiTurn() : lends_(GuiTurnHook::hooked == nullptr && LoopRunsOnGlib()) {
@@ -128,6 +118,23 @@ void GuiTurn::Suspend() { turn_.unlock(); }
 void GuiTurn::Resume() { turn_.lock(); }
 
 bool GuiTurn::Inside() const { return inside_of == this; }
+
+void GuiTurn::LendWhile(const std::function<void()>& call) {
+  if (!CanLend()) {
+    call();
+    return;
+  }
+  lent_ = true;
+  turn_.unlock();
+  struct TakeBack {
+    GuiTurn& turn;
+    ~TakeBack() {
+      turn.turn_.lock();
+      turn.lent_ = false;
+    }
+  } take_back{*this};
+  call();
+}
 
 void GuiTurn::Close() {
   if (kept_) return;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <condition_variable>
+#include <functional>
 #include <memory>
 #include <mutex>
 
@@ -15,9 +16,11 @@ namespace stbup {
 // shows on the widgets it hands over (app/qt/gui_thread_view.h), since they
 // belong to the user-interface thread.
 //
-// The turn is lent as well while the user-interface thread paints: painting
-// reads the widgets and nothing else, and the first picture of the window
-// alone takes milliseconds that the box would otherwise wait.
+// The turn is lent as well while the user-interface thread paints, and while
+// it hands what serial threads showed to the widgets: both touch the widgets
+// and nothing else, and the first picture of the window alone, or the memo
+// lines of a download's start, take milliseconds that the box would
+// otherwise wait.
 //
 // Where Qt's loop does not run on GLib (QT_NO_GLIB), the turn is never lent
 // and every call is posted to the user-interface thread as before.
@@ -51,6 +54,11 @@ class GuiTurn {
   // user-interface thread itself).
   bool Inside() const;
 
+  // On the user-interface thread: runs call with the turn lent to the other
+  // threads, so call must touch nothing but the widgets. Where the turn is
+  // not lent (no GLib, closed, or lent already) call runs as it is.
+  void LendWhile(const std::function<void()>& call);
+
   // On the user-interface thread, once its message loop has ended: lets the
   // callers still inside (waiting to resume after a modal box) finish their
   // calls, then keeps the turn for good.
@@ -63,11 +71,17 @@ class GuiTurn {
   class WhilePainting;
   friend class WhilePainting;
 
+  // On the user-interface thread, holding the turn: it may lend it now.
+  bool CanLend() const { return lends_ && !kept_ && !lent_; }
+
   std::mutex turn_;
   const bool lends_;
   // The user-interface thread keeps the turn for good (closed); read and
   // written by that thread only.
   bool kept_ = false;
+  // The user-interface thread has lent the turn and runs a call meanwhile;
+  // read and written by that thread only.
+  bool lent_ = false;
   std::unique_ptr<WhilePainting> painting_;
 
   // Callers inside; guarded by inside_mutex_.

@@ -6,6 +6,7 @@
 #include <QThread>
 #include <QTimer>
 #include <QWidget>
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <functional>
@@ -216,6 +217,97 @@ TEST(GuiThreadView, WhatAWorkerShowsReachesTheWidgetsInOrderOnTheWindowsThread) 
   // On the window's own thread a call shows at once.
   view.AddMemoLine("  ");
   EXPECT_EQ(widgets.view.events.back(), "memo:  ");
+}
+
+// The memo, the captions and the bars reach the widgets with the turn lent:
+// a worker's next reply does not wait for them. A change to the controls
+// (what the operator may act on) is made with the turn held.
+TEST(GuiThreadView, WhatOnlyChangesTheLooksIsShownWithTheTurnLent) {
+  GuiTurn turn;
+  if (!turn.Lends()) GTEST_SKIP() << kNoGlib;
+  RecordingView widgets;
+  GuiThreadView view(widgets, &turn);
+  std::atomic<bool> showing_memo{false};
+  std::atomic<bool> entered{false};
+  std::atomic<bool> entered_during_memo{false};
+  std::atomic<bool> entered_during_setup{false};
+  widgets.on_event = [&](const std::string& event) {
+    if (event == "memo:DownLoad Start") {
+      showing_memo = true;
+      const auto deadline = std::chrono::steady_clock::now() + 2s;
+      while (!entered && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(100us);
+      }
+      showing_memo = false;
+    }
+    if (event == "setup:0") {
+      // Another thread finds the turn taken for as long as this lasts.
+      std::thread other([&] {
+        if (turn.TryEnter()) {
+          entered_during_setup = true;
+          turn.Leave();
+        }
+      });
+      other.join();
+    }
+  };
+  std::thread first([&] {
+    EnterSoon(turn);
+    view.AddMemoLine("DownLoad Start");
+    view.EnableSetupControls(false);
+    turn.Leave();
+  });
+  std::thread second([&] {
+    while (!showing_memo) std::this_thread::sleep_for(100us);
+    EnterSoon(turn);
+    entered_during_memo = showing_memo.load();
+    view.SetProgress(ProgressBar::kPb1, 50);
+    entered = true;
+    turn.Leave();
+  });
+  ASSERT_TRUE(RunUntil([&] {
+    return std::find(widgets.events.begin(), widgets.events.end(), "pb1:50") !=
+           widgets.events.end();
+  }));
+  first.join();
+  second.join();
+  EXPECT_TRUE(entered_during_memo);
+  EXPECT_FALSE(entered_during_setup);
+  const std::vector<std::string> expected = {"memo:DownLoad Start", "setup:0", "pb1:50"};
+  EXPECT_EQ(widgets.events, expected);
+}
+
+// The window's own logic shows something while a worker's lines still wait:
+// they go first, with the turn held, as the logic is under way.
+TEST(GuiThreadView, TheTurnIsNotLentInTheMiddleOfTheWindowsOwnLogic) {
+  GuiTurn turn;
+  if (!turn.Lends()) GTEST_SKIP() << kNoGlib;
+  RecordingView widgets;
+  GuiThreadView view(widgets, &turn);
+  bool entered_meanwhile = false;
+  widgets.on_event = [&](const std::string& event) {
+    if (event != "memo:from the worker") return;
+    std::thread other([&] {
+      if (turn.TryEnter()) {
+        entered_meanwhile = true;
+        turn.Leave();
+      }
+    });
+    other.join();
+  };
+  // The worker's line is queued while the window does something else.
+  turn.LendWhile([&] {
+    std::thread worker([&] {
+      EnterSoon(turn);
+      view.AddMemoLine("from the worker");
+      turn.Leave();
+    });
+    worker.join();
+  });
+  view.AddMemoLine("from the window");
+  EXPECT_FALSE(entered_meanwhile);
+  const std::vector<std::string> expected = {"memo:from the worker", "memo:from the window"};
+  EXPECT_EQ(widgets.events, expected);
 }
 
 TEST(GuiThreadView, TheEngineReadsWhatWasLastSetOrTyped) {
