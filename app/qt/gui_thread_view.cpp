@@ -47,7 +47,7 @@ void GuiThreadView::ShowQueued() { ShowQueued(false); }
 void GuiThreadView::ShowQueued(bool lend_turn) {
   std::vector<std::function<void()>> display;
   while (!queued_.empty()) {
-    if (lend_turn && queued_.front().display_only) {
+    if (lend_turn && turn_ != nullptr && queued_.front().display_only) {
       // What only changes the looks, taken off together: the serial threads
       // may queue more meanwhile, behind it.
       display.clear();
@@ -104,7 +104,7 @@ void GuiThreadView::ShowModal(std::function<void()> show) {
   queued_.push_back({std::move(show), wait});
   // At once, paced or not: the caller waits for it.
   QMetaObject::invokeMethod(
-      &context_, [this] { ShowQueued(turn_ != nullptr); }, Qt::QueuedConnection);
+      &context_, [this] { ShowQueued(true); }, Qt::QueuedConnection);
   turn_->Suspend();
   wait->Wait();
   turn_->Resume();
@@ -117,7 +117,7 @@ void GuiThreadView::HandOver() {
   QMetaObject::invokeMethod(
       &context_,
       [this] {
-        ShowQueued(turn_ != nullptr);
+        ShowQueued(true);
         pace_.start();
       },
       Qt::QueuedConnection);
@@ -128,7 +128,7 @@ void GuiThreadView::Paced() {
     handing_over_ = false;
     return;
   }
-  ShowQueued(turn_ != nullptr);
+  ShowQueued(true);
   pace_.start();
 }
 

@@ -94,7 +94,8 @@ class GuiThreadView : public View {
   void ShowModal(std::function<void()> show);
   // lend_turn: from the message loop, with no handler of the window's
   // under way, the widgets' part of what only changes the looks runs with
-  // the turn lent (never in the middle of the window's own logic).
+  // the turn lent, where there is one (never in the middle of the window's
+  // own logic).
   void ShowQueued(bool lend_turn);
   // A hand-over is due: posted now if none is pending.
   void HandOver();
