@@ -1,7 +1,6 @@
 #include "serial/va_comm_thread.h"
 
-#include <thread>
-
+#include "serial/line_thread_starter.h"
 #include "serial/va_comm.h"
 #include "serial/va_device.h"
 
@@ -46,7 +45,7 @@ void TVaCommThread::Start(TThreadPriority priority) {
   priority_ = priority;
   ++live_threads;
   try {
-    std::thread([self = shared_from_this()]() mutable {
+    StartLineThread([self = shared_from_this()]() mutable {
       self->thread_id_ = CurrentThreadId();
       SetThreadPriorityOf(self->thread_id_, self->priority_);
       try {
@@ -61,7 +60,7 @@ void TVaCommThread::Start(TThreadPriority priority) {
       self->quiet_.notify_all();
       self.reset();
       --live_threads;
-    }).detach();
+    });
   } catch (...) {
     --live_threads;
     throw;
