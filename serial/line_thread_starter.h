@@ -25,8 +25,8 @@ class LineThreadStarter {
   std::thread thread_;
 };
 
-// Runs body on a detached thread of its own, started by the newest
-// LineThreadStarter alive, else by this thread. Throws std::system_error, as
+// Runs body on a detached thread of its own, started by the LineThreadStarter
+// made last while it lives, else by this thread. Throws std::system_error, as
 // std::thread does, when no thread can be made.
 void StartLineThread(std::function<void()> body);
 

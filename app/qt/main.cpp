@@ -37,8 +37,9 @@ int main(int argc, char** argv) {
   // The port's threads are started from a thread that keeps the priority the
   // window began with, and the window's own is lowered after.
   const stbup::LineThreadStarter line_threads;
-  ::setpriority(PRIO_PROCESS, static_cast<id_t>(::gettid()),
-                ::getpriority(PRIO_PROCESS, 0) + kWindowThreadNice);
+  const auto window_thread = static_cast<id_t>(::gettid());
+  ::setpriority(PRIO_PROCESS, window_thread,
+                ::getpriority(PRIO_PROCESS, window_thread) + kWindowThreadNice);
   QApplication::setApplicationName("stbup-gui");
   QApplication::setWindowIcon(QIcon::fromTheme("stbup-gui"));
   stbup::InstallFontSubstitutes();
